@@ -1,0 +1,10 @@
+#include "mendwell/engine/patch_state.h"
+
+namespace mw {
+
+PatchGlobals& patchGlobals() {
+    static PatchGlobals globals;
+    return globals;
+}
+
+}  // namespace mw

@@ -1,0 +1,78 @@
+// The one process-wide patch log: UTF-16LE with a byte-order mark, text or XML records, a level filter,
+// and one recursive lock so that records of different threads never interleave.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/text/format.h"
+
+namespace mw {
+
+enum LogType { logError = 0, logWarning = 1, logInfo = 2, logCriticalInfo = 3, logCriticalError = 4 };
+enum LogFormat { logFormatXml = 0, logFormatText = 1 };
+
+class PatchLog {
+public:
+    PatchLog() = default;
+    ~PatchLog();  // closes the stream if still open
+    PatchLog(const PatchLog&) = delete;
+    PatchLog& operator=(const PatchLog&) = delete;
+
+    static PatchLog& instance();
+
+    bool open(const std::wstring& path, bool echo, int format);
+    void setLevel(int level);
+    // Always true: the log never reports a failure to its writers.
+    bool write(int type, std::wstring_view sender, std::wstring_view message);
+    template <class... Args>
+    bool writef(int type, std::wstring_view sender, std::wstring_view format, const Args&... args) {
+        if (!admits(type)) return true;
+        return write(type, sender, win::format(format, args...));
+    }
+    bool flush();
+    void close();
+
+    int status() const { return status_; }
+    std::uint32_t counter() const { return counter_; }
+    int level() const { return level_; }
+    bool isOpen() const;
+    const std::wstring& path() const { return path_; }
+
+private:
+    bool admits(int type) const { return type <= level_; }
+    void writeRaw(std::wstring_view text);
+
+    mutable std::recursive_mutex lock_;
+    std::uint32_t counter_ = 0;
+    int status_ = 0;
+    std::wstring path_;
+    std::FILE* stream_ = nullptr;
+    int level_ = 0;
+    int echo_ = 0;
+    int format_ = logFormatText;
+};
+
+// Shorthands on the process-wide log with an empty sender. The format is always a literal; to log data
+// as it stands, pass it as the argument of "%s".
+template <class... Args>
+inline void logError(std::wstring_view format, const Args&... args) {
+    PatchLog::instance().writef(mw::logError, L"", format, args...);
+}
+template <class... Args>
+inline void logWarning(std::wstring_view format, const Args&... args) {
+    PatchLog::instance().writef(mw::logWarning, L"", format, args...);
+}
+template <class... Args>
+inline void logInfo(std::wstring_view format, const Args&... args) {
+    PatchLog::instance().writef(mw::logInfo, L"", format, args...);
+}
+template <class... Args>
+inline void logCritical(std::wstring_view format, const Args&... args) {
+    PatchLog::instance().writef(mw::logCriticalInfo, L"", format, args...);
+}
+inline bool logFlush() { return PatchLog::instance().flush(); }
+
+}  // namespace mw
