@@ -11,7 +11,14 @@
 
 namespace mw {
 
-enum LogType { logError = 0, logWarning = 1, logInfo = 2, logCriticalInfo = 3, logCriticalError = 4 };
+// Message types. The enumerators carry "Type" so they do not collide with the shorthands below.
+enum LogType {
+    logTypeError = 0,
+    logTypeWarning = 1,
+    logTypeInfo = 2,
+    logTypeCriticalInfo = 3,
+    logTypeCriticalError = 4
+};
 enum LogFormat { logFormatXml = 0, logFormatText = 1 };
 
 class PatchLog {
@@ -53,25 +60,26 @@ private:
     int level_ = 0;
     int echo_ = 0;
     int format_ = logFormatText;
+    bool opened_ = false;  // between a successful open and close, even after a failed reopen
 };
 
 // Shorthands on the process-wide log with an empty sender. The format is always a literal; to log data
 // as it stands, pass it as the argument of "%s".
 template <class... Args>
 inline void logError(std::wstring_view format, const Args&... args) {
-    PatchLog::instance().writef(mw::logError, L"", format, args...);
+    PatchLog::instance().writef(mw::logTypeError, L"", format, args...);
 }
 template <class... Args>
 inline void logWarning(std::wstring_view format, const Args&... args) {
-    PatchLog::instance().writef(mw::logWarning, L"", format, args...);
+    PatchLog::instance().writef(mw::logTypeWarning, L"", format, args...);
 }
 template <class... Args>
 inline void logInfo(std::wstring_view format, const Args&... args) {
-    PatchLog::instance().writef(mw::logInfo, L"", format, args...);
+    PatchLog::instance().writef(mw::logTypeInfo, L"", format, args...);
 }
 template <class... Args>
 inline void logCritical(std::wstring_view format, const Args&... args) {
-    PatchLog::instance().writef(mw::logCriticalInfo, L"", format, args...);
+    PatchLog::instance().writef(mw::logTypeCriticalInfo, L"", format, args...);
 }
 inline bool logFlush() { return PatchLog::instance().flush(); }
 

@@ -121,6 +121,8 @@ public:
     bool size(std::uint64_t& size) const;
     bool truncate();  // SetEndOfFile at the current position
     bool flush();
+    // SetFileTime on the handle; a null pointer keeps that time.
+    bool setTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite);
     void close();
 
 private:

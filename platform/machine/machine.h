@@ -38,6 +38,10 @@ public:
     // Makes `root` the current machine of this process and sets MENDWELL_MACHINE so children share it.
     static bool select(const std::filesystem::path& root, std::string& error);
 
+    // Counts the machine changes of this process (every select), so that modules which cache
+    // something of the machine (an open store) notice the switch.
+    static std::uint64_t generation();
+
     bool ok() const { return ok_; }
     const std::string& error() const { return error_; }
     const std::filesystem::path& root() const { return root_; }

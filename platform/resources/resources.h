@@ -8,6 +8,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -76,5 +78,23 @@ std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info);
 // GetFileVersionInfoW + VerQueryValueW("\\"): PE files and files with our resource table.
 bool readFileVersion(const std::filesystem::path& hostFile, VersionInfo& info);
 bool readFileVersion(std::wstring_view windowsPath, VersionInfo& info);
+
+// Named values of a version block (StringFileInfo) for one translation.
+struct VersionStrings {
+    std::uint16_t language = 0x0409;
+    std::uint16_t codePage = 1200;
+    std::vector<std::pair<std::wstring, std::wstring>> values;  // e.g. {L"FileDescription", L"..."}
+};
+// A VS_VERSION_INFO block with these string tables and the matching \VarFileInfo\Translation list.
+std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info, const std::vector<VersionStrings>& strings);
+// GetFileVersionInfoW: the whole version block of a file (our table or a PE file); false with 1813
+// when it has none, or the error of opening it.
+bool readVersionBlock(const std::filesystem::path& hostFile, std::vector<std::uint8_t>& block);
+bool readVersionBlock(std::wstring_view windowsPath, std::vector<std::uint8_t>& block);
+// VerQueryValueW("\\VarFileInfo\\Translation"): (language, code page) pairs in order.
+std::vector<std::pair<std::uint16_t, std::uint16_t>> versionTranslations(std::span<const std::uint8_t> block);
+// VerQueryValueW("\\StringFileInfo\\<language><code page>\\<name>").
+bool versionString(std::span<const std::uint8_t> block, std::uint16_t language, std::uint16_t codePage,
+                   std::wstring_view name, std::wstring& value);
 
 }  // namespace win

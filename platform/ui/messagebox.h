@@ -1,6 +1,15 @@
 // Message boxes. Backends: Qt Widgets when a display is available; a scripted backend when
 // MENDWELL_UI_SCRIPT names a file (answers read from it, every box shown recorded in it); otherwise a
 // line on standard error and the default button.
+//
+// Script file (UTF-8 lines; shared by every process of a run, so it also works across processes):
+//   messagebox: 6          answer for the next box, in order: a button id, or ok, cancel, abort,
+//                          retry, ignore, yes, no, or "default"
+//   # ...                  comment
+// Every box shown is appended as one line (CR and LF in texts written as \r and \n):
+//   shown messagebox caption=<Caption> text=<Text> type=0x00000034; answer=6
+// The n-th box takes the n-th answer line (n counted by the records already in the file); when the
+// answers run out, or an answer is not one of the box's buttons, the box takes its default button.
 #pragma once
 #include <string_view>
 

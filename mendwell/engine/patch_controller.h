@@ -1,0 +1,61 @@
+// The patch controller: reads the configuration, owns the worker procedure MyThreadProc and the thread
+// it may run on, and the suspend / resume / switch-to-rollback controls the wizard and the modes use.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mendwell/engine/patch_state.h"
+
+namespace win {
+class WorkerThread;
+}
+
+namespace mw {
+
+// Who hears from the worker: the wizard's window in wizard mode, nobody in the silent modes.
+struct PatchObserver {
+    // Called synchronously after every entry and state change, with the process-wide block.
+    std::function<void(PatchStateBlock&)> notify;
+    // A status text for the user, by dictionary key.
+    std::function<void(std::wstring_view key)> statusText;
+};
+void setPatchObserver(PatchObserver observer);
+
+class PatchController {
+public:
+    // State 501 (normal) or 506 (rollback mode), result 509.
+    PatchController();
+    ~PatchController();
+    PatchController(const PatchController&) = delete;
+    PatchController& operator=(const PatchController&) = delete;
+
+    // Extracts and parses config.xml into the process-wide configuration; the configuration status
+    // (509 or 510).
+    int initialize();
+
+    void suspend();
+    void resume();
+    void switchToRollback();
+
+    // Wizard mode: runs MyThreadProc on a thread of its own. 509, or 510 when the configuration
+    // status is 510 (e.g. the thread could not be made).
+    int StartPatch(const std::wstring& installDir);
+    // Silent and update-manager modes: runs MyThreadProc on the caller's thread.
+    int startPatchSynchronously(const std::wstring& installDir);
+    int StartRollBackPatch(const std::wstring& installDir);
+    int StartRollBackPatchForQUD(const std::wstring& installDir);
+    // Blocks until a thread started by StartPatch or StartRollBackPatch has ended.
+    void waitForThread();
+
+    // The worker: applies the patch (or, in rollback mode, undoes it). Returns the configuration status.
+    static int MyThreadProc(std::wstring installDir);
+
+private:
+    bool startThread(const std::wstring& installDir);
+
+    std::unique_ptr<win::WorkerThread> thread_;
+};
+
+}  // namespace mw

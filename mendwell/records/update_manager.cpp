@@ -1,0 +1,223 @@
+#include "mendwell/records/update_manager.h"
+
+#include <array>
+#include <vector>
+
+#include "mendwell/engine/patch_controller.h"
+#include "mendwell/engine/patch_state.h"
+#include "mendwell/records/product_validation.h"
+#include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/resource_writer.h"
+#include "mendwell/shell/startup.h"
+#include "mendwell/shell/workfolder.h"
+#include "platform/resources/resources.h"
+#include "platform/system/system.h"
+#include "platform/text/format.h"
+#include "platform/text/text.h"
+
+namespace mw {
+
+namespace {
+
+const wchar_t* const kNotAdministrator =
+    L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
+
+constexpr std::size_t kTextBuffer = 1024;
+constexpr std::size_t kMaxPathCharacters = 4097;
+
+// One result for the update manager; texts cross as UTF-8, cut off cleanly at 1024 bytes.
+void report(std::int32_t code, const std::wstring& text) {
+    VerdictaLibrary library;
+    const std::wstring path = VerdictaLibrary::path();
+    if (!library.load()) {
+        logError(L"Unable to load the QUD library: %s", path);
+        return;
+    }
+    if (auto setVerdicta = library.setVerdicta()) {
+        logInfo(L"Successfully loaded the \"QUDSetVerdicta\" function from QUD library.");
+        std::array<char, kTextBuffer> utf8{};
+        win::toUtf8(text, utf8.data(), utf8.size());
+        setVerdicta(code, utf8.data());
+    } else {
+        logError(L"Unable to load the function \"QUDSetVerdicta\" from the QUD library.");
+    }
+    library.unload();
+}
+
+// Refused before any change: the report by the validation reason.
+void reportRefusal() {
+    switch (patchGlobals().validationReason) {
+    case reasonAppsRunning:
+        // The list of running applications comes from the process scan, which this build lacks.
+        report(2, localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n");
+        break;
+    case reasonWrongVersion:
+        report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
+        logError(L"The patcher with which you are trying to patch the product cannot patch this version of the "
+                 L"product.");
+        break;
+    case reasonTargetNoSpace:
+        report(4, localizedText(L"$$$/tvr/error/message/TargetNoSpace"));
+        logError(L"Low disk space in target directory.");
+        break;
+    case reasonSystemNoSpace:
+        report(4, localizedText(L"$$$/tvr/error/message/SystemNoSpace"));
+        logError(L"Low disk space in system directory.");
+        break;
+    default:
+        // The provisional "Updater did not Worked" stays in the result file.
+        break;
+    }
+}
+
+// Loaded again for the administrator check; a refusal is reported before the process ends with 13.
+bool administratorCheck() {
+    VerdictaLibrary library;
+    const std::wstring path = VerdictaLibrary::path();
+    if (library.load()) logInfo(L"Successfully loaded the QUD library: %s", path);
+    if (!win::isAdministrator()) {
+        logError(kNotAdministrator);
+        if (auto setVerdicta = library.isLoaded() ? library.setVerdicta() : nullptr) {
+            std::array<char, kTextBuffer> utf8{};
+            win::toUtf8(kNotAdministrator, utf8.data(), utf8.size());
+            setVerdicta(4, utf8.data());
+        }
+        library.unload();
+        return false;
+    }
+    logInfo(L"Mendwell found that you are logged in as an administrator. Patch will progress.");
+    library.unload();
+    return true;
+}
+
+int patchForUpdateManager(std::wstring installDir) {
+    logCritical(L"new pController");
+    PatchController controller;
+    controller.initialize();
+    PatcherConfigRecord config = globalConfig();
+    VerdictaLibrary::path();
+
+    // The database's folder wins over the update manager's, found or not.
+    std::wstring located;
+    locateProduct(config, located);
+    installDir = located;
+    logInfo(L"InstallDir returned from QUD is different than obtained from TALLY dB, InstallDir from TALLY takes "
+            L"precedence and is found to be: %s",
+            installDir);
+
+    PatchGlobals& g = patchGlobals();
+    int result = returnValidationRefused;
+    if (!validateHistory(config)) {
+        reportRefusal();
+    } else if (!validateVersion(config, installDir)) {
+        reportRefusal();
+    } else {
+        logInfo(L"The running-applications check is not available in this build; no process was checked.");
+        globalConfig() = config;
+        controller.startPatchSynchronously(installDir);
+        if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
+            logInfo(L"The patch history file cannot be recorded in this build.");
+            report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"), config.productName));
+            if (g.patchStatus == statusGood) {
+                logInfo(L"Updater has successfully updated the application.");
+                result = returnPatched;
+            } else {
+                logInfo(L"Updater has successfully updated the application. Please reboot to finish.");
+                result = returnRestartNeeded;
+            }
+        } else {
+            controller.switchToRollback();
+            controller.waitForThread();
+            logInfo(L"The rollback manifest cannot be closed in this build; the rollback run reads none.");
+            g.rollbackMode = 1;
+            controller.StartRollBackPatchForQUD(installDir);
+            report(4, localizedText(L"$$$/tvr/error/message/patchNotAppliedReInstall"));
+            logError(L"Updater failed. Please try again.");
+            result = returnFailed;
+        }
+    }
+    logCritical(L"delete pController");
+    return result;
+}
+
+}  // namespace
+
+std::wstring VerdictaLibrary::path() {
+    logCritical(L"new hQUDModule");
+    const std::wstring p = workPath(L"\\Verdicta.dll");
+    logInfo(L"Verdicta library path: %s", p);
+    return p;
+}
+
+bool VerdictaLibrary::load() { return library_.load(path()); }
+
+void VerdictaLibrary::unload() {
+    if (!library_.isLoaded()) return;
+    library_.free();
+    logCritical(L"delete hQUDModule");
+    logInfo(L"Successfully unloaded the QUD library.");
+}
+
+std::wstring detectUpdateManager() {
+    logInfo(L"The patcher investigating if it is initiated via QUD.");
+    const std::wstring path = VerdictaLibrary::path();
+    logInfo(L"Patcher is trying to extract the QUD library from the EXE resource.");
+    if (writeResourceToFile(win::Module::self(), 100, L"QUDLIB", path) != 0) {
+        logError(L"Failed to extract the QUD library. QUD library stuffed in the Mendwell might be corrupted, please "
+                 L"try to build the Mendwell again.");
+        return {};
+    }
+    logInfo(L"Patcher has successfully extracted the QUD library from the EXE resource.");
+
+    VerdictaLibrary library;
+    if (!library.load()) {
+        logError(L"Failed to load the library, The library stuffed in the Mendwell might be corrupted, please check "
+                 L"if the library is working properly or try to build the Mendwell again.");
+        return {};
+    }
+    logInfo(L"Patcher has successfully loaded the QUD library.");
+
+    // A run that ends without a later report leaves this failure for the update manager.
+    if (auto setVerdicta = library.setVerdicta()) setVerdicta(4, "Updater did not Worked");
+
+    std::wstring installDir;
+    try {
+        auto getClientAppPath = library.getClientAppPath();
+        std::uint32_t size = 260;
+        if (getClientAppPath) getClientAppPath(&size, nullptr);
+        if (getClientAppPath && size != 0) {
+            // The buffer grows with the answer, so a long path cannot overrun it.
+            std::vector<char> buffer(std::max<std::size_t>(kTextBuffer, std::size_t{size} + 1), '\0');
+            std::uint32_t capacity = size + 1;
+            if (getClientAppPath(&capacity, buffer.data()) == 1) {
+                logInfo(L"QUD has successfully detected the product.");
+                buffer.back() = '\0';
+                installDir = win::fromUtf8(buffer.data());
+                if (installDir.size() > kMaxPathCharacters) installDir.clear();
+                if (!installDir.empty() && installDir.back() == L'\\') installDir.pop_back();
+                logInfo(L"QUD has detected the product and InstallDir is found to be: %s", installDir);
+            }
+        }
+    } catch (...) {
+        logError(L"Updater failed to detect the error message.");
+        installDir.clear();
+    }
+    library.unload();
+    return installDir;
+}
+
+int runUpdateManagerMode() {
+    logInfo(L"Mendwell found that this is the only instance running. Patch will progress.");
+    const std::wstring reported = detectUpdateManager();
+    if (reported.empty()) {
+        logInfo(L"Patcher is not intiated via QUD, patcher will now try to find INSTALLDIR through data in "
+                L"config.xml");
+        return returnWizardOther;
+    }
+    logInfo(L"Patcher is initiated via QUD.");
+    if (!administratorCheck()) return returnNotAdministrator;
+    logInfo(L"INSTALLDIR: %s", reported);
+    return patchForUpdateManager(reported);
+}
+
+}  // namespace mw

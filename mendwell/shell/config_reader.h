@@ -1,0 +1,43 @@
+// Extracts config.xml from the program's resources into the work folder and parses it.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "mendwell/shell/config_record.h"
+
+namespace win {
+class Module;
+}
+
+namespace mw {
+
+class ConfigReader {
+public:
+    explicit ConfigReader(const win::Module& module);
+    ConfigReader(const ConfigReader&) = delete;
+    ConfigReader& operator=(const ConfigReader&) = delete;
+
+    // True only when extraction and parsing both succeeded.
+    bool parsed() const { return parsed_; }
+    // Copies the record out when parsed; otherwise leaves `target` untouched.
+    void copyTo(PatcherConfigRecord& target) const;
+    // The values to the patch log; nothing when not parsed.
+    void logValues() const;
+
+    const std::wstring& path() const { return path_; }
+    const PatcherConfigRecord& record() const { return *record_; }
+
+private:
+    std::wstring path_;
+    std::unique_ptr<PatcherConfigRecord> record_;
+    bool parsed_ = false;
+};
+
+// The parse rules on an extracted file: false when a required element is missing (the record is then
+// left empty). A document that is not well-formed leaves the record empty and gives true.
+bool parseConfigFile(const std::wstring& path, PatcherConfigRecord& record);
+
+// The lines logValues writes, for any record (the detected product codes included).
+void logConfigValues(const PatcherConfigRecord& record);
+
+}  // namespace mw

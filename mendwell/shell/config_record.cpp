@@ -1,0 +1,10 @@
+#include "mendwell/shell/config_record.h"
+
+namespace mw {
+
+PatcherConfigRecord& globalConfig() {
+    static PatcherConfigRecord config;
+    return config;
+}
+
+}  // namespace mw

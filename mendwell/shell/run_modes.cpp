@@ -1,0 +1,122 @@
+#include "mendwell/shell/run_modes.h"
+
+#include "mendwell/engine/patch_controller.h"
+#include "mendwell/engine/patch_state.h"
+#include "mendwell/records/product_validation.h"
+#include "mendwell/shell/config_record.h"
+#include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/startup.h"
+#include "platform/system/system.h"
+#include "platform/text/format.h"
+
+namespace mw {
+
+namespace {
+
+bool contains(const std::wstring& text, std::wstring_view what) { return text.find(what) != std::wstring::npos; }
+
+const wchar_t* const kNotAdministratorLog =
+    L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
+
+// Silent mode steps 5-11, with the controller alive for exactly this span.
+int silentPatch() {
+    logCritical(L"new pController");
+    PatchController controller;
+    controller.initialize();
+    PatcherConfigRecord config = globalConfig();
+
+    std::wstring installDir;
+    if (locateProduct(config, installDir) != productFound || installDir.empty()) {
+        logInfo(L"Patcher fails to locate the application.");
+        logCritical(L"delete pController");
+        return returnNotLocated;
+    }
+    logInfo(L"Patcher found the INSTALLDIR and its found to be: %s", installDir);
+
+    int result = returnPatched;
+    PatchGlobals& g = patchGlobals();
+    if (validateHistory(config) && validateVersion(config, installDir)) {
+        logInfo(L"Patcher is looking for running applications specified in config.xml file");
+        // The process scan is not part of this build; nothing was checked, and the log says so.
+        logInfo(L"The running-applications check is not available in this build; no process was checked.");
+
+        globalConfig() = config;
+        controller.startPatchSynchronously(installDir);
+        if (g.patchStatus == statusGood) {
+            logInfo(L"Updater has successfully updated the application.");
+            result = returnPatched;
+        } else if (g.patchStatus == statusRestartNeeded) {
+            logInfo(L"Updater has successfully updated the application. Please reboot to finish.");
+            result = returnRestartNeeded;
+        } else {
+            controller.switchToRollback();
+            logInfo(L"The rollback manifest cannot be closed in this build; the rollback run reads none.");
+            g.rollbackMode = 1;
+            controller.StartRollBackPatchForQUD(installDir);
+            logError(L"Patcher failed. Please try again.");
+            result = returnFailed;
+        }
+    } else {
+        if (g.validationReason == reasonWrongVersion) {
+            logError(L"The patcher with which you are trying to patch the product cannot patch this version of the "
+                     L"product.");
+        } else if (g.validationReason == reasonAlreadyUpdated) {
+            logError(L"The Product you are trying to update is already updated.");
+        }
+        result = returnValidationRefused;
+    }
+    logCritical(L"delete pController");
+    return result;
+}
+
+}  // namespace
+
+int runSilentMode(const std::wstring& commandLine) {
+    logCritical(L"new lpszPrompt1");
+    if (!contains(commandLine, L"-SILENT")) {
+        logError(L"Patcher is passed with a parameter \" %s \". Patcher doesnot recognise the parameter. Please "
+                 L"refer the command line usage.",
+                 commandLine);
+        win::printToParentConsole(L"\r\nUsage: Mendwell.exe <-Silent> \r\nSilent is case-insensitive");
+        return returnFailed;
+    }
+    logInfo(L"Patcher is passed with -SILENT option. No UI will be presented to the user.");
+    win::printToParentConsole(L"\r\nPatcher running in silent mode...");
+
+    if (!win::isAdministrator()) {
+        logError(kNotAdministratorLog);
+        win::printToParentConsole(win::format(L"\r\nYou are not logged in as an administrator. Please log-in as an "
+                                              L"administrator and try again..\r\nReturn code: %d",
+                                              static_cast<int>(returnNotAdministrator)));
+        return returnNotAdministrator;
+    }
+
+    const int result = silentPatch();
+    if (result == returnPatched || result == returnAlreadyUpdated || result == returnRestartNeeded) {
+        win::printToParentConsole(win::format(L"\r\nPatcher is successful.\r\nReturn code: %d", result));
+    } else {
+        win::printToParentConsole(win::format(L"\r\nPatcher is unsuccessful.\r\nReturn code: %d", result));
+    }
+    return result;
+}
+
+int runWizardMode() {
+    if (!win::isAdministrator()) {
+        showNotAdministratorMessage();
+        logError(kNotAdministratorLog);
+        return returnNotAdministrator;
+    }
+    logCritical(L"new pController");
+    PatchController controller;
+    controller.initialize();
+    PatcherConfigRecord config = globalConfig();
+    // The wizard reports a product it cannot find itself, so an empty folder goes on.
+    std::wstring installDir;
+    locateProduct(config, installDir);
+
+    logError(L"The patch wizard is not available in this build; nothing was patched.");
+    logCritical(L"delete pController");
+    return returnWizardOther;
+}
+
+}  // namespace mw

@@ -1,0 +1,157 @@
+#include "mendwell/shell/startup.h"
+
+#include <array>
+#include <exception>
+
+#include "mendwell/records/update_manager.h"
+#include "mendwell/shell/config_reader.h"
+#include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/run_modes.h"
+#include "mendwell/shell/workfolder.h"
+#include "platform/fs/file.h"
+#include "platform/fs/path.h"
+#include "platform/resources/resources.h"
+#include "platform/system/mutex.h"
+#include "platform/system/system.h"
+#include "platform/text/text.h"
+#include "platform/ui/messagebox.h"
+
+namespace mw {
+
+namespace {
+
+bool contains(std::wstring_view text, std::wstring_view what) { return text.find(what) != std::wstring_view::npos; }
+
+const wchar_t* const kUsage =
+    L"\r\nUsage: Mendwell.exe <-Silent> <-Loglevel>\r\nSilent, Loglevel are case-insensitive\r\n specify "
+    L"loglevel=0(error), 1(warning), 2(info, default) or 3(debug)";
+
+// Entry step 3: the log is named after the product and the version the patch brings.
+void openLog() {
+    PatcherConfigRecord config;
+    ConfigReader reader(win::Module::self());
+    if (!reader.parsed()) return;
+    reader.copyTo(config);
+    PatchLog::instance().open(logFilePath(config), false, logFormatText);
+}
+
+int runModes(const std::wstring& commandLine) {
+    int result = returnWizardOther;
+    if (contains(commandLine, L"SILENT")) {
+        logInfo(L"Initiating patch silently...");
+        result = runSilentMode(commandLine);
+        if (result != returnWizardOther) return result;
+    }
+    logInfo(L"Checkin if its intiated via QUD...");
+    result = runUpdateManagerMode();
+    if (result != returnWizardOther) return result;
+
+    logInfo(L"Mendwell was not initiated via QUD or with <Silent> option, user will be presented the UI now");
+    // Whatever escapes the wizard ends the run as "another state".
+    try {
+        return runWizardMode();
+    } catch (...) {
+        return returnWizardOther;
+    }
+}
+
+}  // namespace
+
+std::wstring localizedText(std::wstring_view) { return {}; }
+
+int logLevelFromCommandLine(std::wstring_view commandLine) {
+    if (!contains(commandLine, L"-LOGLEVEL=") && !contains(commandLine, L"-LOGLEVEL =")) return 2;
+    static constexpr std::array<std::pair<std::wstring_view, std::wstring_view>, 4> kLevels{{
+        {L"=0", L"= 0"},
+        {L"=1", L"= 1"},
+        {L"=2", L"= 2"},
+        {L"=3", L"= 3"},
+    }};
+    for (int level = 0; level < 4; ++level) {
+        const auto& [tight, spaced] = kLevels[static_cast<std::size_t>(level)];
+        if (contains(commandLine, tight) || contains(commandLine, spaced)) return level;
+    }
+    return 0;
+}
+
+bool hasUnknownParameter(std::wstring_view commandLine) {
+    return !commandLine.empty() && !contains(commandLine, L"SILENT") && !contains(commandLine, L"LOGLEVEL");
+}
+
+std::wstring logFilePath(const PatcherConfigRecord& config) {
+    std::wstring folder;
+    win::shellFolder(win::csidl::appData, folder);
+    folder = win::removeBackslash(folder) + L"\\Orvex";
+    win::createDirectory(folder);
+    folder += L"\\PatcherLogs";
+    win::createDirectory(folder);
+    return folder + L"\\" + config.productName + L" " + config.newVersion + L".log";
+}
+
+void cleanBackupFolder() {
+    const std::wstring previous = win::currentDirectory();
+    if (win::setCurrentDirectory(workPath(L"\\backup"))) {
+        win::FindFile find;
+        win::FindData entry;
+        for (bool more = find.first(L"*", entry); more; more = find.next(entry)) {
+            logInfo(L"deleting backup file: %s", entry.name);
+            win::deleteFile(entry.name);
+        }
+    }
+    win::setCurrentDirectory(previous);
+}
+
+void showNotAdministratorMessage() {
+    std::wstring text = localizedText(L"$$$/tvr/error/message/NoAdmin");
+    std::wstring caption = localizedText(L"$$$/tvr/heading/caption");
+    if (text.empty() && caption.empty()) {
+        text = L"You are not logged in as an administrator. Please login as an administrator and try again";
+        caption = L"Orvex Software Update";
+    }
+    win::messageBox(text, caption, win::mb::ok | win::mb::iconError);
+}
+
+int patcherMain(std::wstring commandLine) {
+    commandLine = win::toUpper(commandLine);
+
+    // 1. One patcher at a time; a second one leaves no trace.
+    win::NamedMutex instance;
+    bool alreadyExists = false;
+    if (!instance.create(kInstanceMutexName, alreadyExists) || alreadyExists) return returnAlreadyRunning;
+
+    // 2. Refused before any log is open, in every mode.
+    if (!win::isAdministrator()) {
+        showNotAdministratorMessage();
+        instance.release();
+        return returnNotAdministrator;
+    }
+
+    // 3.-4.
+    openLog();
+    PatchLog::instance().setLevel(logLevelFromCommandLine(commandLine));
+
+    // 5. The process ends here; the log closes at exit.
+    if (hasUnknownParameter(commandLine)) {
+        logError(L"Patcher is passed with parameter \" %s \". Patcher doesnot recognise the parameter. Please "
+                 L"refer the command line usage.",
+                 commandLine);
+        win::printToParentConsole(kUsage);
+        return returnFailed;
+    }
+
+    // 6.-7.
+    logInfo(L"patching starts.");
+    logInfo(L"command line specified: %s", commandLine);
+    const int result = runModes(commandLine);
+
+    // 9.-10.
+    cleanBackupFolder();
+    logInfo(L"patching ends.");
+    logInfo(L"************************************************************************************");
+    PatchLog::instance().flush();
+    PatchLog::instance().close();
+    instance.release();
+    return result;
+}
+
+}  // namespace mw

@@ -1,0 +1,205 @@
+#include "mendwell/shell/zip_extractor.h"
+
+#include <unzip.h>
+
+#include <vector>
+
+#include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/zip_win_io.h"
+#include "platform/fs/file.h"
+#include "platform/fs/path.h"
+#include "platform/system/system.h"
+#include "platform/text/text.h"
+
+namespace mw {
+
+namespace {
+
+constexpr std::size_t kChunk = 20480;
+constexpr std::size_t kMaxEntryName = 260;
+constexpr uLong kUtf8NameFlag = 1u << 11;
+
+std::wstring fromAnsi(const char* text) {
+    std::wstring out;
+    if (text) win::fromCodePage(text, win::ansiCodePage(), out);
+    return out;
+}
+
+// A name that is relative and stays below the folder it is unpacked into: no leading separator (root
+// or UNC), no drive or stream colon, no component made only of dots and blanks ("..", and ".. " which
+// Windows trims to "..").
+bool isContainedName(const std::wstring& name) {
+    if (name.empty() || name.front() == L'\\') return false;
+    if (name.find(L':') != std::wstring::npos) return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find(L'\\', start);
+        if (end == std::wstring::npos) end = name.size();
+        const std::wstring_view part(name.data() + start, end - start);
+        if (!part.empty() && part.find_first_not_of(L". ") == std::wstring_view::npos) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Second line of defence: the resolved target really lies inside the resolved destination.
+bool isInside(const std::wstring& destination, const std::wstring& target) {
+    std::wstring dest;
+    std::wstring full;
+    if (!win::fullPath(destination, dest) || !win::fullPath(target, full)) return false;
+    while (!dest.empty() && dest.back() == L'\\') dest.pop_back();
+    dest += L'\\';
+    return full.size() > dest.size() && win::iequals(std::wstring_view(full).substr(0, dest.size()), dest);
+}
+
+}  // namespace
+
+void ansiPath(const std::wstring& path, char (&buffer)[kAnsiPathBuffer]) {
+    win::toCodePage(path, win::ansiCodePage(), buffer, kAnsiPathBuffer);
+}
+
+bool createFolderPath(const std::wstring& path) {
+    if (path.empty()) return false;
+    const win::DWORD attributes = win::getFileAttributes(path);
+    if (attributes != win::attr::invalid) return (attributes & win::attr::directory) != 0;
+    const std::size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return true;
+    if (slash > 0 && !createFolderPath(path.substr(0, slash))) return false;
+    // Another process may have made it in the meantime.
+    return win::createDirectory(path) || win::isDirectory(path);
+}
+
+TVRZipExtractor::TVRZipExtractor(const char* archivePath) { open(archivePath); }
+
+TVRZipExtractor::~TVRZipExtractor() { close(); }
+
+bool TVRZipExtractor::open(const char* archivePath) {
+    close();
+    const std::wstring path = fromAnsi(archivePath);
+    if (path.empty()) return false;
+    zlib_filefunc64_def functions = windowsFileFunctions();
+    archive_ = unzOpen2_64(path.c_str(), &functions);
+    if (!archive_) return false;
+    const std::size_t dot = path.find_last_of(L'.');
+    const std::size_t slash = path.find_last_of(L'\\');
+    defaultFolder_ = (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
+                         ? path.substr(0, dot)
+                         : path;
+    return true;
+}
+
+void TVRZipExtractor::close() {
+    if (archive_) unzClose(static_cast<unzFile>(archive_));
+    archive_ = nullptr;
+    defaultFolder_.clear();
+}
+
+int TVRZipExtractor::extractAll(const char* destination, bool flatten) {
+    filesWritten_ = 0;
+    if (!archive_) return 0;
+    const std::wstring folder = destination ? fromAnsi(destination) : defaultFolder_;
+    if (folder.empty() || !createFolderPath(folder)) return 0;
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(static_cast<unzFile>(archive_), &global) != UNZ_OK || global.number_entry == 0) {
+        return 0;
+    }
+    if (unzGoToFirstFile(static_cast<unzFile>(archive_)) != UNZ_OK) return 0;
+    for (;;) {
+        if (!extractCurrent(folder, flatten)) return 0;
+        const int next = unzGoToNextFile(static_cast<unzFile>(archive_));
+        if (next == UNZ_END_OF_LIST_OF_FILE) return 1;
+        if (next != UNZ_OK) return 0;
+    }
+}
+
+bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatten) {
+    auto* zip = static_cast<unzFile>(archive_);
+    unz_file_info64 info{};
+    char rawName[kMaxEntryName] = {};
+    if (unzGetCurrentFileInfo64(zip, &info, rawName, sizeof rawName, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return false;
+    }
+    // A longer name would come back cut short and land under the wrong name.
+    if (info.size_filename >= kMaxEntryName) {
+        logError(L"Zip entry name is too long (%u bytes); the archive is not extracted.",
+                 static_cast<unsigned>(info.size_filename));
+        return false;
+    }
+    const std::string_view raw(rawName, info.size_filename);
+    std::wstring name;
+    if (info.flag & kUtf8NameFlag) {
+        name = win::fromUtf8(raw);
+    } else {
+        win::fromCodePage(raw, win::ansiCodePage(), name);
+    }
+    for (wchar_t& c : name) {
+        if (c == L'/') c = L'\\';
+    }
+    if (!isContainedName(name)) {
+        logError(L"Zip entry \"%s\" would be written outside the destination folder; it is refused.", name);
+        return false;
+    }
+    if (name.back() == L'\\') return true;  // a folder entry: nothing to write
+
+    std::wstring target = destination;
+    if (target.back() != L'\\') target += L'\\';
+    target += flatten ? name.substr(name.find_last_of(L'\\') + 1) : name;
+    if (!isInside(destination, target)) {
+        logError(L"Zip entry \"%s\" would be written outside the destination folder; it is refused.", name);
+        return false;
+    }
+    const std::size_t slash = target.find_last_of(L'\\');
+    if (!createFolderPath(target.substr(0, slash))) return false;
+
+    win::File file;
+    if (!file.open(target, win::access::write, win::share::read, win::Disposition::createAlways)) {
+        logError(L"Zip entry \"%s\" could not be written (error %u).", name, win::lastError());
+        return false;
+    }
+    if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
+
+    std::vector<char> buffer(kChunk);
+    std::uint64_t total = 0;
+    bool damaged = false;
+    bool writeFailed = false;
+    for (;;) {
+        const int n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()));
+        if (n == 0) break;
+        if (n < 0) {
+            damaged = true;
+            break;
+        }
+        if (!file.write(buffer.data(), static_cast<std::size_t>(n))) {
+            writeFailed = true;
+            break;
+        }
+        total += static_cast<std::uint64_t>(n);
+    }
+    const win::DWORD writeError = win::lastError();
+    file.close();
+    const int closed = unzCloseCurrentFile(zip);
+    // minizip checks the CRC only when all the declared data was read, so the size is checked too.
+    if (!writeFailed && (closed != UNZ_OK || total != info.uncompressed_size)) damaged = true;
+    if (damaged) {
+        logError(L"Zip entry \"%s\" is damaged: its data does not match its checksum.", name);
+    } else if (writeFailed) {
+        logError(L"Zip entry \"%s\" could not be written (error %u).", name, writeError);
+    }
+    if (damaged || writeFailed) {
+        // Never leave damaged or partial data where the patch would take it from.
+        win::deleteFile(target);
+        return false;
+    }
+    ++filesWritten_;
+
+    win::FileTime local = 0;
+    const auto dosDate = static_cast<std::uint16_t>(info.dosDate >> 16);
+    const auto dosTime = static_cast<std::uint16_t>(info.dosDate & 0xFFFF);
+    if (win::dosDateTimeToFileTime(dosDate, dosTime, local)) {
+        const win::FileTime utc = win::localToFileTime(local);
+        win::setFileTimes(target, &utc, nullptr, &utc);
+    }
+    return true;
+}
+
+}  // namespace mw

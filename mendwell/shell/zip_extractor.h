@@ -1,0 +1,45 @@
+// Unpacks zip archives (the payload and the dictionaries) with minizip. Paths come in the ANSI code
+// page, as the callers hand them over in 1024-byte buffers (see ansiPath).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace mw {
+
+constexpr std::size_t kAnsiPathBuffer = 1024;
+
+// `path` in the ANSI code page into a fixed buffer, cut off cleanly and always terminated.
+void ansiPath(const std::wstring& path, char (&buffer)[kAnsiPathBuffer]);
+
+class TVRZipExtractor {
+public:
+    TVRZipExtractor() = default;
+    explicit TVRZipExtractor(const char* archivePath);  // opens it
+    ~TVRZipExtractor();
+    TVRZipExtractor(const TVRZipExtractor&) = delete;
+    TVRZipExtractor& operator=(const TVRZipExtractor&) = delete;
+
+    bool open(const char* archivePath);
+    bool isOpen() const { return archive_ != nullptr; }
+    // 1 when every entry was written below `destination`, else 0. A null destination means the archive's
+    // path without its extension. With `flatten` every file lands directly in the destination.
+    int extractAll(const char* destination, bool flatten);
+    void close();
+
+    // Entries written by the last extractAll.
+    std::size_t filesWritten() const { return filesWritten_; }
+
+private:
+    bool extractCurrent(const std::wstring& destination, bool flatten);
+
+    void* archive_ = nullptr;  // unzFile
+    std::wstring defaultFolder_;
+    std::size_t filesWritten_ = 0;
+};
+
+// Creates `path` and its missing parents, each after its own parent. False when the path is empty or
+// something on it exists and is not a folder; a path without any '\' succeeds without creating anything.
+bool createFolderPath(const std::wstring& path);
+
+}  // namespace mw

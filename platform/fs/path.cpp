@@ -1,0 +1,307 @@
+#include "platform/fs/path.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "platform/machine/machine.h"
+#include "platform/text/text.h"
+#include "platform/win.h"
+
+namespace win {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool isDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+wchar_t upperDrive(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c; }
+
+std::vector<std::wstring> splitComponents(std::wstring_view text) {
+    std::vector<std::wstring> parts;
+    std::size_t i = 0;
+    while (i <= text.size()) {
+        std::size_t end = i;
+        while (end < text.size() && !isSeparator(text[end])) ++end;
+        if (end > i) parts.emplace_back(text.substr(i, end - i));
+        i = end + 1;
+    }
+    return parts;
+}
+
+// Windows drops trailing dots and blanks of every name; a name of dots only is '.' or '..'.
+void appendComponent(std::vector<std::wstring>& parts, std::wstring part) {
+    if (part == L".") return;
+    if (part == L"..") {
+        if (!parts.empty()) parts.pop_back();
+        return;
+    }
+    while (!part.empty() && (part.back() == L'.' || part.back() == L' ')) part.pop_back();
+    if (!part.empty()) parts.push_back(std::move(part));
+}
+
+// Full path of `path` with `cwd` (a full path) for relative forms.
+bool resolveAgainst(std::wstring_view path, const std::wstring& cwd, std::wstring& out) {
+    if (path.empty()) {
+        setLastError(err::invalidName);
+        return false;
+    }
+    if (path.size() > kMaxLongPath) {
+        setLastError(err::filenameTooLong);
+        return false;
+    }
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        // \\server\share, \\?\ and \\.\ are not places on this machine.
+        setLastError(err::badPathname);
+        return false;
+    }
+    for (wchar_t c : path) {
+        if (c == 0) {
+            setLastError(err::invalidName);
+            return false;
+        }
+    }
+    wchar_t drive = 0;
+    std::vector<std::wstring> parts;
+    std::wstring_view rest;
+    auto startFromCwd = [&](bool wholeCwd) {
+        drive = upperDrive(cwd[0]);
+        if (wholeCwd) parts = splitComponents(std::wstring_view(cwd).substr(2));
+    };
+    if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == L':') {
+        drive = upperDrive(path[0]);
+        if (path.size() >= 3 && isSeparator(path[2])) {
+            rest = path.substr(3);
+        } else {
+            // "C:name" is relative to the current directory when it is on that drive.
+            if (upperDrive(cwd[0]) == drive) parts = splitComponents(std::wstring_view(cwd).substr(2));
+            rest = path.substr(2);
+        }
+    } else if (isSeparator(path[0])) {
+        startFromCwd(false);
+        rest = path.substr(1);
+    } else {
+        startFromCwd(true);
+        rest = path;
+    }
+    for (auto& part : splitComponents(rest)) appendComponent(parts, std::move(part));
+    std::wstring result;
+    result += drive;
+    result += L":\\";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i) result += L'\\';
+        result += parts[i];
+    }
+    if (!parts.empty() && isSeparator(path.back())) result += L'\\';
+    if (result.size() > kMaxLongPath) {
+        setLastError(err::filenameTooLong);
+        return false;
+    }
+    out = std::move(result);
+    return true;
+}
+
+bool validName(const std::wstring& name) {
+    for (wchar_t c : name) {
+        if (c < 0x20 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'|' || c == L'?' || c == L'*') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The entry of `folder` whose name equals `name` without regard to case; empty when none.
+std::string findInsensitive(const fs::path& folder, const std::wstring& name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return {};
+    std::string found;
+    while (dirent* e = ::readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry == "." || entry == "..") continue;
+        if (iequals(fromUtf8(entry), name)) {
+            found = entry;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+struct CurrentDirectory {
+    std::mutex mutex;
+    std::wstring path;
+    std::uint64_t generation = ~0ULL;
+};
+
+CurrentDirectory& cwdState() {
+    static CurrentDirectory state;
+    return state;
+}
+
+bool hostOfFull(const std::wstring& full, fs::path& out);
+
+bool isExistingFolder(const std::wstring& full) {
+    fs::path host;
+    struct stat st {};
+    return hostOfFull(full, host) && ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::wstring withoutTrailingBackslash(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+bool hostOfFull(const std::wstring& full, fs::path& out) {
+    const Machine& machine = Machine::current();
+    if (!machine.ok()) {
+        setLastError(err::accessDenied);
+        return false;
+    }
+    fs::path current = machine.driveFolder(full[0]);
+    struct stat st {};
+    if (::stat(current.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        setLastError(err::pathNotFound);
+        return false;
+    }
+    bool lookup = true;
+    for (const auto& part : splitComponents(std::wstring_view(full).substr(3))) {
+        if (!validName(part)) {
+            setLastError(err::invalidName);
+            return false;
+        }
+        const std::string name = toUtf8(part);
+        if (name.size() > 255) {
+            setLastError(err::filenameTooLong);
+            return false;
+        }
+        fs::path candidate = current / name;
+        if (lookup && ::lstat(candidate.c_str(), &st) != 0) {
+            const std::string match = findInsensitive(current, part);
+            if (match.empty()) lookup = false;  // nothing below a missing name can exist
+            else candidate = current / match;
+        }
+        current = std::move(candidate);
+    }
+    out = std::move(current);
+    return true;
+}
+
+}  // namespace
+
+bool fullPath(std::wstring_view path, std::wstring& out) { return resolveAgainst(path, currentDirectory(), out); }
+
+bool hostPath(std::wstring_view path, fs::path& out) {
+    std::wstring full;
+    return fullPath(path, full) && hostOfFull(full, out);
+}
+
+std::wstring windowsPath(const fs::path& host) {
+    const Machine& machine = Machine::current();
+    if (!machine.ok()) return {};
+    std::error_code ec;
+    const fs::path root = fs::absolute(machine.root(), ec).lexically_normal();
+    const fs::path target = fs::absolute(host, ec).lexically_normal();
+    const fs::path rel = target.lexically_relative(root);
+    auto it = rel.begin();
+    if (rel.empty() || it == rel.end()) return {};
+    const std::string drive = it->string();
+    if (drive.size() != 7 || drive.rfind("drive_", 0) != 0 || drive[6] < 'a' || drive[6] > 'z') return {};
+    std::wstring out;
+    out += static_cast<wchar_t>(drive[6] - 'a' + 'A');
+    out += L":\\";
+    bool first = true;
+    for (++it; it != rel.end(); ++it) {
+        const std::string part = it->string();
+        if (part.empty() || part == ".") continue;
+        if (part == "..") return {};
+        if (!first) out += L'\\';
+        out += fromUtf8(part);
+        first = false;
+    }
+    return out;
+}
+
+std::wstring currentDirectory() {
+    CurrentDirectory& state = cwdState();
+    const std::uint64_t generation = Machine::generation();
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.generation == generation) return state.path;
+    }
+    // A new machine (or the first call): start again from what the parent handed down.
+    std::wstring initial = L"C:\\";
+    if (const char* inherited = std::getenv("MENDWELL_CWD"); inherited && *inherited) {
+        std::wstring candidate;
+        const std::wstring text = fromUtf8(inherited);
+        if (text.size() >= 3 && isDriveLetter(text[0]) && text[1] == L':' && isSeparator(text[2]) &&
+            resolveAgainst(text, L"C:\\", candidate) && isExistingFolder(candidate)) {
+            initial = withoutTrailingBackslash(candidate);
+        }
+    }
+    std::lock_guard lock(state.mutex);
+    if (state.generation != generation) {
+        state.path = initial;
+        state.generation = generation;
+    }
+    return state.path;
+}
+
+bool setCurrentDirectory(std::wstring_view path) {
+    std::wstring full;
+    fs::path host;
+    if (!fullPath(path, full) || !hostPath(full, host)) return false;
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) {
+        struct stat parent {};
+        const bool parentIsFolder = ::stat(host.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
+        setLastError(parentIsFolder ? err::fileNotFound : err::pathNotFound);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        setLastError(err::directory);
+        return false;
+    }
+    full = withoutTrailingBackslash(full);
+    CurrentDirectory& state = cwdState();
+    {
+        std::lock_guard lock(state.mutex);
+        state.path = full;
+        state.generation = Machine::generation();
+    }
+    // Children start where their parent stands.
+    ::setenv("MENDWELL_CWD", toUtf8(full).c_str(), 1);
+    return true;
+}
+
+std::wstring fileNamePart(std::wstring_view path) {
+    const std::size_t cut = path.find_last_of(L"\\/");
+    return std::wstring(cut == std::wstring_view::npos ? path : path.substr(cut + 1));
+}
+
+std::wstring parentPart(std::wstring_view path) {
+    const std::size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, cut));
+}
+
+std::wstring removeBackslash(std::wstring_view path) {
+    std::wstring out(path);
+    if (!out.empty() && out.back() == L'\\' && !(out.size() == 3 && out[1] == L':')) out.pop_back();
+    return out;
+}
+
+std::wstring combine(std::wstring_view folder, std::wstring_view name) {
+    std::wstring out(folder);
+    std::wstring_view tail = name;
+    while (!tail.empty() && tail.front() == L'\\') tail.remove_prefix(1);
+    if (!out.empty() && out.back() != L'\\') out += L'\\';
+    out += tail;
+    return out;
+}
+
+}  // namespace win

@@ -1,0 +1,86 @@
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "platform/fs/path.h"
+#include "platform/process/process.h"
+#include "platform/text/text.h"
+
+namespace win {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The kernel marks the link of a replaced or removed program.
+std::string withoutDeleted(std::string path) {
+    constexpr std::string_view suffix = " (deleted)";
+    if (path.size() > suffix.size() && path.ends_with(suffix)) path.resize(path.size() - suffix.size());
+    return path;
+}
+
+std::string firstArgument(const fs::path& procDir) {
+    std::ifstream in(procDir / "cmdline", std::ios::binary);
+    std::string arg;
+    std::getline(in, arg, '\0');
+    return arg;
+}
+
+// File-backed executable mappings in map order: the program and the shared objects it loaded.
+std::vector<std::string> executableMappings(const fs::path& procDir) {
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    std::ifstream in(procDir / "maps");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string range, perms, offset, device, inode;
+        fields >> range >> perms >> offset >> device >> inode;
+        if (perms.size() < 3 || perms[2] != 'x') continue;
+        std::string path;
+        std::getline(fields >> std::ws, path);
+        if (path.empty() || path[0] != '/') continue;
+        path = withoutDeleted(path);
+        if (seen.insert(path).second) out.push_back(path);
+    }
+    return out;
+}
+
+std::wstring nameOf(const std::string& hostPath) { return fromUtf8(fs::path(hostPath).filename().string()); }
+
+}  // namespace
+
+std::vector<ProcessEntry> listProcesses() {
+    std::vector<ProcessEntry> list;
+    std::error_code ec;
+    for (const auto& dir : fs::directory_iterator("/proc", ec)) {
+        const std::string name = dir.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            continue;
+        ProcessEntry entry;
+        entry.pid = static_cast<DWORD>(std::stoul(name));
+        std::error_code linkError;
+        std::string exe = fs::read_symlink(dir.path() / "exe", linkError).string();
+        if (!linkError) {
+            exe = withoutDeleted(exe);
+            std::wstring windows = windowsPath(exe);
+            entry.fullPath = windows.empty() ? fromUtf8(exe) : windows;
+        } else {
+            // Not ours to inspect: still listed by the name it was started with, as Windows lists it.
+            exe = firstArgument(dir.path());
+            if (exe.empty()) continue;  // kernel threads and processes that are gone
+        }
+        entry.exeName = nameOf(exe);
+        entry.modules.push_back(entry.exeName);
+        for (const auto& mapped : executableMappings(dir.path())) {
+            if (mapped != exe) entry.modules.push_back(nameOf(mapped));
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+}  // namespace win

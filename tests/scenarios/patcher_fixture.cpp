@@ -1,0 +1,153 @@
+#include "tests/scenarios/patcher_fixture.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "platform/fs/path.h"
+#include "platform/system/system.h"
+#include "platform/text/text.h"
+
+namespace scenarios {
+namespace fs = std::filesystem;
+using testing_support::TempDir;
+
+namespace {
+
+const char* const kManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Manifest>
+  <FileSet>
+    <File>
+      <Operation>add</Operation>
+      <ObjectName>1</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]\" defName="readme.txt"/>
+    </File>
+    <File>
+      <Operation>overwrite</Operation>
+      <ObjectName>2</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]\bin" defName="lumen.dll"/>
+    </File>
+  </FileSet>
+</Manifest>
+)";
+
+struct BuiltPatchers {
+    TempDir folder;
+    std::map<std::string, fs::path> byConfig;
+};
+
+BuiltPatchers& built() {
+    static BuiltPatchers patchers;
+    return patchers;
+}
+
+}  // namespace
+
+std::string configXml(const std::string& extra) {
+    return std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
+<PatcherConfig>
+  <Name>Lumen TX4</Name>
+  <PatcherID>{0F5D3A61-2B7C-4E84-A1D9-3C6B8E2F7A45}</PatcherID>
+  <BuildNumber>1042</BuildNumber>
+  )") + extra + R"(
+  <ProductData>
+    <OrvexCode><GUID>)" + kProductCode + R"(</GUID></OrvexCode>
+    <OldVersion>9.0</OldVersion>
+    <NewVersion>9.0.3</NewVersion>
+  </ProductData>
+</PatcherConfig>
+)";
+}
+
+const fs::path& patcher(const std::string& config) {
+    BuiltPatchers& b = built();
+    auto found = b.byConfig.find(config);
+    if (found != b.byConfig.end()) return found->second;
+
+    const std::string n = std::to_string(b.byConfig.size());
+    const fs::path dir = b.folder.path() / ("patch" + n);
+    fs::create_directories(dir / "payload");
+    testing_support::writeHostFile(dir / "config.xml", config);
+    testing_support::writeHostFile(dir / "manifest.xml", kManifest);
+    testing_support::writeHostFile(dir / "payload" / "1", "Lumen TX4 9.0.3\r\n");
+    testing_support::writeHostFile(dir / "payload" / "2", std::string(4096, 'L'));
+    const fs::path out = b.folder.path() / ("Mendwell" + n);
+    auto result = testing_support::runProgram(testing_support::binDir() / "mendwell-build",
+                                              {"assemble", dir.string(), "-o", out.string()});
+    if (result.exitCode != 0) ADD_FAILURE() << "mendwell-build failed:\n" << result.output;
+    return b.byConfig.emplace(config, out).first->second;
+}
+
+ScenarioTest::ScenarioTest(const win::MachineProfile& profile)
+    : machine_(std::make_unique<testing_support::TestMachine>(profile)) {}
+
+NonAdministratorTest::NonAdministratorTest()
+    : ScenarioTest([] {
+          win::MachineProfile p;
+          p.administrator = false;
+          return p;
+      }()) {}
+
+PatcherRun ScenarioTest::run(const std::vector<std::string>& arguments, const fs::path& program,
+                             const std::map<std::string, std::string>& environment) {
+    auto r = testing_support::runProgram(program, arguments, environment);
+    return {r.exitCode, r.output};
+}
+
+void ScenarioTest::registerProduct(const std::string& version) {
+    const std::string installDir = win::toUtf8(kInstallDir);
+    auto r = testing_support::runProgram(testing_support::binDir() / "tally",
+                                         {"add", kProductCode, "--installdir", installDir, "--version", version,
+                                          "--language", "en_US"});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    fs::create_directories(machine_->host(kInstallDir));
+}
+
+fs::path ScenarioTest::logFile() const {
+    std::wstring appData;
+    win::shellFolder(win::csidl::appData, appData);
+    return machine_->host(appData + L"\\Orvex\\PatcherLogs\\Lumen TX4 9.0.3.log");
+}
+
+std::string ScenarioTest::logBytes() const {
+    std::error_code ec;
+    if (!fs::exists(logFile(), ec)) return {};
+    return testing_support::readHostFile(logFile());
+}
+
+std::string ScenarioTest::logText() const {
+    std::string bytes = logBytes();
+    if (bytes.rfind("\xFF\xFE", 0) == 0) bytes.erase(0, 2);
+    return win::toUtf8(win::fromUtf16le(bytes));
+}
+
+std::vector<std::string> ScenarioTest::logLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(logText());
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<fs::path> ScenarioTest::workFolders() const {
+    std::vector<fs::path> out;
+    const fs::path patcherFolder = machine_->host(win::getEnv(L"TEMP").value_or(L"C:\\") + L"\\Patcher");
+    std::error_code ec;
+    for (fs::directory_iterator it(patcherFolder, ec), end; !ec && it != end; it.increment(ec)) out.push_back(it->path());
+    return out;
+}
+
+bool contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+std::vector<std::string> treeOf(const fs::path& root) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        out.push_back(it->path().lexically_relative(root).generic_string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace scenarios

@@ -1,0 +1,60 @@
+// Scenario helpers: patchers assembled with mendwell-build once per test program, a fresh machine per
+// test, and the patcher's log and work folder read back from the machine.
+#pragma once
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/testmachine.h"
+
+namespace scenarios {
+
+inline constexpr const char* kProductCode = "{5A7C1E2B-0D3F-4C58-9E61-7B2A4D8F9C10}";
+inline constexpr const wchar_t* kInstallDir = L"C:\\Program Files\\Orvex\\Lumen TX4";
+
+// config.xml of the test patch: Lumen TX4 9.0 -> 9.0.3, for kProductCode. `extra` goes inside
+// PatcherConfig (e.g. "<ComboPatch>true</ComboPatch>").
+std::string configXml(const std::string& extra = "<ComboPatch>false</ComboPatch>");
+
+// A patcher built from a patch folder with `config`, a small manifest and a two-file payload; built once
+// per distinct config for the whole test program and removed at exit.
+const std::filesystem::path& patcher(const std::string& config = configXml());
+
+struct PatcherRun {
+    int exitCode = -1;
+    std::string output;  // the parent console and standard error
+};
+
+class ScenarioTest : public ::testing::Test {
+protected:
+    explicit ScenarioTest(const win::MachineProfile& profile = {});
+
+    PatcherRun run(const std::vector<std::string>& arguments, const std::filesystem::path& program = patcher(),
+                   const std::map<std::string, std::string>& environment = {});
+    // Registers the test product with the database tool and creates its install folder.
+    void registerProduct(const std::string& version);
+
+    std::filesystem::path logFile() const;  // "<appdata>\Orvex\PatcherLogs\Lumen TX4 9.0.3.log" on the host
+    std::string logBytes() const;           // raw UTF-16LE bytes ("" when there is no log)
+    std::string logText() const;            // the log as UTF-8, without the byte-order mark
+    std::vector<std::string> logLines() const;
+    // The work folders the runs left: %TEMP%\Patcher\Patcher<pid>.
+    std::vector<std::filesystem::path> workFolders() const;
+
+    std::unique_ptr<testing_support::TestMachine> machine_;
+};
+
+class NonAdministratorTest : public ScenarioTest {
+protected:
+    NonAdministratorTest();
+};
+
+bool contains(const std::string& text, const std::string& what);
+// Every file and folder under `root`, relative, sorted.
+std::vector<std::string> treeOf(const std::filesystem::path& root);
+
+}  // namespace scenarios

@@ -1,0 +1,164 @@
+// The patcher's start: one instance, administrators only, the command line, the log level and the log.
+#include <regex>
+
+#include "platform/system/mutex.h"
+#include "tests/scenarios/patcher_fixture.h"
+
+namespace scenarios {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kNoAdminText =
+    "You are not logged in as an administrator. Please login as an administrator and try again";
+
+using StartupTest = ScenarioTest;
+
+TEST_F(StartupTest, SecondInstanceReturns12AndWritesNothing) {
+    const fs::path& program = patcher();
+    win::NamedMutex running;
+    bool alreadyExists = true;
+    ASSERT_TRUE(running.create(L"Mendwell-{A4B940A7-E84E-4d5e-A076-032F00217215}", alreadyExists));
+    ASSERT_FALSE(alreadyExists);
+    const auto before = treeOf(machine_->root());
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-SILENT"}, {}, {"-BOGUS"}}) {
+        PatcherRun r = run(args, program);
+        EXPECT_EQ(r.exitCode, 12);
+        EXPECT_EQ(r.output, "");
+    }
+    EXPECT_EQ(treeOf(machine_->root()), before);
+
+    // Once the first patcher is gone the next one runs.
+    running.release();
+    EXPECT_EQ(run({"-SILENT"}, program).exitCode, 5);
+}
+
+using NotAdministrator = NonAdministratorTest;
+
+TEST_F(NotAdministrator, Returns13WithTheMessageInEveryMode) {
+    const fs::path& program = patcher();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-SILENT"}, {}, {"-LOGLEVEL=3"}, {"/silent"}, {"-UNKNOWN"}}) {
+        PatcherRun r = run(args, program);
+        EXPECT_EQ(r.exitCode, 13) << (args.empty() ? "" : args[0]);
+        EXPECT_TRUE(contains(r.output, kNoAdminText)) << r.output;
+        EXPECT_TRUE(contains(r.output, "Orvex Software Update")) << r.output;
+    }
+    // Refused before the log or the work folder exists.
+    EXPECT_EQ(logBytes(), "");
+    EXPECT_TRUE(workFolders().empty());
+}
+
+TEST_F(NotAdministrator, ScriptedDisplayRecordsTheMessageBox) {
+    testing_support::TempDir dir;
+    const fs::path script = dir.path() / "ui-script";
+    testing_support::writeHostFile(script, "");
+    PatcherRun r = run({"-SILENT"}, patcher(), {{"MENDWELL_UI_SCRIPT", script.string()}});
+    EXPECT_EQ(r.exitCode, 13);
+    const std::string recorded = testing_support::readHostFile(script);
+    EXPECT_TRUE(contains(recorded, kNoAdminText)) << recorded;
+    EXPECT_TRUE(contains(recorded, "Orvex Software Update")) << recorded;
+}
+
+using CommandLineTest = ScenarioTest;
+
+TEST_F(CommandLineTest, LowerCaseSilentRunsTheSilentMode) {
+    PatcherRun r = run({"-silent"});
+    EXPECT_EQ(r.exitCode, 5);  // no product registered
+    EXPECT_TRUE(contains(r.output, "Patcher running in silent mode...")) << r.output;
+    EXPECT_TRUE(contains(r.output, "Patcher is unsuccessful.\r\nReturn code: 5")) << r.output;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, "command line specified: -SILENT\r\n"));
+    EXPECT_TRUE(contains(log, "Initiating patch silently...\r\n"));
+    EXPECT_TRUE(contains(log, "Patcher is passed with -SILENT option. No UI will be presented to the user.\r\n"));
+    EXPECT_TRUE(contains(log, "Patcher fails to locate the application.\r\n"));
+}
+
+TEST_F(CommandLineTest, SilentWithoutTheDashGivesTheShortUsage) {
+    for (const std::string arg : {"/SILENT", "SILENT"}) {
+        PatcherRun r = run({arg});
+        EXPECT_EQ(r.exitCode, 9) << arg;
+        EXPECT_TRUE(contains(r.output, "\r\nUsage: Mendwell.exe <-Silent> \r\nSilent is case-insensitive")) << r.output;
+        EXPECT_FALSE(contains(r.output, "<-Loglevel>")) << r.output;
+        EXPECT_TRUE(contains(logText(), "Patcher is passed with a parameter \" " + arg +
+                                            " \". Patcher doesnot recognise the parameter. Please refer the "
+                                            "command line usage.\r\n"));
+    }
+    // The mode returned normally: the run closes its log.
+    EXPECT_TRUE(contains(logText(), "patching ends.\r\n"));
+}
+
+TEST_F(CommandLineTest, UnknownSwitchReturns9AtOnce) {
+    PatcherRun r = run({"-Repair"});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_TRUE(contains(r.output,
+                         "\r\nUsage: Mendwell.exe <-Silent> <-Loglevel>\r\nSilent, Loglevel are case-insensitive\r\n "
+                         "specify loglevel=0(error), 1(warning), 2(info, default) or 3(debug)"))
+        << r.output;
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 1u) << logText();
+    EXPECT_TRUE(contains(lines[0], "  ERROR            Patcher is passed with parameter \" -REPAIR \". Patcher "
+                                   "doesnot recognise the parameter. Please refer the command line usage."))
+        << lines[0];
+    // No clean-up ran: no backup folder was made or emptied, no closing lines.
+    for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "BackUp")) << work;
+    EXPECT_FALSE(contains(logText(), "patching ends."));
+}
+
+// Log levels: 3 admits the debug trace, 7 and 1 leave INFO out, no switch gives INFO but no trace.
+TEST_F(CommandLineTest, LogLevelSwitch) {
+    run({"-SILENT", "-LOGLEVEL=3"});
+    std::string log = logText();
+    EXPECT_TRUE(contains(log, " CRITICALINFO    new pController\r\n")) << log;
+    EXPECT_TRUE(contains(log, " CRITICALINFO    new lpszPrompt1\r\n"));
+    EXPECT_TRUE(contains(log, " INFO            patching starts.\r\n"));
+    std::filesystem::remove(logFile());
+
+    run({"-SILENT"});
+    log = logText();
+    EXPECT_TRUE(contains(log, " INFO            patching starts.\r\n")) << log;
+    EXPECT_FALSE(contains(log, "CRITICALINFO"));
+    std::filesystem::remove(logFile());
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/SILENT", "-LOGLEVEL=7"}, {"/SILENT", "-LOGLEVEL", "=1"}}) {
+        EXPECT_EQ(run(args).exitCode, 9);
+        const auto lines = logLines();
+        ASSERT_EQ(lines.size(), 1u) << logText();
+        EXPECT_TRUE(contains(lines[0], " ERROR            Patcher is passed with a parameter")) << lines[0];
+        std::filesystem::remove(logFile());
+    }
+}
+
+using LogFileTest = ScenarioTest;
+
+TEST_F(LogFileTest, SecondRunAppendsWithoutASecondByteOrderMark) {
+    run({"-SILENT"});
+    const std::string first = logBytes();
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_EQ(first.substr(0, 2), "\xFF\xFE");
+    run({"-SILENT"});
+    const std::string both = logBytes();
+    ASSERT_GT(both.size(), first.size());
+    EXPECT_EQ(both.substr(0, first.size()), first);
+    EXPECT_EQ(both.find("\xFF\xFE", 2), std::string::npos);
+}
+
+TEST_F(LogFileTest, LinesHaveTheTextLayoutAndTheRunEndsWithAsterisks) {
+    run({"-SILENT"});
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 3u);
+    // Date, two blanks, time, three blanks, INFO, fourteen blanks, the message.
+    const std::regex info(R"(\d\d/\d\d/\d\d  \d\d:\d\d:\d\d   INFO {14}patching starts\.)");
+    EXPECT_TRUE(std::regex_match(lines[0], info)) << lines[0];
+    EXPECT_TRUE(contains(lines[lines.size() - 2], "  patching ends.")) << lines[lines.size() - 2];
+    EXPECT_TRUE(contains(lines.back(), "    " + std::string(84, '*'))) << lines.back();
+    EXPECT_EQ(lines.back().substr(lines.back().size() - 85), " " + std::string(84, '*'));
+    // Every line ends with CR LF in the file.
+    const std::string text = logText();
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+}  // namespace
+}  // namespace scenarios

@@ -1,0 +1,79 @@
+// mendwell-build: the patch author's tool. `assemble PATCHDIR -o OUT` makes a patcher program.
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/process/process.h"
+#include "tools/mendwell-build/assembler.h"
+
+namespace {
+
+const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR]
+       mendwell-build --help
+
+Assembles a patcher: the Mendwell program with everything the patch needs carried in its resources.
+
+A patch folder holds:
+  config.xml       the patch configuration: the product (Name, ProductData/OrvexCode/GUID), the versions it
+                   moves between (OldVersion, NewVersion) and the checks to make before patching
+                                                                        -> resource CONFIG/100
+  manifest.xml     the operations: services, files, directories, registry, Add/Remove entry
+                                                                        -> resource MANIFEST/100
+  payload/         the new files and binary difference files, each named by its manifest object name;
+                   zipped with deflate, entries named by their path below payload/ with '/'
+                                                                        -> resource PATCHFILES/100
+  TVRLocalization/ optional: one folder per locale holding TVR.vdct     -> resource TVRLOCALIZEDSTRINGS/100
+
+From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it has been built:
+  Mendwell                       the patcher program itself (required)
+  orvex_tally.so                 the installed-product database library -> TALLY/100
+  patch, quadw32.so              the binary patch tool and its engine   -> QUADRELFILES/100 and 200
+  Verdicta.so                    the result reporting library           -> QUDLIB/100
+  TVRLocalizedStrings.zip        dictionaries, when the patch folder has none
+
+A missing input is reported by name and nothing is written. See docs/authoring.md.
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    win::initProcess(argc, argv);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::cerr << kHelp;
+        return 2;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::cout << kHelp;
+        return 0;
+    }
+    if (args[0] != "assemble") {
+        std::cerr << "mendwell-build: unknown command '" << args[0] << "' (try --help)\n";
+        return 2;
+    }
+    mwbuild::AssembleRequest request;
+    request.binDir = win::moduleHostPath().parent_path();
+    std::vector<std::string> positional;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if ((args[i] == "-o" || args[i] == "--bin") && i + 1 < args.size()) {
+            (args[i] == "-o" ? request.output : request.binDir) = args[i + 1];
+            ++i;
+        } else if (args[i] == "--help") {
+            std::cout << kHelp;
+            return 0;
+        } else if (!args[i].empty() && args[i][0] == '-') {
+            std::cerr << "mendwell-build: unknown option '" << args[i] << "' (try --help)\n";
+            return 2;
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 1 || request.output.empty()) {
+        std::cerr << "mendwell-build: assemble needs one PATCHDIR and -o OUT (try --help)\n";
+        return 2;
+    }
+    request.patchDir = positional[0];
+    mwbuild::Assembler assembler(request);
+    return assembler.run(std::cout, std::cerr) ? 0 : 1;
+}
