@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "mendwell/records/rollback_manifest.h"
 #include "mendwell/records/tally_session.h"
 #include "mendwell/shell/config_reader.h"
 #include "mendwell/shell/patchlog.h"
@@ -15,6 +16,11 @@
 namespace mw {
 
 namespace {
+
+std::unique_ptr<RollbackManifestFile>& rollbackManifestSlot() {
+    static std::unique_ptr<RollbackManifestFile> file;
+    return file;
+}
 
 PatchObserver& observer() {
     static PatchObserver current;
@@ -59,6 +65,15 @@ std::wstring installLanguageFromTally();
 
 void setPatchObserver(PatchObserver o) { observer() = std::move(o); }
 
+RollbackManifestFile* rollbackManifest() { return rollbackManifestSlot().get(); }
+
+bool closeRollbackManifest() { return rollbackManifestSlot() && rollbackManifestSlot()->save(); }
+
+void PatchController::createRollbackManifest() {
+    logCritical(L"new rollbackXMLFile");
+    rollbackManifestSlot() = std::make_unique<RollbackManifestFile>(workPath(L"\\RollbackManifest.xml"));
+}
+
 PatchController::PatchController() {
     PatchGlobals& g = patchGlobals();
     g.block.state = inRollbackMode() ? stateRollingBack : statePatching;
@@ -68,6 +83,7 @@ PatchController::PatchController() {
 PatchController::~PatchController() {
     if (thread_) thread_->join();
     logCritical(L"delete rollbackXMLFile");
+    rollbackManifestSlot().reset();
 }
 
 int PatchController::initialize() {
@@ -134,6 +150,7 @@ bool PatchController::startThread(const std::wstring& installDir) {
 }
 
 int PatchController::StartPatch(const std::wstring& installDir) {
+    if (!inRollbackMode()) createRollbackManifest();
     logCritical(L"new szTemp StartPatch");
     startThread(installDir);
     return patchGlobals().configStatus == statusFailed ? statusFailed : statusGood;
@@ -141,6 +158,10 @@ int PatchController::StartPatch(const std::wstring& installDir) {
 
 int PatchController::startPatchSynchronously(const std::wstring& installDir) {
     logFlush();
+    if (!inRollbackMode()) {
+        createRollbackManifest();
+        logInfo(L"Rollback Manifest is created at: %s", rollbackManifest()->path());
+    }
     logCritical(L"new szTemp");
     MyThreadProc(installDir);
     return patchGlobals().configStatus == statusFailed ? statusFailed : statusGood;

@@ -14,6 +14,15 @@ class WorkerThread;
 
 namespace mw {
 
+class RollbackManifestFile;
+
+// The rollback manifest of this run (work folder + "\RollbackManifest.xml"), made before a normal run;
+// nullptr before that. Operations append their undo entries to it.
+RollbackManifestFile* rollbackManifest();
+// Writes the rollback manifest so that a rollback run can read it complete. False when there is none or
+// it cannot be written.
+bool closeRollbackManifest();
+
 // Who hears from the worker: the wizard's window in wizard mode, nobody in the silent modes.
 struct PatchObserver {
     // Called synchronously after every entry and state change, with the process-wide block.
@@ -54,6 +63,7 @@ public:
 
 private:
     bool startThread(const std::wstring& installDir);
+    void createRollbackManifest();
 
     std::unique_ptr<win::WorkerThread> thread_;
 };

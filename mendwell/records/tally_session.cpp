@@ -92,10 +92,12 @@ void TallySession::functionCalled(const char* name) const {
     logInfo(L"Successfully loaded the function \"%s\" from TALLY library.", wide(name));
 }
 
-std::wstring TallySession::payloadText(std::string_view payloadId, const char* name, bool& ok) {
+std::wstring TallySession::payloadText(std::string_view payloadId, const char* name, bool& called, bool& ok) {
+    called = false;
     ok = false;
     auto fn = reinterpret_cast<TallyGetPayloadDataFn>(function("tallyGetPayloadData"));
     if (!fn) return {};
+    called = true;
     const char* value = nullptr;
     std::string id = terminated(payloadId);
     int rc = fn(handle_, id.c_str(), TALLY_CATEGORY_PROPERTIES, name, &value);
@@ -106,26 +108,29 @@ std::wstring TallySession::payloadText(std::string_view payloadId, const char* n
 
 std::wstring TallySession::queryInstallDir(std::string_view payloadId) {
     logInfo(L"Querying INSTALLDIR from TALLY.");
+    bool called = false;
     bool ok = false;
-    std::wstring dir = payloadText(payloadId, "INSTALLDIR", ok);
-    if (!ok) logCritical(L"TALLY unable to return InstallDir.");
+    std::wstring dir = payloadText(payloadId, "INSTALLDIR", called, ok);
+    if (called && !ok) logCritical(L"TALLY unable to return InstallDir.");
     return win::removeBackslash(dir);
 }
 
 std::wstring TallySession::queryInstallLanguage(std::string_view payloadId) {
     logInfo(L"Querying installLanguage from TALLY.");
+    bool called = false;
     bool ok = false;
-    std::wstring language = payloadText(payloadId, "installLanguage", ok);
-    if (!ok) logError(L"TALLY unable to return szInstallLanguage.");
+    std::wstring language = payloadText(payloadId, "installLanguage", called, ok);
+    if (called && !ok) logError(L"TALLY unable to return szInstallLanguage.");
     return win::removeBackslash(language);
 }
 
 std::wstring TallySession::queryProductCode(std::string_view payloadId) {
+    bool called = false;
     bool ok = false;
-    std::wstring code = payloadText(payloadId, "ProductCode", ok);
+    std::wstring code = payloadText(payloadId, "ProductCode", called, ok);
     if (ok)
         logInfo(L"Product Code obtained from TALLY: %s", code);
-    else
+    else if (called)
         logInfo(L"Unable to retrieve the productCode from TALLY.");
     return code;
 }

@@ -44,7 +44,7 @@ private:
     // Looks the export up with the log lines every query writes; nullptr when it cannot be used.
     void* function(const char* name) const;
     void functionCalled(const char* name) const;
-    std::wstring payloadText(std::string_view payloadId, const char* name, bool& ok);
+    std::wstring payloadText(std::string_view payloadId, const char* name, bool& called, bool& ok);
 
     win::Library library_;
     TallyHandle handle_ = nullptr;

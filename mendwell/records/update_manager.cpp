@@ -128,7 +128,7 @@ int patchForUpdateManager(std::wstring installDir) {
         } else {
             controller.switchToRollback();
             controller.waitForThread();
-            logInfo(L"The rollback manifest cannot be closed in this build; the rollback run reads none.");
+            closeRollbackManifest();
             g.rollbackMode = 1;
             controller.StartRollBackPatchForQUD(installDir);
             report(4, localizedText(L"$$$/tvr/error/message/patchNotAppliedReInstall"));

@@ -50,7 +50,7 @@ int silentPatch() {
             result = returnRestartNeeded;
         } else {
             controller.switchToRollback();
-            logInfo(L"The rollback manifest cannot be closed in this build; the rollback run reads none.");
+            closeRollbackManifest();
             g.rollbackMode = 1;
             controller.StartRollBackPatchForQUD(installDir);
             logError(L"Patcher failed. Please try again.");

@@ -94,6 +94,8 @@ void cleanBackupFolder() {
         win::FindFile find;
         win::FindData entry;
         for (bool more = find.first(L"*", entry); more; more = find.next(entry)) {
+            // The folder's own "." and ".." are not backup copies.
+            if (entry.name == L"." || entry.name == L"..") continue;
             logInfo(L"deleting backup file: %s", entry.name);
             win::deleteFile(entry.name);
         }

@@ -28,8 +28,12 @@ namespace {
 
 constexpr DWORD kGenericAll = 0x10000000;
 
-bool wantsRead(DWORD access) { return (access & (access::read | kGenericAll | 0x1)) != 0; }
-bool wantsWrite(DWORD access) { return (access & (access::write | kGenericAll | 0x2 | 0x4)) != 0; }
+bool wantsRead(DWORD access) {
+    return (access & (access::read | kGenericAll | 0x1)) != 0;
+}
+bool wantsWrite(DWORD access) {
+    return (access & (access::write | kGenericAll | 0x2 | 0x4)) != 0;
+}
 
 }  // namespace
 
@@ -45,7 +49,8 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
     if (target.isDirectory()) return hostfs::fail(err::accessDenied);
     const bool read = wantsRead(desiredAccess);
     const bool write = wantsWrite(desiredAccess);
-    const bool truncates = disposition == Disposition::createAlways || disposition == Disposition::truncateExisting;
+    const bool truncates =
+        disposition == Disposition::createAlways || disposition == Disposition::truncateExisting;
     if (disposition == Disposition::truncateExisting && !write) return hostfs::fail(err::invalidParameter);
 
     if (target.exists) {
@@ -80,7 +85,8 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
             state->fd = ::open(target.host.c_str(), flags);
         }
         if (state->fd < 0) return hostfs::fail(errno, target.host);
-        state->lockFd = (flags & O_ACCMODE) == O_WRONLY ? ::open(target.host.c_str(), O_RDONLY | O_CLOEXEC) : state->fd;
+        state->lockFd =
+            (flags & O_ACCMODE) == O_WRONLY ? ::open(target.host.c_str(), O_RDONLY | O_CLOEXEC) : state->fd;
         if (state->lockFd < 0) state->lockFd = ::open(target.host.c_str(), O_RDONLY | O_CLOEXEC);
         if (state->lockFd < 0) {
             const int error = errno;
@@ -99,13 +105,16 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
     if (target.exists && truncates && ::ftruncate(state->fd, 0) != 0) return hostfs::fail(errno, target.host);
     state_ = std::move(state);
     // Windows reports that an existing file was opened or overwritten, though the call succeeds.
-    setLastError(target.exists && (disposition == Disposition::openAlways || disposition == Disposition::createAlways)
+    setLastError(target.exists &&
+                         (disposition == Disposition::openAlways || disposition == Disposition::createAlways)
                      ? err::alreadyExists
                      : err::success);
     return true;
 }
 
-bool File::isOpen() const { return state_ && state_->fd >= 0; }
+bool File::isOpen() const {
+    return state_ && state_->fd >= 0;
+}
 
 bool File::read(void* buffer, std::size_t size, std::size_t& bytesRead) {
     bytesRead = 0;
@@ -143,7 +152,8 @@ bool File::write(const void* data, std::size_t size) {
 bool File::seek(std::uint64_t offset) {
     if (!isOpen()) return hostfs::fail(err::invalidHandle);
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return hostfs::fail(err::invalidParameter);
-    if (::lseek(state_->fd, static_cast<off_t>(offset), SEEK_SET) < 0) return hostfs::fail(errno, state_->host);
+    if (::lseek(state_->fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        return hostfs::fail(errno, state_->host);
     return true;
 }
 
@@ -182,12 +192,16 @@ bool File::setTimes(const FileTime* creation, const FileTime* lastAccess, const 
     times[1].tv_nsec = UTIME_OMIT;
     if (lastAccess) times[0] = hostfs::toTimespec(*lastAccess);
     if (lastWrite) times[1] = hostfs::toTimespec(*lastWrite);
-    if ((lastAccess || lastWrite) && ::futimens(state_->fd, times) != 0) return hostfs::fail(errno, state_->host);
-    if (creation && !hostfs::storeCreationTime(state_->host, *creation)) return hostfs::fail(errno, state_->host);
+    if ((lastAccess || lastWrite) && ::futimens(state_->fd, times) != 0)
+        return hostfs::fail(errno, state_->host);
+    if (creation && !hostfs::storeCreationTime(state_->host, *creation))
+        return hostfs::fail(errno, state_->host);
     return true;
 }
 
-void File::close() { state_.reset(); }
+void File::close() {
+    state_.reset();
+}
 
 bool readFile(std::wstring_view path, std::string& bytes) {
     bytes.clear();

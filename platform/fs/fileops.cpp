@@ -24,7 +24,9 @@ bool isDriveRoot(std::wstring_view path) {
     return fullPath(path, full) && full.size() == 3;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 void syncPath(const fs::path& host) {
     const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
@@ -96,7 +98,8 @@ bool copyFile(std::wstring_view from, std::wstring_view to, bool failIfExists) {
     File in;
     if (!in.open(from, access::read, share::read | share::del, Disposition::openExisting)) return false;
     File out;
-    if (!out.open(to, access::write, share::none, failIfExists ? Disposition::createNew : Disposition::createAlways)) {
+    if (!out.open(to, access::write, share::none,
+                  failIfExists ? Disposition::createNew : Disposition::createAlways)) {
         return false;
     }
     const bool created = lastError() != err::alreadyExists;
@@ -141,7 +144,8 @@ bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags) {
             if (!(flags & moveflag::replaceExisting)) return hostfs::fail(err::alreadyExists);
             if (dst.isDirectory() || src.isDirectory()) return hostfs::fail(err::accessDenied);
             if (hostfs::isReadOnly(dst.host, dst.st)) return hostfs::fail(err::accessDenied);
-            if (sharing::pathConflicts(dst.host, access::del, kShareAll)) return hostfs::fail(err::sharingViolation);
+            if (sharing::pathConflicts(dst.host, access::del, kShareAll))
+                return hostfs::fail(err::sharingViolation);
         }
         if (!src.isDirectory() && sharing::pathConflicts(src.host, access::del, kShareAll)) {
             return hostfs::fail(err::sharingViolation);

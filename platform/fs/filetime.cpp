@@ -21,7 +21,9 @@ long long daysFrom1601(int year, unsigned month, unsigned day) {
     return daysFrom1970 + 134774;  // 1601-01-01 .. 1970-01-01
 }
 
-bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeap(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 unsigned daysInMonth(int year, unsigned month) {
     static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -69,7 +71,8 @@ bool dosDateTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, FileTim
         setLastError(err::invalidParameter);
         return false;
     }
-    const long long totalSeconds = daysFrom1601(year, month, day) * 86400LL + hours * 3600LL + minutes * 60LL + seconds;
+    const long long totalSeconds =
+        daysFrom1601(year, month, day) * 86400LL + hours * 3600LL + minutes * 60LL + seconds;
     out = static_cast<FileTime>(totalSeconds * kTicksPerSecond);
     return true;
 }

@@ -100,9 +100,8 @@ bool FindFile::first(std::wstring_view pattern, FindData& data) {
         }
         ::closedir(dir);
     }
-    std::sort(found.begin(), found.end(), [](const FindData& a, const FindData& b) {
-        return toUpper(a.name) < toUpper(b.name);
-    });
+    std::sort(found.begin(), found.end(),
+              [](const FindData& a, const FindData& b) { return toUpper(a.name) < toUpper(b.name); });
     for (auto& f : found) state->entries.push_back(std::move(f));
     if (state->entries.empty()) {
         setLastError(err::fileNotFound);
@@ -128,6 +127,8 @@ bool FindFile::next(FindData& data) {
     return true;
 }
 
-void FindFile::close() { state_.reset(); }
+void FindFile::close() {
+    state_.reset();
+}
 
 }  // namespace win

@@ -51,25 +51,38 @@ DWORD missingError(const fs::path& host) {
 
 DWORD fromErrno(int error, const fs::path& host) {
     switch (error) {
-        case 0: return err::success;
-        case ENOENT: return missingError(host);
-        case ENOTDIR: return err::pathNotFound;
+        case 0:
+            return err::success;
+        case ENOENT:
+            return missingError(host);
+        case ENOTDIR:
+            return err::pathNotFound;
         case EACCES:
         case EPERM:
         case EISDIR:
         case EROFS:
-        case EINVAL: return err::accessDenied;
-        case EEXIST: return err::alreadyExists;
-        case ENOTEMPTY: return err::dirNotEmpty;
+        case EINVAL:
+            return err::accessDenied;
+        case EEXIST:
+            return err::alreadyExists;
+        case ENOTEMPTY:
+            return err::dirNotEmpty;
         case ENOSPC:
-        case EDQUOT: return err::diskFull;
-        case ENAMETOOLONG: return err::filenameTooLong;
+        case EDQUOT:
+            return err::diskFull;
+        case ENAMETOOLONG:
+            return err::filenameTooLong;
         case EBUSY:
-        case ETXTBSY: return err::sharingViolation;
-        case EXDEV: return err::notSameDevice;
-        case ENOMEM: return err::notEnoughMemory;
-        case EIO: return err::genFailure;
-        default: return err::genFailure;
+        case ETXTBSY:
+            return err::sharingViolation;
+        case EXDEV:
+            return err::notSameDevice;
+        case ENOMEM:
+            return err::notEnoughMemory;
+        case EIO:
+            return err::genFailure;
+        default:
+            return err::genFailure;
     }
 }
 
@@ -150,6 +163,8 @@ FileTime creationTimeOf(const fs::path& host, const struct stat& st) {
     return fromTimespec(st.st_mtim);
 }
 
-bool storeCreationTime(const fs::path& host, FileTime time) { return writeNumber(host, kCreatedName, time); }
+bool storeCreationTime(const fs::path& host, FileTime time) {
+    return writeNumber(host, kCreatedName, time);
+}
 
 }  // namespace win::hostfs

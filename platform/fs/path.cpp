@@ -17,11 +17,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
-bool isDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+bool isDriveLetter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
 
-wchar_t upperDrive(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c; }
+wchar_t upperDrive(wchar_t c) {
+    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
+}
 
 std::vector<std::wstring> splitComponents(std::wstring_view text) {
     std::vector<std::wstring> parts;
@@ -109,7 +115,8 @@ bool resolveAgainst(std::wstring_view path, const std::wstring& cwd, std::wstrin
 
 bool validName(const std::wstring& name) {
     for (wchar_t c : name) {
-        if (c < 0x20 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'|' || c == L'?' || c == L'*') {
+        if (c < 0x20 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'|' || c == L'?' ||
+            c == L'*') {
             return false;
         }
     }
@@ -183,8 +190,10 @@ bool hostOfFull(const std::wstring& full, fs::path& out) {
         fs::path candidate = current / name;
         if (lookup && ::lstat(candidate.c_str(), &st) != 0) {
             const std::string match = findInsensitive(current, part);
-            if (match.empty()) lookup = false;  // nothing below a missing name can exist
-            else candidate = current / match;
+            if (match.empty())
+                lookup = false;  // nothing below a missing name can exist
+            else
+                candidate = current / match;
         }
         current = std::move(candidate);
     }
@@ -194,7 +203,9 @@ bool hostOfFull(const std::wstring& full, fs::path& out) {
 
 }  // namespace
 
-bool fullPath(std::wstring_view path, std::wstring& out) { return resolveAgainst(path, currentDirectory(), out); }
+bool fullPath(std::wstring_view path, std::wstring& out) {
+    return resolveAgainst(path, currentDirectory(), out);
+}
 
 bool hostPath(std::wstring_view path, fs::path& out) {
     std::wstring full;
@@ -259,7 +270,8 @@ bool setCurrentDirectory(std::wstring_view path) {
     struct stat st {};
     if (::stat(host.c_str(), &st) != 0) {
         struct stat parent {};
-        const bool parentIsFolder = ::stat(host.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
+        const bool parentIsFolder =
+            ::stat(host.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
         setLastError(parentIsFolder ? err::fileNotFound : err::pathNotFound);
         return false;
     }
@@ -274,8 +286,8 @@ bool setCurrentDirectory(std::wstring_view path) {
         state.path = full;
         state.generation = Machine::generation();
     }
-    // Children start where their parent stands.
-    ::setenv("MENDWELL_CWD", toUtf8(full).c_str(), 1);
+    // Not exported to the environment here: setenv races with readers on other threads. Child
+    // processes get MENDWELL_CWD from the process module when they start.
     return true;
 }
 

@@ -12,13 +12,13 @@ namespace win::sharing {
 
 // Held while a handle checks and marks, or while a path operation checks and acts.
 class Guard {
-public:
+  public:
     Guard();
     ~Guard();
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
 
-private:
+  private:
     std::unique_lock<std::mutex> local_;
     int fd_ = -1;
 };

@@ -44,7 +44,8 @@ bool hostFolder(const fs::path& root, const std::wstring& windowsPath, fs::path&
 }
 
 fs::path defaultMachineFolder() {
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return fs::path(data) / "mendwell" / "machine";
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        return fs::path(data) / "mendwell" / "machine";
     if (const char* home = std::getenv("HOME"); home && *home) {
         return fs::path(home) / ".local" / "share" / "mendwell" / "machine";
     }
@@ -56,7 +57,8 @@ std::unique_ptr<Machine> openOrFail(const fs::path& root, bool createWhenMissing
     std::string error;
     std::error_code ec;
     // A failed creation shows up in open's message, which names the folder.
-    if (createWhenMissing && !fs::exists(root / "machine.ini", ec)) Machine::create(root, MachineProfile{}, error);
+    if (createWhenMissing && !fs::exists(root / "machine.ini", ec))
+        Machine::create(root, MachineProfile{}, error);
     Machine::open(root, *machine, error);
     return machine;
 }
@@ -130,7 +132,8 @@ bool Machine::open(const fs::path& root, Machine& out, std::string& error) {
     std::string why;
     if (!readProfile(out.profilePath(), profile, why)) return fail(why);
     if (!fs::is_directory(out.driveFolder(L'C'), ec)) {
-        return fail("machine folder " + root.string() + " has no drive C: (" + out.driveFolder(L'C').string() + ")");
+        return fail("machine folder " + root.string() + " has no drive C: (" +
+                    out.driveFolder(L'C').string() + ")");
     }
     if (!store::check(out.storePath(), why)) return fail(why);
     out.profile_ = std::move(profile);
@@ -143,8 +146,8 @@ Machine& Machine::current() {
     std::lock_guard lock(g_mutex);
     if (!g_current) {
         const char* named = std::getenv("MENDWELL_MACHINE");
-        auto machine = (named && *named) ? openOrFail(fs::path(named), false)
-                                         : openOrFail(defaultMachineFolder(), true);
+        auto machine =
+            (named && *named) ? openOrFail(fs::path(named), false) : openOrFail(defaultMachineFolder(), true);
         g_current = machine.get();
         g_machines.push_back(std::move(machine));
     }
@@ -168,7 +171,9 @@ bool Machine::select(const fs::path& root, std::string& error) {
     return true;
 }
 
-std::uint64_t Machine::generation() { return g_generation.load(); }
+std::uint64_t Machine::generation() {
+    return g_generation.load();
+}
 
 fs::path Machine::driveFolder(wchar_t letter) const {
     char c = static_cast<char>(letter);
@@ -176,6 +181,8 @@ fs::path Machine::driveFolder(wchar_t letter) const {
     return root_ / (std::string("drive_") + c);
 }
 
-bool Machine::saveProfile(std::string& error) const { return writeProfile(profilePath(), profile_, error); }
+bool Machine::saveProfile(std::string& error) const {
+    return writeProfile(profilePath(), profile_, error);
+}
 
 }  // namespace win

@@ -68,9 +68,12 @@ bool parseProfile(std::string_view text, const std::string& source, MachineProfi
                 p.userName = fromUtf8(value);
             } else if (key == "administrator") {
                 const std::string v = lower(value);
-                if (v == "yes" || v == "true" || v == "1") p.administrator = true;
-                else if (v == "no" || v == "false" || v == "0") p.administrator = false;
-                else return bad("administrator must be yes or no");
+                if (v == "yes" || v == "true" || v == "1")
+                    p.administrator = true;
+                else if (v == "no" || v == "false" || v == "0")
+                    p.administrator = false;
+                else
+                    return bad("administrator must be yes or no");
             } else if (key == "userlanguage" || key == "systemlanguage") {
                 std::uint16_t lang = 0;
                 if (!number(value, 16, lang)) return bad("language must be a hexadecimal identifier");
@@ -85,7 +88,8 @@ bool parseProfile(std::string_view text, const std::string& source, MachineProfi
             }
         } else if (section == "free") {
             std::uint64_t bytes = 0;
-            if (key.size() != 1 || key[0] < 'a' || key[0] > 'z') return bad("free space is given per drive letter");
+            if (key.size() != 1 || key[0] < 'a' || key[0] > 'z')
+                return bad("free space is given per drive letter");
             if (!number(value, 10, bytes)) return bad("free space must be a number of bytes");
             p.freeBytes[static_cast<wchar_t>(key[0] - 'a' + 'A')] = bytes;
         } else if (section == "folders") {

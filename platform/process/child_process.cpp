@@ -200,16 +200,18 @@ bool ChildProcess::start(std::wstring_view commandLine, const ChildOptions& opti
         return false;
     }
     std::filesystem::path program;
-    if (!findProgram(commandLine, program)) return false;
+    std::size_t programEnd = 0;
+    if (!findProgram(commandLine, program, programEnd)) return false;
     std::wstring directory;
     std::filesystem::path hostDirectory;
     if (!prepare(options, directory, hostDirectory)) return false;
     makeExecutable(program);
 
     const std::wstring line(commandLine);
-    // The child's C runtime sees the arguments exactly as a Windows program's runtime would split them.
+    // Host programs read argv: the arguments that follow the program as it was found (a Windows runtime
+    // would split an unquoted "C:\Program Files\x.exe" at its blank; commandLine() keeps the text).
     std::vector<std::string> argv{program.string()};
-    auto parts = splitCommandLine(line);
+    auto parts = splitCommandLine(L"x " + line.substr(programEnd));
     for (std::size_t i = 1; i < parts.size(); ++i) argv.push_back(toUtf8(parts[i]));
     if (!spawn(program, argv, childEnvironment(line, directory, options), hostDirectory, options, state_->pid,
                state_->outFd))

@@ -1,5 +1,6 @@
 #include "platform/process/program_search.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/fs/path.h"
@@ -37,10 +38,11 @@ bool resolve(std::wstring name, std::filesystem::path& host) {
 
 }  // namespace
 
-bool findProgram(std::wstring_view line, std::filesystem::path& host) {
+bool findProgram(std::wstring_view line, std::filesystem::path& host, std::size_t& programEnd) {
     if (!line.empty() && line[0] == L'"') {
         std::size_t end = line.find(L'"', 1);
         if (end == std::wstring_view::npos) end = line.size();
+        programEnd = std::min(end + 1, line.size());
         if (resolve(std::wstring(line.substr(1, end - 1)), host)) return true;
         setLastError(err::fileNotFound);
         return false;
@@ -49,8 +51,10 @@ bool findProgram(std::wstring_view line, std::filesystem::path& host) {
     while (start < line.size() && isBlank(line[start])) ++start;
     for (std::size_t i = start; i <= line.size(); ++i) {
         if (i < line.size() && !isBlank(line[i])) continue;
-        if (i > start && !isBlank(line[i - 1]) && resolve(std::wstring(line.substr(start, i - start)), host))
+        if (i > start && !isBlank(line[i - 1]) && resolve(std::wstring(line.substr(start, i - start)), host)) {
+            programEnd = i;
             return true;
+        }
     }
     setLastError(err::fileNotFound);
     return false;

@@ -10,6 +10,7 @@ namespace win {
 // ("C:\Program Files\x.exe a" tries "C:\Program.exe", then "C:\Program Files\x.exe"). ".exe" is added
 // to a name without extension; a name without a folder is looked for beside this program, in the
 // current directory, the system folder and the Windows folder. False with 2 when nothing is found.
-bool findProgram(std::wstring_view commandLine, std::filesystem::path& host);
+// `programEnd` is where the program's text ends in the command line (after a closing quote).
+bool findProgram(std::wstring_view commandLine, std::filesystem::path& host, std::size_t& programEnd);
 
 }  // namespace win

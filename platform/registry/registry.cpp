@@ -459,6 +459,21 @@ LONG RegKey::enumValue(DWORD index, std::wstring& name, DWORD& type, std::vector
     return rc == static_cast<LONG>(err::fileNotFound) ? static_cast<LONG>(err::noMoreItems) : rc;
 }
 
+LONG RegKey::queryInfo(DWORD& subKeys, DWORD& values) const {
+    MW_REG_SESSION(s)
+    MW_REG_HANDLE(s, state_)
+    Statement st = s.prepare(
+        "SELECT (SELECT count(*) FROM reg_keys WHERE parent = ?1), (SELECT count(*) FROM reg_values WHERE key = ?1),"
+        " (SELECT count(*) FROM reg_keys WHERE id = ?1)");
+    if (!st.ok()) return kIoFailed;
+    st.bind(1, state_->key.id);
+    if (st.step() != SQLITE_ROW) return kIoFailed;
+    if (st.integer(2) == 0) return kKeyDeleted;
+    subKeys = static_cast<DWORD>(st.integer(0));
+    values = static_cast<DWORD>(st.integer(1));
+    return 0;
+}
+
 #undef MW_REG_SESSION
 #undef MW_REG_HANDLE
 

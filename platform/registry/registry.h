@@ -61,6 +61,8 @@ public:
     // Enumeration in name order; 259 past the end.
     LONG enumKey(DWORD index, std::wstring& name) const;
     LONG enumValue(DWORD index, std::wstring& name, DWORD& type, std::vector<std::uint8_t>& data) const;
+    // RegQueryInfoKeyW: the number of subkeys and of values.
+    LONG queryInfo(DWORD& subKeys, DWORD& values) const;
 
     // Conveniences on the calls above: REG_SZ / REG_EXPAND_SZ as UTF-16LE with its terminator.
     LONG setString(std::wstring_view valueName, std::wstring_view text, DWORD type = regtype::sz);

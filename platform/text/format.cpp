@@ -42,7 +42,8 @@ std::wstring formatInteger(const FormatArg& arg, const Spec& spec) {
     if (isSigned) {
         long long v = arg.signedValue();
         if (spec.length == Spec::Length::normal) v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
-        if (spec.length == Spec::Length::shortInt) v = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+        if (spec.length == Spec::Length::shortInt)
+            v = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
         negative = v < 0;
         magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
     } else {
@@ -58,9 +59,12 @@ std::wstring formatInteger(const FormatArg& arg, const Spec& spec) {
     }
     std::wstring prefix;
     if (isSigned) {
-        if (negative) prefix = L"-";
-        else if (spec.plus) prefix = L"+";
-        else if (spec.blank) prefix = L" ";
+        if (negative)
+            prefix = L"-";
+        else if (spec.plus)
+            prefix = L"+";
+        else if (spec.blank)
+            prefix = L" ";
     } else if (spec.alternate && base == 16 && magnitude != 0) {
         prefix = spec.conversion == L'X' ? L"0X" : L"0x";
     }
@@ -73,10 +77,14 @@ std::wstring formatInteger(const FormatArg& arg, const Spec& spec) {
 // A number given where text was asked for prints as a plain decimal number.
 std::wstring natural(const FormatArg& arg) {
     switch (arg.kind()) {
-        case FormatArg::Kind::string: return std::wstring(arg.string());
-        case FormatArg::Kind::character: return std::wstring(1, static_cast<wchar_t>(arg.unsignedValue()));
-        case FormatArg::Kind::signedInt: return std::to_wstring(arg.signedValue());
-        case FormatArg::Kind::unsignedInt: return std::to_wstring(arg.unsignedValue());
+        case FormatArg::Kind::string:
+            return std::wstring(arg.string());
+        case FormatArg::Kind::character:
+            return std::wstring(1, static_cast<wchar_t>(arg.unsignedValue()));
+        case FormatArg::Kind::signedInt:
+            return std::to_wstring(arg.signedValue());
+        case FormatArg::Kind::unsignedInt:
+            return std::to_wstring(arg.unsignedValue());
     }
     return {};
 }
@@ -103,7 +111,9 @@ std::wstring convert(const FormatArg& arg, const Spec& spec) {
     }
 }
 
-bool isDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool isDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
 
 }  // namespace
 
@@ -124,16 +134,23 @@ std::wstring formatArgs(std::wstring_view format, std::span<const FormatArg> arg
         Spec spec;
         for (; i < n; ++i) {
             const wchar_t f = format[i];
-            if (f == L'-') spec.left = true;
-            else if (f == L'+') spec.plus = true;
-            else if (f == L' ') spec.blank = true;
-            else if (f == L'0') spec.zero = true;
-            else if (f == L'#') spec.alternate = true;
-            else break;
+            if (f == L'-')
+                spec.left = true;
+            else if (f == L'+')
+                spec.plus = true;
+            else if (f == L' ')
+                spec.blank = true;
+            else if (f == L'0')
+                spec.zero = true;
+            else if (f == L'#')
+                spec.alternate = true;
+            else
+                break;
         }
         // Widths beyond any sane output are clamped rather than allocated.
         constexpr std::size_t kMaxWidth = 4096;
-        for (; i < n && isDigit(format[i]); ++i) spec.width = std::min(kMaxWidth, spec.width * 10 + (format[i] - L'0'));
+        for (; i < n && isDigit(format[i]); ++i)
+            spec.width = std::min(kMaxWidth, spec.width * 10 + (format[i] - L'0'));
         if (i < n && format[i] == L'.') {
             spec.hasPrecision = true;
             for (++i; i < n && isDigit(format[i]); ++i) {
@@ -160,7 +177,9 @@ std::wstring formatArgs(std::wstring_view format, std::span<const FormatArg> arg
         }
         spec.conversion = format[i++];
         switch (spec.conversion) {
-            case L'%': out += L'%'; break;
+            case L'%':
+                out += L'%';
+                break;
             case L'd':
             case L'i':
             case L'u':

@@ -17,7 +17,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool isSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
 
 // A code point as it may travel: no surrogate halves, nothing above U+10FFFF.
 char32_t sanitize(wchar_t c) {
@@ -25,7 +27,9 @@ char32_t sanitize(wchar_t c) {
     return (cp > 0x10FFFF || isSurrogate(cp)) ? kReplacement : cp;
 }
 
-std::size_t utf8Length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+std::size_t utf8Length(char32_t c) {
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
 
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -48,29 +52,46 @@ void appendUtf8(std::string& out, char32_t c) {
 // iconv names of the Windows code pages we convert.
 const char* iconvName(unsigned codePage) {
     switch (codePage) {
-        case 437: return "CP437";
-        case 850: return "CP850";
-        case 866: return "CP866";
-        case 932: return "CP932";
-        case 936: return "CP936";
-        case 949: return "CP949";
-        case 950: return "CP950";
-        case 1250: return "CP1250";
-        case 1251: return "CP1251";
-        case 1252: return "CP1252";
-        case 1253: return "CP1253";
-        case 1254: return "CP1254";
-        case 1255: return "CP1255";
-        case 1256: return "CP1256";
-        case 1257: return "CP1257";
-        case 1258: return "CP1258";
-        default: return nullptr;
+        case 437:
+            return "CP437";
+        case 850:
+            return "CP850";
+        case 866:
+            return "CP866";
+        case 932:
+            return "CP932";
+        case 936:
+            return "CP936";
+        case 949:
+            return "CP949";
+        case 950:
+            return "CP950";
+        case 1250:
+            return "CP1250";
+        case 1251:
+            return "CP1251";
+        case 1252:
+            return "CP1252";
+        case 1253:
+            return "CP1253";
+        case 1254:
+            return "CP1254";
+        case 1255:
+            return "CP1255";
+        case 1256:
+            return "CP1256";
+        case 1257:
+            return "CP1257";
+        case 1258:
+            return "CP1258";
+        default:
+            return nullptr;
     }
 }
 
 // iconv descriptors are not shareable between threads; each thread keeps its own.
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Converter() {
         if (ok()) iconv_close(cd_);
@@ -81,7 +102,7 @@ public:
     iconv_t get() const { return cd_; }
     void reset() const { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -91,7 +112,8 @@ Converter* converter(unsigned codePage, bool toPage) {
     if (!slot) {
         const char* name = iconvName(codePage);
         if (!name) return nullptr;
-        slot = toPage ? std::make_unique<Converter>(name, "UTF-32LE") : std::make_unique<Converter>("UTF-32LE", name);
+        slot = toPage ? std::make_unique<Converter>(name, "UTF-32LE")
+                      : std::make_unique<Converter>("UTF-32LE", name);
     }
     if (!slot->ok()) return nullptr;
     slot->reset();
@@ -119,7 +141,9 @@ std::string encodeOne(const Converter& cv, char32_t c) {
     return std::string(buffer, static_cast<std::size_t>(outPtr - buffer));
 }
 
-bool isUtf8Page(unsigned codePage) { return codePage == 65001; }
+bool isUtf8Page(unsigned codePage) {
+    return codePage == 65001;
+}
 
 locale_t caseLocale() {
     static locale_t loc = [] {
@@ -276,7 +300,9 @@ bool fromCodePage(std::string_view bytes, unsigned codePage, std::wstring& out) 
     std::size_t inLeft = in.size();
     std::string buffer(in.size() * 4 + 16, '\0');
     std::string utf32;
-    auto drain = [&](char* end) { utf32.append(buffer.data(), static_cast<std::size_t>(end - buffer.data())); };
+    auto drain = [&](char* end) {
+        utf32.append(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+    };
     while (true) {
         char* outPtr = buffer.data();
         std::size_t outLeft = buffer.size();
@@ -298,7 +324,8 @@ bool fromCodePage(std::string_view bytes, unsigned codePage, std::wstring& out) 
     out.reserve(utf32.size() / 4);
     for (std::size_t i = 0; i + 4 <= utf32.size(); i += 4) {
         char32_t c = 0;
-        for (int k = 3; k >= 0; --k) c = (c << 8) | static_cast<unsigned char>(utf32[i + static_cast<std::size_t>(k)]);
+        for (int k = 3; k >= 0; --k)
+            c = (c << 8) | static_cast<unsigned char>(utf32[i + static_cast<std::size_t>(k)]);
         out += static_cast<wchar_t>(c);
     }
     return true;

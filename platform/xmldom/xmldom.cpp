@@ -413,7 +413,7 @@ Node Document::insertCommentBeforeRoot(std::wstring_view text) {
 std::vector<Node> Document::select(std::wstring_view path) const {
     if (!doc_) return {};
     // A relative path from the document reads like the same path from its start.
-    return Node(doc_).select(path);
+    return Node(static_cast<x::DOMNode*>(docOf(doc_))).select(path);
 }
 
 Node Document::selectFirst(std::wstring_view path) const {

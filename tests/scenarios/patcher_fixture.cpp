@@ -30,9 +30,23 @@ const char* const kManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
 </Manifest>
 )";
 
+// The bin folder the patchers are assembled from: the built Mendwell and database library, and stand-in
+// files for the patch tool and its engine, which these scenarios extract but never run. Kept apart from
+// the real bin folder so the scenarios do not change as further helpers get built.
 struct BuiltPatchers {
     TempDir folder;
     std::map<std::string, fs::path> byConfig;
+
+    BuiltPatchers() {
+        const fs::path bin = folder.path() / "bin";
+        fs::create_directories(bin);
+        for (const char* name : {"Mendwell", "orvex_tally.so"}) {
+            std::error_code ec;
+            fs::create_symlink(testing_support::binDir() / name, bin / name, ec);
+        }
+        testing_support::writeHostFile(bin / "patch", "patch tool stand-in");
+        testing_support::writeHostFile(bin / "quadw32.so", "patch engine stand-in");
+    }
 };
 
 BuiltPatchers& built() {
@@ -72,7 +86,8 @@ const fs::path& patcher(const std::string& config) {
     testing_support::writeHostFile(dir / "payload" / "2", std::string(4096, 'L'));
     const fs::path out = b.folder.path() / ("Mendwell" + n);
     auto result = testing_support::runProgram(testing_support::binDir() / "mendwell-build",
-                                              {"assemble", dir.string(), "-o", out.string()});
+                                              {"assemble", dir.string(), "-o", out.string(), "--bin",
+                                               (b.folder.path() / "bin").string()});
     if (result.exitCode != 0) ADD_FAILURE() << "mendwell-build failed:\n" << result.output;
     return b.byConfig.emplace(config, out).first->second;
 }
@@ -140,6 +155,12 @@ std::vector<fs::path> ScenarioTest::workFolders() const {
 }
 
 bool contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+std::string record(const std::string& type, const std::string& message) {
+    std::string name = " " + type;
+    name.resize(15, ' ');
+    return "  " + name + "    " + message + "\r\n";
+}
 
 std::vector<std::string> treeOf(const fs::path& root) {
     std::vector<std::string> out;

@@ -54,6 +54,9 @@ protected:
 };
 
 bool contains(const std::string& text, const std::string& what);
+// A log record as the text format writes it after the time: the 15-character type name, the empty
+// sender between blanks, the message and the line end. Type: "ERROR", "INFO", "CRITICALINFO", ...
+std::string record(const std::string& type, const std::string& message);
 // Every file and folder under `root`, relative, sorted.
 std::vector<std::string> treeOf(const std::filesystem::path& root);
 

@@ -24,8 +24,8 @@ TEST_F(SilentModeTest, WrongVersionReturns6WithTheVersionLine) {
     const std::string log = logText();
     EXPECT_TRUE(contains(log, "Patcher found the INSTALLDIR and its found to be: C:\\Program Files\\Orvex\\Lumen TX4\r\n"))
         << log;
-    EXPECT_TRUE(contains(log, " ERROR            The patcher with which you are trying to patch the product cannot "
-                              "patch this version of the product.\r\n"))
+    EXPECT_TRUE(contains(log, record("ERROR", "The patcher with which you are trying to patch the product cannot "
+                                              "patch this version of the product.")))
         << log;
     // Refused before the patch run: nothing extracted.
     for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
@@ -35,7 +35,7 @@ TEST_F(SilentModeTest, ProductNewerThanAComboPatchReturns6AsAlreadyUpdated) {
     registerProduct("9.0.4");
     PatcherRun r = run({"-SILENT"}, patcher(configXml("<ComboPatch>true</ComboPatch>")));
     EXPECT_EQ(r.exitCode, 6) << r.output;
-    EXPECT_TRUE(contains(logText(), " ERROR            The Product you are trying to update is already updated.\r\n"))
+    EXPECT_TRUE(contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")))
         << logText();
 }
 

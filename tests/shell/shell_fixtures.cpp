@@ -89,6 +89,7 @@ std::vector<std::wstring> messagesOf(const std::vector<LogLine>& lines, std::wst
 
 CapturedLog::CapturedLog(const testing_support::TestMachine& machine, int level) : machine_(machine) {
     fs::create_directories(machine.host(L"C:\\captured"));
+    fs::remove(machine.host(kCapturedLog));
     if (!mw::PatchLog::instance().open(kCapturedLog, false, mw::logFormatText)) {
         throw std::runtime_error("cannot open the captured log");
     }

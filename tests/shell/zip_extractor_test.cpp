@@ -1,7 +1,9 @@
 // Unpacking archives: layout, folders, DOS times, and archives that try to write where they must not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "mendwell/shell/zip_extractor.h"

@@ -1,4 +1,5 @@
 // reg add | query | delete | deny | export | import, in the manner of the Windows reg.exe.
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -209,8 +210,13 @@ bool parseOptions(const Args& args, std::size_t from, const std::vector<std::wst
                   const std::vector<std::wstring>& flags, Options& out, std::wstring& why) {
     for (std::size_t i = from; i < args.size(); ++i) {
         std::wstring a = args[i];
-        if (a.size() >= 2 && (a[0] == L'/' || (a[0] == L'-' && a[1] == L'-'))) {
-            std::wstring name = win::toLower(a);
+        std::wstring name = win::toLower(a);
+        auto listed = [&](const std::vector<std::wstring>& names) {
+            return std::find(names.begin(), names.end(), name) != names.end();
+        };
+        // A '/' word that names no option is a host path (reg export KEY /tmp/x.reg).
+        bool option = (a.size() >= 2 && a[0] == L'-' && a[1] == L'-') || listed(withValue) || listed(flags);
+        if (option) {
             bool known = false;
             for (const auto& n : withValue) {
                 if (n == name) {
@@ -274,22 +280,35 @@ int regAdd(const Args& args) {
     return kSuccess;
 }
 
-int queryKey(const win::RegKey& k, const std::wstring& display, bool recurse) {
+void showValues(const win::RegKey& k, const std::wstring& display) {
     out(L"");
     out(display);
     std::wstring name;
     win::DWORD type;
     std::vector<std::uint8_t> data;
     for (win::DWORD i = 0; k.enumValue(i, name, type, data) == 0; ++i) out(valueLine(name, type, data));
-    out(L"");
+}
+
+// With /s every key below is shown with its values; without, the subkeys are listed by name.
+void showTree(const win::RegKey& k, const std::wstring& display) {
+    showValues(k, display);
+    std::wstring name;
     for (win::DWORD i = 0; k.enumKey(i, name) == 0; ++i) {
-        if (!recurse) {
-            out(display + L"\\" + name);
-            continue;
-        }
         win::RegKey sub;
-        if (sub.open(k, name) == 0) queryKey(sub, display + L"\\" + name, true);
+        if (sub.open(k, name) == 0) showTree(sub, display + L"\\" + name);
     }
+}
+
+int queryKey(const win::RegKey& k, const std::wstring& display, bool recurse) {
+    if (recurse) {
+        showTree(k, display);
+        out(L"");
+        return kSuccess;
+    }
+    showValues(k, display);
+    out(L"");
+    std::wstring name;
+    for (win::DWORD i = 0; k.enumKey(i, name) == 0; ++i) out(display + L"\\" + name);
     return kSuccess;
 }
 

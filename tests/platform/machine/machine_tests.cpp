@@ -17,7 +17,9 @@ namespace fs = std::filesystem;
 using testing_support::TempDir;
 using testing_support::TestMachine;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST(MachineFolders, WindowsDefaultsFollowTheUserAndOverrides) {
     win::MachineProfile p;
@@ -70,7 +72,8 @@ TEST(MachineProfile, SavedProfileReadsBackTheSame) {
     EXPECT_TRUE(fs::is_directory(dir.path() / "m/drive_c/Docs"));
     EXPECT_TRUE(fs::is_directory(dir.path() / "m/drive_c/Users/Jürgen/AppData/Local/Temp"));
     EXPECT_TRUE(fs::is_directory(dir.path() / "m/drive_c/Windows/System32/spool/drivers/color"));
-    EXPECT_TRUE(fs::is_directory(dir.path() / "m/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Startup"));
+    EXPECT_TRUE(
+        fs::is_directory(dir.path() / "m/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Startup"));
     // Creating over an existing machine is refused.
     EXPECT_FALSE(win::Machine::create(dir.path() / "m", p, error));
 }
@@ -82,7 +85,8 @@ TEST(MachineProfile, BadLinesAreReportedWithThePath) {
     EXPECT_TRUE(contains(error, "/x/machine.ini")) << error;
     EXPECT_TRUE(contains(error, "line 2")) << error;
     EXPECT_FALSE(win::parseProfile("[free]\nC=lots\n", "m.ini", p, error));
-    EXPECT_TRUE(win::parseProfile("; comment\r\n[machine]\r\nuser = Bob\r\nuserLanguage=0C0A\r\n", "m.ini", p, error));
+    EXPECT_TRUE(win::parseProfile("; comment\r\n[machine]\r\nuser = Bob\r\nuserLanguage=0C0A\r\n", "m.ini", p,
+                                  error));
     EXPECT_EQ(p.userName, L"Bob");
     EXPECT_EQ(p.userLanguage, 0x0C0A);
 }
@@ -99,7 +103,8 @@ TEST(MachineOpen, BrokenMachinesGiveClearErrorsNamingThePath) {
 
     const fs::path root = dir.path() / "m";
     ASSERT_TRUE(win::Machine::create(root, {}, error)) << error;
-    testing_support::writeHostFile(root / "store.db", "this is not a database, only some text that goes on.....");
+    testing_support::writeHostFile(root / "store.db",
+                                   "this is not a database, only some text that goes on.....");
     EXPECT_FALSE(win::Machine::open(root, m, error));
     EXPECT_TRUE(contains(error, (root / "store.db").string())) << error;
 

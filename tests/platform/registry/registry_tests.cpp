@@ -299,6 +299,10 @@ TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {
     std::vector<std::uint8_t> data;
     while (key.enumValue(static_cast<win::DWORD>(count), name, type, data) == 0) ++count;
     EXPECT_EQ(count, 2 * kEach);
+    win::DWORD subKeys = 1, values = 0;
+    ASSERT_EQ(key.queryInfo(subKeys, values), 0);
+    EXPECT_EQ(subKeys, 0u);
+    EXPECT_EQ(values, static_cast<win::DWORD>(2 * kEach));
 }
 
 }  // namespace

@@ -20,15 +20,24 @@ TEST(Text, Utf16UsesSurrogatePairsAboveBmp) {
     ASSERT_EQ(bytes, std::string("\x3D\xD8\x00\xDE", 4));
     EXPECT_EQ(win::fromUtf16le(bytes), L"\U0001F600");
     // A lone high surrogate and a trailing odd byte: replaced and ignored, never a crash.
-    EXPECT_EQ(win::fromUtf16le(std::string("\x3D\xD8" "A\x00" "\x41", 5)), L"\uFFFDA");
+    EXPECT_EQ(win::fromUtf16le(std::string("\x3D\xD8"
+                                           "A\x00"
+                                           "\x41",
+                                           5)),
+              L"\uFFFDA");
 }
 
 TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
-    EXPECT_EQ(win::fromUtf8("a\xFF" "b"), L"a\uFFFDb");
-    EXPECT_EQ(win::fromUtf8("\xC3"), L"\uFFFD");                   // truncated sequence
-    EXPECT_EQ(win::fromUtf8("\xE0\x80\xAF" "x").back(), L'x');   // overlong form rejected
+    EXPECT_EQ(win::fromUtf8("a\xFF"
+                            "b"),
+              L"a\uFFFDb");
+    EXPECT_EQ(win::fromUtf8("\xC3"), L"\uFFFD");  // truncated sequence
+    EXPECT_EQ(win::fromUtf8("\xE0\x80\xAF"
+                            "x")
+                  .back(),
+              L'x');  // overlong form rejected
     EXPECT_NE(win::fromUtf8("\xE0\x80\xAF"), L"/");
-    EXPECT_EQ(win::fromUtf8("\xED\xA0\x80"), L"\uFFFD");           // encoded surrogate
+    EXPECT_EQ(win::fromUtf8("\xED\xA0\x80"), L"\uFFFD");  // encoded surrogate
 }
 
 TEST(Text, CodePageSamples) {

@@ -1,0 +1,100 @@
+#include "platform/fs/path.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fs/file.h"
+#include "platform/win.h"
+#include "tests/support/testmachine.h"
+
+namespace {
+
+using testing_support::TestMachine;
+
+std::wstring full(std::wstring_view p) {
+    std::wstring out;
+    EXPECT_TRUE(win::fullPath(p, out)) << "last error " << win::lastError();
+    return out;
+}
+
+TEST(FullPath, ResolvesAsWindowsDoes) {
+    TestMachine machine;
+    EXPECT_EQ(full(L"C:\\..\\..\\x"), L"C:\\x");
+    EXPECT_EQ(full(L"c:/a/./b/../c"), L"C:\\a\\c");
+    EXPECT_EQ(full(L"C:\\dir\\a.txt."), L"C:\\dir\\a.txt");
+    EXPECT_EQ(full(L"C:\\dir. \\a.txt . "), L"C:\\dir\\a.txt");
+    EXPECT_EQ(full(L"C:\\a\\\\b\\"), L"C:\\a\\b\\");
+    EXPECT_EQ(full(L"C:\\"), L"C:\\");
+    ASSERT_TRUE(win::createDirectory(L"C:\\work"));
+    ASSERT_TRUE(win::setCurrentDirectory(L"c:\\work\\"));
+    EXPECT_EQ(win::currentDirectory(), L"C:\\work");
+    EXPECT_EQ(full(L"rel\\f"), L"C:\\work\\rel\\f");
+    EXPECT_EQ(full(L"\\top"), L"C:\\top");
+    EXPECT_EQ(full(L"C:sub"), L"C:\\work\\sub");
+    EXPECT_EQ(full(L"D:sub"), L"D:\\sub");
+    EXPECT_EQ(full(L".."), L"C:\\");
+}
+
+TEST(FullPath, RefusesUncDevicesEmptyAndOverlongPaths) {
+    TestMachine machine;
+    std::wstring out;
+    for (const wchar_t* p :
+         {L"\\\\server\\share\\x", L"\\\\?\\C:\\x", L"\\\\.\\PhysicalDrive0", L"//server/x"}) {
+        win::setLastError(0);
+        EXPECT_FALSE(win::fullPath(p, out)) << p;
+        EXPECT_EQ(win::lastError(), win::err::badPathname) << p;
+        EXPECT_FALSE(win::pathExists(p));
+    }
+    EXPECT_FALSE(win::fullPath(L"", out));
+    EXPECT_EQ(win::lastError(), win::err::invalidName);
+    const std::wstring longPath = L"C:\\" + std::wstring(40000, L'a');
+    EXPECT_FALSE(win::fullPath(longPath, out));
+    EXPECT_EQ(win::lastError(), win::err::filenameTooLong);
+    EXPECT_FALSE(win::createDirectory(longPath));
+    EXPECT_EQ(win::lastError(), win::err::filenameTooLong);
+}
+
+TEST(HostPath, MapsCaseInsensitivelyAndNeverLeavesTheDrive) {
+    TestMachine machine;
+    machine.writeFile(L"C:\\Program Files\\Orvex\\Patch.exe", "x");
+    std::filesystem::path host;
+    ASSERT_TRUE(win::hostPath(L"c:\\PROGRAM FILES\\orvex\\patch.EXE", host));
+    EXPECT_EQ(host, machine.host(L"C:\\Program Files\\Orvex\\Patch.exe"));
+    // Missing names keep the case as written below the last existing folder.
+    ASSERT_TRUE(win::hostPath(L"C:\\program files\\New\\File.TXT", host));
+    EXPECT_EQ(host, machine.root() / "drive_c/Program Files/New/File.TXT");
+    ASSERT_TRUE(win::hostPath(L"C:\\..\\..\\..\\etc\\passwd", host));
+    EXPECT_EQ(host, machine.root() / "drive_c/etc/passwd");
+    EXPECT_EQ(win::windowsPath(machine.root() / "drive_c/Program Files/Orvex"), L"C:\\Program Files\\Orvex");
+    EXPECT_EQ(win::windowsPath("/etc/passwd"), L"");
+    // A drive without a folder, and names Windows does not allow.
+    EXPECT_FALSE(win::hostPath(L"Q:\\x", host));
+    EXPECT_EQ(win::lastError(), win::err::pathNotFound);
+    EXPECT_FALSE(win::hostPath(L"C:\\a<b", host));
+    EXPECT_EQ(win::lastError(), win::err::invalidName);
+}
+
+TEST(CurrentDirectory, RefusesFilesAndMissingFolders) {
+    TestMachine machine;
+    machine.writeFile(L"C:\\file.txt", "x");
+    EXPECT_FALSE(win::setCurrentDirectory(L"C:\\file.txt"));
+    EXPECT_EQ(win::lastError(), win::err::directory);
+    EXPECT_FALSE(win::setCurrentDirectory(L"C:\\missing"));
+    EXPECT_EQ(win::lastError(), win::err::fileNotFound);
+    EXPECT_FALSE(win::setCurrentDirectory(L"C:\\missing\\deeper"));
+    EXPECT_EQ(win::lastError(), win::err::pathNotFound);
+    EXPECT_TRUE(win::setCurrentDirectory(L"C:"));  // the drive prefix alone is a folder
+    EXPECT_EQ(win::currentDirectory(), L"C:\\");
+}
+
+TEST(PathText, Helpers) {
+    EXPECT_EQ(win::fileNamePart(L"C:\\a\\b.txt"), L"b.txt");
+    EXPECT_EQ(win::fileNamePart(L"b.txt"), L"b.txt");
+    EXPECT_EQ(win::parentPart(L"C:\\a\\b.txt"), L"C:\\a");
+    EXPECT_EQ(win::parentPart(L"b.txt"), L"");
+    EXPECT_EQ(win::removeBackslash(L"C:\\a\\"), L"C:\\a");
+    EXPECT_EQ(win::removeBackslash(L"C:\\"), L"C:\\");
+    EXPECT_EQ(win::combine(L"C:\\a", L"b"), L"C:\\a\\b");
+    EXPECT_EQ(win::combine(L"C:\\a\\", L"\\b"), L"C:\\a\\b");
+}
+
+}  // namespace
