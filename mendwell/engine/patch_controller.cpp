@@ -35,7 +35,9 @@ void showStatusText(std::wstring_view key) {
     if (observer().statusText) observer().statusText(key);
 }
 
-bool inRollbackMode() { return patchGlobals().rollbackMode == 1; }
+bool inRollbackMode() {
+    return patchGlobals().rollbackMode == 1;
+}
 
 // Every failure of the worker sets the same four values.
 void fail(std::int32_t state) {
@@ -63,14 +65,19 @@ std::wstring installLanguageFromTally();
 
 }  // namespace
 
-void setPatchObserver(PatchObserver o) { observer() = std::move(o); }
+void setPatchObserver(PatchObserver o) {
+    observer() = std::move(o);
+}
 
-RollbackManifestFile* rollbackManifest() { return rollbackManifestSlot().get(); }
+RollbackManifestFile* rollbackManifest() {
+    return rollbackManifestSlot().get();
+}
 
-bool closeRollbackManifest() { return rollbackManifestSlot() && rollbackManifestSlot()->save(); }
+bool closeRollbackManifest() {
+    return rollbackManifestSlot() && rollbackManifestSlot()->save();
+}
 
 void PatchController::createRollbackManifest() {
-    logCritical(L"new rollbackXMLFile");
     rollbackManifestSlot() = std::make_unique<RollbackManifestFile>(workPath(L"\\RollbackManifest.xml"));
 }
 
@@ -158,10 +165,8 @@ int PatchController::StartPatch(const std::wstring& installDir) {
 
 int PatchController::startPatchSynchronously(const std::wstring& installDir) {
     logFlush();
-    if (!inRollbackMode()) {
-        createRollbackManifest();
-        logInfo(L"Rollback Manifest is created at: %s", rollbackManifest()->path());
-    }
+    // The rollback manifest logs its own creation and path.
+    if (!inRollbackMode()) createRollbackManifest();
     logCritical(L"new szTemp");
     MyThreadProc(installDir);
     return patchGlobals().configStatus == statusFailed ? statusFailed : statusGood;
@@ -230,8 +235,9 @@ int PatchController::MyThreadProc(std::wstring installDir) {
 
         // 6.
         if (!rollback) {
-            logInfo(L"============================Begin: Manifest XML parsing and file handling"
-                    L"=========================");
+            logInfo(
+                L"============================Begin: Manifest XML parsing and file handling"
+                L"=========================");
         }
 
         // 7. The language decides which localized entries apply; a rollback uses paths as recorded.

@@ -33,7 +33,7 @@ struct PatchObserver {
 void setPatchObserver(PatchObserver observer);
 
 class PatchController {
-public:
+  public:
     // State 501 (normal) or 506 (rollback mode), result 509.
     PatchController();
     ~PatchController();
@@ -61,7 +61,7 @@ public:
     // The worker: applies the patch (or, in rollback mode, undoes it). Returns the configuration status.
     static int MyThreadProc(std::wstring installDir);
 
-private:
+  private:
     bool startThread(const std::wstring& installDir);
     void createRollbackManifest();
 

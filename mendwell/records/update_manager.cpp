@@ -47,26 +47,28 @@ void report(std::int32_t code, const std::wstring& text) {
 // Refused before any change: the report by the validation reason.
 void reportRefusal() {
     switch (patchGlobals().validationReason) {
-    case reasonAppsRunning:
-        // The list of running applications comes from the process scan, which this build lacks.
-        report(2, localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n");
-        break;
-    case reasonWrongVersion:
-        report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
-        logError(L"The patcher with which you are trying to patch the product cannot patch this version of the "
-                 L"product.");
-        break;
-    case reasonTargetNoSpace:
-        report(4, localizedText(L"$$$/tvr/error/message/TargetNoSpace"));
-        logError(L"Low disk space in target directory.");
-        break;
-    case reasonSystemNoSpace:
-        report(4, localizedText(L"$$$/tvr/error/message/SystemNoSpace"));
-        logError(L"Low disk space in system directory.");
-        break;
-    default:
-        // The provisional "Updater did not Worked" stays in the result file.
-        break;
+        case reasonAppsRunning:
+            // The list of running applications comes from the process scan, which this build lacks.
+            report(2, localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n");
+            break;
+        case reasonWrongVersion:
+            report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
+            logError(
+                L"The patcher with which you are trying to patch the product cannot patch this version of "
+                L"the "
+                L"product.");
+            break;
+        case reasonTargetNoSpace:
+            report(4, localizedText(L"$$$/tvr/error/message/TargetNoSpace"));
+            logError(L"Low disk space in target directory.");
+            break;
+        case reasonSystemNoSpace:
+            report(4, localizedText(L"$$$/tvr/error/message/SystemNoSpace"));
+            logError(L"Low disk space in system directory.");
+            break;
+        default:
+            // The provisional "Updater did not Worked" stays in the result file.
+            break;
     }
 }
 
@@ -101,9 +103,10 @@ int patchForUpdateManager(std::wstring installDir) {
     std::wstring located;
     locateProduct(config, located);
     installDir = located;
-    logInfo(L"InstallDir returned from QUD is different than obtained from TALLY dB, InstallDir from TALLY takes "
-            L"precedence and is found to be: %s",
-            installDir);
+    logInfo(
+        L"InstallDir returned from QUD is different than obtained from TALLY dB, InstallDir from TALLY takes "
+        L"precedence and is found to be: %s",
+        installDir);
 
     PatchGlobals& g = patchGlobals();
     int result = returnValidationRefused;
@@ -117,7 +120,8 @@ int patchForUpdateManager(std::wstring installDir) {
         controller.startPatchSynchronously(installDir);
         if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
             logInfo(L"The patch history file cannot be recorded in this build.");
-            report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"), config.productName));
+            report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
+                                  config.productName));
             if (g.patchStatus == statusGood) {
                 logInfo(L"Updater has successfully updated the application.");
                 result = returnPatched;
@@ -149,7 +153,9 @@ std::wstring VerdictaLibrary::path() {
     return p;
 }
 
-bool VerdictaLibrary::load() { return library_.load(path()); }
+bool VerdictaLibrary::load() {
+    return library_.load(path());
+}
 
 void VerdictaLibrary::unload() {
     if (!library_.isLoaded()) return;
@@ -163,16 +169,20 @@ std::wstring detectUpdateManager() {
     const std::wstring path = VerdictaLibrary::path();
     logInfo(L"Patcher is trying to extract the QUD library from the EXE resource.");
     if (writeResourceToFile(win::Module::self(), 100, L"QUDLIB", path) != 0) {
-        logError(L"Failed to extract the QUD library. QUD library stuffed in the Mendwell might be corrupted, please "
-                 L"try to build the Mendwell again.");
+        logError(
+            L"Failed to extract the QUD library. QUD library stuffed in the Mendwell might be corrupted, "
+            L"please "
+            L"try to build the Mendwell again.");
         return {};
     }
     logInfo(L"Patcher has successfully extracted the QUD library from the EXE resource.");
 
     VerdictaLibrary library;
     if (!library.load()) {
-        logError(L"Failed to load the library, The library stuffed in the Mendwell might be corrupted, please check "
-                 L"if the library is working properly or try to build the Mendwell again.");
+        logError(
+            L"Failed to load the library, The library stuffed in the Mendwell might be corrupted, please "
+            L"check "
+            L"if the library is working properly or try to build the Mendwell again.");
         return {};
     }
     logInfo(L"Patcher has successfully loaded the QUD library.");
@@ -210,8 +220,9 @@ int runUpdateManagerMode() {
     logInfo(L"Mendwell found that this is the only instance running. Patch will progress.");
     const std::wstring reported = detectUpdateManager();
     if (reported.empty()) {
-        logInfo(L"Patcher is not intiated via QUD, patcher will now try to find INSTALLDIR through data in "
-                L"config.xml");
+        logInfo(
+            L"Patcher is not intiated via QUD, patcher will now try to find INSTALLDIR through data in "
+            L"config.xml");
         return returnWizardOther;
     }
     logInfo(L"Patcher is initiated via QUD.");

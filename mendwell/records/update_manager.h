@@ -10,7 +10,7 @@ namespace mw {
 
 // The Verdicta library written from the program's resources into the work folder.
 class VerdictaLibrary {
-public:
+  public:
     using SetVerdictaFn = int (*)(std::int32_t code, const char* message);
     using GetClientAppPathFn = int (*)(std::uint32_t* size, char* buffer);
 
@@ -26,7 +26,7 @@ public:
         return library_.function<GetClientAppPathFn>("QUDGetClientAppPath");
     }
 
-private:
+  private:
     win::Library library_;
 };
 

@@ -13,7 +13,9 @@ namespace mw {
 
 namespace {
 
-bool contains(const std::wstring& text, std::wstring_view what) { return text.find(what) != std::wstring::npos; }
+bool contains(const std::wstring& text, std::wstring_view what) {
+    return text.find(what) != std::wstring::npos;
+}
 
 const wchar_t* const kNotAdministratorLog =
     L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
@@ -58,8 +60,10 @@ int silentPatch() {
         }
     } else {
         if (g.validationReason == reasonWrongVersion) {
-            logError(L"The patcher with which you are trying to patch the product cannot patch this version of the "
-                     L"product.");
+            logError(
+                L"The patcher with which you are trying to patch the product cannot patch this version of "
+                L"the "
+                L"product.");
         } else if (g.validationReason == reasonAlreadyUpdated) {
             logError(L"The Product you are trying to update is already updated.");
         }
@@ -74,9 +78,10 @@ int silentPatch() {
 int runSilentMode(const std::wstring& commandLine) {
     logCritical(L"new lpszPrompt1");
     if (!contains(commandLine, L"-SILENT")) {
-        logError(L"Patcher is passed with a parameter \" %s \". Patcher doesnot recognise the parameter. Please "
-                 L"refer the command line usage.",
-                 commandLine);
+        logError(
+            L"Patcher is passed with a parameter \" %s \". Patcher doesnot recognise the parameter. Please "
+            L"refer the command line usage.",
+            commandLine);
         win::printToParentConsole(L"\r\nUsage: Mendwell.exe <-Silent> \r\nSilent is case-insensitive");
         return returnFailed;
     }
@@ -85,9 +90,10 @@ int runSilentMode(const std::wstring& commandLine) {
 
     if (!win::isAdministrator()) {
         logError(kNotAdministratorLog);
-        win::printToParentConsole(win::format(L"\r\nYou are not logged in as an administrator. Please log-in as an "
-                                              L"administrator and try again..\r\nReturn code: %d",
-                                              static_cast<int>(returnNotAdministrator)));
+        win::printToParentConsole(
+            win::format(L"\r\nYou are not logged in as an administrator. Please log-in as an "
+                        L"administrator and try again..\r\nReturn code: %d",
+                        static_cast<int>(returnNotAdministrator)));
         return returnNotAdministrator;
     }
 

@@ -20,7 +20,9 @@ namespace mw {
 
 namespace {
 
-bool contains(std::wstring_view text, std::wstring_view what) { return text.find(what) != std::wstring_view::npos; }
+bool contains(std::wstring_view text, std::wstring_view what) {
+    return text.find(what) != std::wstring_view::npos;
+}
 
 const wchar_t* const kUsage =
     L"\r\nUsage: Mendwell.exe <-Silent> <-Loglevel>\r\nSilent, Loglevel are case-insensitive\r\n specify "
@@ -57,7 +59,9 @@ int runModes(const std::wstring& commandLine) {
 
 }  // namespace
 
-std::wstring localizedText(std::wstring_view) { return {}; }
+std::wstring localizedText(std::wstring_view) {
+    return {};
+}
 
 int logLevelFromCommandLine(std::wstring_view commandLine) {
     if (!contains(commandLine, L"-LOGLEVEL=") && !contains(commandLine, L"-LOGLEVEL =")) return 2;
@@ -134,9 +138,10 @@ int patcherMain(std::wstring commandLine) {
 
     // 5. The process ends here; the log closes at exit.
     if (hasUnknownParameter(commandLine)) {
-        logError(L"Patcher is passed with parameter \" %s \". Patcher doesnot recognise the parameter. Please "
-                 L"refer the command line usage.",
-                 commandLine);
+        logError(
+            L"Patcher is passed with parameter \" %s \". Patcher doesnot recognise the parameter. Please "
+            L"refer the command line usage.",
+            commandLine);
         win::printToParentConsole(kUsage);
         return returnFailed;
     }

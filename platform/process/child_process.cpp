@@ -28,11 +28,16 @@ constexpr DWORD kWaitTimeout = 258;
 
 DWORD spawnError(int e) {
     switch (e) {
-        case ENOENT: return err::fileNotFound;
-        case ENOTDIR: return err::pathNotFound;
-        case ENOEXEC: return err::badExeFormat;
-        case ENOMEM: return err::notEnoughMemory;
-        default: return err::accessDenied;
+        case ENOENT:
+            return err::fileNotFound;
+        case ENOTDIR:
+            return err::pathNotFound;
+        case ENOEXEC:
+            return err::badExeFormat;
+        case ENOMEM:
+            return err::notEnoughMemory;
+        default:
+            return err::accessDenied;
     }
 }
 
@@ -116,8 +121,10 @@ struct ChildProcess::State {
         while (r < 0 && errno == EINTR);
         if (r != pid) return false;
         reaped = true;
-        if (WIFEXITED(status)) code = static_cast<DWORD>(WEXITSTATUS(status));
-        else if (WIFSIGNALED(status)) code = 128 + static_cast<DWORD>(WTERMSIG(status));
+        if (WIFEXITED(status))
+            code = static_cast<DWORD>(WEXITSTATUS(status));
+        else if (WIFSIGNALED(status))
+            code = 128 + static_cast<DWORD>(WTERMSIG(status));
         // Whatever the child wrote before it ended is in the pipe; a grandchild that still holds the
         // pipe does not keep us waiting.
         readAvailable();
@@ -257,7 +264,8 @@ bool ChildProcess::wait(DWORD timeoutMs) {
         if (s.reap(false)) return true;
         int waitMs = -1;
         if (timeoutMs != kInfinite) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) {
                 setLastError(kWaitTimeout);
                 return false;
@@ -289,9 +297,13 @@ bool ChildProcess::exitCode(DWORD& code) const {
     return true;
 }
 
-const std::string& ChildProcess::output() const { return state_->output; }
+const std::string& ChildProcess::output() const {
+    return state_->output;
+}
 
-DWORD ChildProcess::pid() const { return state_->pid > 0 ? static_cast<DWORD>(state_->pid) : 0; }
+DWORD ChildProcess::pid() const {
+    return state_->pid > 0 ? static_cast<DWORD>(state_->pid) : 0;
+}
 
 bool ChildProcess::kill() {
     auto& s = *state_;

@@ -14,7 +14,9 @@ namespace win {
 
 namespace {
 
-bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool isBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 // Length of the program name at the start of a command line, as CommandLineToArgvW reads it.
 std::size_t programNameEnd(std::wstring_view line, std::wstring& name) {
@@ -169,7 +171,9 @@ void initProcess(int argc, char** argv) {
     p.argv.assign(argv, argv + argc);
 }
 
-DWORD currentProcessId() { return static_cast<DWORD>(::getpid()); }
+DWORD currentProcessId() {
+    return static_cast<DWORD>(::getpid());
+}
 
 std::filesystem::path moduleHostPath() {
     std::error_code ec;

@@ -49,7 +49,9 @@ std::vector<std::string> executableMappings(const fs::path& procDir) {
     return out;
 }
 
-std::wstring nameOf(const std::string& hostPath) { return fromUtf8(fs::path(hostPath).filename().string()); }
+std::wstring nameOf(const std::string& hostPath) {
+    return fromUtf8(fs::path(hostPath).filename().string());
+}
 
 }  // namespace
 
@@ -58,7 +60,8 @@ std::vector<ProcessEntry> listProcesses() {
     std::error_code ec;
     for (const auto& dir : fs::directory_iterator("/proc", ec)) {
         const std::string name = dir.path().filename().string();
-        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        if (name.empty() || !std::all_of(name.begin(), name.end(),
+                                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
             continue;
         ProcessEntry entry;
         entry.pid = static_cast<DWORD>(std::stoul(name));

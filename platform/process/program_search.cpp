@@ -11,7 +11,9 @@ namespace win {
 
 namespace {
 
-bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool isBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 bool regularFile(std::wstring_view windowsPath, std::filesystem::path& host) {
     std::filesystem::path p;
@@ -51,7 +53,8 @@ bool findProgram(std::wstring_view line, std::filesystem::path& host, std::size_
     while (start < line.size() && isBlank(line[start])) ++start;
     for (std::size_t i = start; i <= line.size(); ++i) {
         if (i < line.size() && !isBlank(line[i])) continue;
-        if (i > start && !isBlank(line[i - 1]) && resolve(std::wstring(line.substr(start, i - start)), host)) {
+        if (i > start && !isBlank(line[i - 1]) &&
+            resolve(std::wstring(line.substr(start, i - start)), host)) {
             programEnd = i;
             return true;
         }

@@ -14,14 +14,19 @@ namespace win::rsrc {
 namespace {
 DWORD openError(int e) {
     switch (e) {
-        case ENOENT: return err::fileNotFound;
-        case ENOTDIR: return err::pathNotFound;
-        default: return err::accessDenied;
+        case ENOENT:
+            return err::fileNotFound;
+        case ENOTDIR:
+            return err::pathNotFound;
+        default:
+            return err::accessDenied;
     }
 }
 }  // namespace
 
-MappedFile::~MappedFile() { close(); }
+MappedFile::~MappedFile() {
+    close();
+}
 
 bool MappedFile::open(const std::filesystem::path& file) {
     close();

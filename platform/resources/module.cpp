@@ -20,7 +20,8 @@ Module::~Module() = default;
 const Module& Module::self() {
     static const Module* module = [] {
         auto* m = new Module;  // lives as long as the process: resources handed out stay valid
-        m->open(moduleHostPath());
+        // The kernel's link opens the running image even when its file has been replaced or removed.
+        if (m->open("/proc/self/exe")) m->state_->path = moduleHostPath();
         return m;
     }();
     return *module;
@@ -36,9 +37,13 @@ bool Module::open(const std::filesystem::path& hostFile) {
     return true;
 }
 
-bool Module::isOpen() const { return state_->file.isOpen(); }
+bool Module::isOpen() const {
+    return state_->file.isOpen();
+}
 
-const std::filesystem::path& Module::path() const { return state_->path; }
+const std::filesystem::path& Module::path() const {
+    return state_->path;
+}
 
 std::span<const std::uint8_t> Module::find(const ResourceId& type, std::uint16_t id,
                                            std::optional<std::uint16_t> language) const {
@@ -77,8 +82,10 @@ std::vector<ResourceEntry> Module::list() const {
     std::vector<ResourceEntry> out;
     for (const auto& e : state_->table.entries) {
         ResourceEntry r;
-        if (e.typeIsName) r.type = e.typeName;
-        else r.type = e.typeNumber;
+        if (e.typeIsName)
+            r.type = e.typeName;
+        else
+            r.type = e.typeNumber;
         r.id = e.id;
         r.language = e.language;
         r.data.assign(e.data.begin(), e.data.end());

@@ -29,7 +29,8 @@ struct Section {
 constexpr std::uint32_t kSubdirectory = 0x80000000u;
 
 // First entry of the directory at `dir` (relative to the resource section), wanting `id` when given.
-bool directoryEntry(Reader& r, std::uint64_t base, std::uint32_t dir, const std::uint32_t* id, std::uint32_t& target) {
+bool directoryEntry(Reader& r, std::uint64_t base, std::uint32_t dir, const std::uint32_t* id,
+                    std::uint32_t& target) {
     const std::uint32_t named = r.u(base + dir + 12, 2);
     const std::uint32_t ids = r.u(base + dir + 14, 2);
     for (std::uint32_t i = 0; i < named + ids && r.ok; ++i) {
@@ -93,7 +94,8 @@ std::span<const std::uint8_t> findPeResource(std::span<const std::uint8_t> file,
     const std::uint32_t wanted = type;
     std::uint32_t level1, level2, leaf;
     if (!directoryEntry(r, base, 0, &wanted, level1) || !(level1 & kSubdirectory)) return {};
-    if (!directoryEntry(r, base, level1 & ~kSubdirectory, nullptr, level2) || !(level2 & kSubdirectory)) return {};
+    if (!directoryEntry(r, base, level1 & ~kSubdirectory, nullptr, level2) || !(level2 & kSubdirectory))
+        return {};
     if (!directoryEntry(r, base, level2 & ~kSubdirectory, nullptr, leaf) || (leaf & kSubdirectory)) return {};
     const std::uint32_t dataRva = r.u(base + leaf, 4);
     const std::uint32_t size = r.u(base + leaf + 4, 4);

@@ -35,7 +35,8 @@ bool sameResource(const ResourceEntry& a, const ResourceEntry& b) {
 
 }  // namespace
 
-void ResourceWriter::add(ResourceId type, std::uint16_t id, std::uint16_t language, std::vector<std::uint8_t> data) {
+void ResourceWriter::add(ResourceId type, std::uint16_t id, std::uint16_t language,
+                         std::vector<std::uint8_t> data) {
     ResourceEntry entry{std::move(type), id, language, std::move(data)};
     // UpdateResource semantics: a second add of the same resource replaces the first.
     for (auto& e : entries_) {
@@ -75,7 +76,8 @@ bool ResourceWriter::write(const std::filesystem::path& program, const std::file
         error = "cannot create " + temp.string() + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = writeAll(fd, programBytes.data(), programBytes.size()) && writeAll(fd, table.data(), table.size());
+    bool ok =
+        writeAll(fd, programBytes.data(), programBytes.size()) && writeAll(fd, table.data(), table.size());
     ok = ::fchmod(fd, 0755) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
     in.close();

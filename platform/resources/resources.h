@@ -86,7 +86,8 @@ struct VersionStrings {
     std::vector<std::pair<std::wstring, std::wstring>> values;  // e.g. {L"FileDescription", L"..."}
 };
 // A VS_VERSION_INFO block with these string tables and the matching \VarFileInfo\Translation list.
-std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info, const std::vector<VersionStrings>& strings);
+std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info,
+                                           const std::vector<VersionStrings>& strings);
 // GetFileVersionInfoW: the whole version block of a file (our table or a PE file); false with 1813
 // when it has none, or the error of opening it.
 bool readVersionBlock(const std::filesystem::path& hostFile, std::vector<std::uint8_t>& block);

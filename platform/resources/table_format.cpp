@@ -24,7 +24,9 @@ void padTo(std::vector<std::uint8_t>& out, std::uint64_t base, std::size_t align
     while ((base + out.size()) % align != 0) out.push_back(0);
 }
 
-std::size_t padded(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
+std::size_t padded(std::size_t n) {
+    return (n + kAlign - 1) / kAlign * kAlign;
+}
 
 }  // namespace
 
@@ -44,7 +46,8 @@ std::uint32_t crc32(std::span<const std::uint8_t> bytes) {
 }
 
 bool sameType(const TableEntry& entry, const ResourceId& type) {
-    if (const auto* number = std::get_if<std::uint16_t>(&type)) return !entry.typeIsName && entry.typeNumber == *number;
+    if (const auto* number = std::get_if<std::uint16_t>(&type))
+        return !entry.typeIsName && entry.typeNumber == *number;
     return entry.typeIsName && iequals(entry.typeName, std::get<std::wstring>(type));
 }
 
@@ -81,7 +84,8 @@ bool parseTable(std::span<const std::uint8_t> file, Table& table) {
         if (dir.size() - at < nameBytes) return false;
         if (e.typeIsName) {
             auto name = dir.subspan(at, nameUnits * 2);
-            e.typeName = fromUtf16le(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
+            e.typeName =
+                fromUtf16le(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
         }
         at += nameBytes;
         if (offset < programSize || offset > dirOffset || size > dirOffset - offset) return false;

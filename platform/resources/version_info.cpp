@@ -14,7 +14,9 @@ namespace {
 constexpr std::uint32_t kFixedSignature = 0xFEEF04BDu;
 constexpr std::size_t kFixedSize = 52;
 
-std::size_t align4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
+std::size_t align4(std::size_t n) {
+    return (n + 3) & ~std::size_t{3};
+}
 
 std::uint32_t le(std::span<const std::uint8_t> b, std::size_t at, int width) {
     std::uint32_t v = 0;
@@ -48,7 +50,8 @@ bool parseNode(std::span<const std::uint8_t> bytes, Node& node) {
     }
     node.key = fromUtf16le(std::string_view(reinterpret_cast<const char*>(block.data() + 6), key.size() * 2));
     const std::size_t valueStart = std::min(align4(at + 2), block.size());
-    const std::size_t valueBytes = std::min(node.type == 1 ? valueLength * 2 : valueLength, block.size() - valueStart);
+    const std::size_t valueBytes =
+        std::min(node.type == 1 ? valueLength * 2 : valueLength, block.size() - valueStart);
     node.value = block.subspan(valueStart, valueBytes);
     const std::size_t childStart = std::min(align4(valueStart + valueBytes), block.size());
     node.children = block.subspan(childStart);
@@ -84,8 +87,9 @@ void pad4(std::vector<std::uint8_t>& out) {
     while (out.size() % 4) out.push_back(0);
 }
 
-std::vector<std::uint8_t> node(std::wstring_view key, std::uint16_t type, const std::vector<std::uint8_t>& value,
-                               std::size_t valueLength, const std::vector<std::vector<std::uint8_t>>& children) {
+std::vector<std::uint8_t> node(std::wstring_view key, std::uint16_t type,
+                               const std::vector<std::uint8_t>& value, std::size_t valueLength,
+                               const std::vector<std::vector<std::uint8_t>>& children) {
     std::vector<std::uint8_t> out(6);
     std::string k = toUtf16le(key);
     out.insert(out.end(), k.begin(), k.end());
@@ -132,12 +136,16 @@ bool parseVersionInfo(std::span<const std::uint8_t> block, VersionInfo& info) {
     return true;
 }
 
-std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info) { return buildVersionInfo(info, {}); }
+std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info) {
+    return buildVersionInfo(info, {});
+}
 
-std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info, const std::vector<VersionStrings>& strings) {
+std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info,
+                                           const std::vector<VersionStrings>& strings) {
     std::vector<std::uint8_t> fixed;
-    for (std::uint32_t v : {kFixedSignature, 0x00010000u, info.fileVersionMS, info.fileVersionLS,
-                            info.productVersionMS, info.productVersionLS, 0x3Fu, 0u, 0x00040004u, 1u, 0u, 0u, 0u})
+    for (std::uint32_t v :
+         {kFixedSignature, 0x00010000u, info.fileVersionMS, info.fileVersionLS, info.productVersionMS,
+          info.productVersionLS, 0x3Fu, 0u, 0x00040004u, 1u, 0u, 0u, 0u})
         putU32(fixed, v);
 
     std::vector<std::vector<std::uint8_t>> tables;
@@ -162,7 +170,8 @@ std::vector<std::uint8_t> buildVersionInfo(const VersionInfo& info, const std::v
     return node(L"VS_VERSION_INFO", 0, fixed, fixed.size(), children);
 }
 
-std::vector<std::pair<std::uint16_t, std::uint16_t>> versionTranslations(std::span<const std::uint8_t> block) {
+std::vector<std::pair<std::uint16_t, std::uint16_t>> versionTranslations(
+    std::span<const std::uint8_t> block) {
     std::vector<std::pair<std::uint16_t, std::uint16_t>> out;
     Node root;
     if (!rootNode(block, root)) return out;

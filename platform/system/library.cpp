@@ -8,7 +8,9 @@
 
 namespace win {
 
-Library::~Library() { free(); }
+Library::~Library() {
+    free();
+}
 
 bool Library::load(std::wstring_view windowsPath) {
     free();

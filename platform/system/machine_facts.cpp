@@ -4,10 +4,18 @@
 
 namespace win {
 
-std::uint16_t userDefaultLangId() { return Machine::current().profile().userLanguage; }
-std::uint16_t systemDefaultLangId() { return Machine::current().profile().systemLanguage; }
-unsigned ansiCodePage() { return Machine::current().profile().ansiCodePage; }
-unsigned oemCodePage() { return Machine::current().profile().oemCodePage; }
+std::uint16_t userDefaultLangId() {
+    return Machine::current().profile().userLanguage;
+}
+std::uint16_t systemDefaultLangId() {
+    return Machine::current().profile().systemLanguage;
+}
+unsigned ansiCodePage() {
+    return Machine::current().profile().ansiCodePage;
+}
+unsigned oemCodePage() {
+    return Machine::current().profile().oemCodePage;
+}
 
 bool isAdministrator() {
     const Machine& machine = Machine::current();

@@ -35,7 +35,9 @@ std::string fileName(std::wstring_view name) {
 
 }  // namespace
 
-NamedMutex::~NamedMutex() { release(); }
+NamedMutex::~NamedMutex() {
+    release();
+}
 
 bool NamedMutex::create(std::wstring_view name, bool& alreadyExists) {
     alreadyExists = false;

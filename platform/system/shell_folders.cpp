@@ -22,6 +22,8 @@ std::wstring windowsDirectory() {
     return shellFolder(csidl::windows, path) ? path : Machine::current().profile().windowsDirectory;
 }
 
-std::wstring colorDirectory() { return systemDirectory() + L"\\spool\\drivers\\color"; }
+std::wstring colorDirectory() {
+    return systemDirectory() + L"\\spool\\drivers\\color";
+}
 
 }  // namespace win

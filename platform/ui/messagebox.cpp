@@ -21,12 +21,24 @@ namespace ui {
 BoxButtons boxButtons(unsigned type) {
     BoxButtons b;
     switch (type & 0xF) {
-        case mb::okCancel: b.ids = {idbutton::ok, idbutton::cancel}; break;
-        case mb::abortRetryIgnore: b.ids = {idbutton::abort, idbutton::retry, idbutton::ignore}; break;
-        case mb::yesNoCancel: b.ids = {idbutton::yes, idbutton::no, idbutton::cancel}; break;
-        case mb::yesNo: b.ids = {idbutton::yes, idbutton::no}; break;
-        case mb::retryCancel: b.ids = {idbutton::retry, idbutton::cancel}; break;
-        default: b.ids = {idbutton::ok}; break;
+        case mb::okCancel:
+            b.ids = {idbutton::ok, idbutton::cancel};
+            break;
+        case mb::abortRetryIgnore:
+            b.ids = {idbutton::abort, idbutton::retry, idbutton::ignore};
+            break;
+        case mb::yesNoCancel:
+            b.ids = {idbutton::yes, idbutton::no, idbutton::cancel};
+            break;
+        case mb::yesNo:
+            b.ids = {idbutton::yes, idbutton::no};
+            break;
+        case mb::retryCancel:
+            b.ids = {idbutton::retry, idbutton::cancel};
+            break;
+        default:
+            b.ids = {idbutton::ok};
+            break;
     }
     const std::size_t index = (type >> 8) & 0xF;
     b.defaultIndex = index < b.ids.size() ? index : 0;
@@ -60,9 +72,12 @@ int parseAnswer(const std::string& value) {
 std::string escaped(std::wstring_view text) {
     std::string out;
     for (char c : toUtf8(text)) {
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else out.push_back(c);
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out.push_back(c);
     }
     return out;
 }
@@ -102,8 +117,10 @@ int scriptedBox(const char* script, std::wstring_view text, std::wstring_view ca
     std::istringstream lines(content);
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.rfind("shown messagebox ", 0) == 0) ++shown;
-        else if (line.rfind("messagebox:", 0) == 0) answers.push_back(trim(line.substr(11)));
+        if (line.rfind("shown messagebox ", 0) == 0)
+            ++shown;
+        else if (line.rfind("messagebox:", 0) == 0)
+            answers.push_back(trim(line.substr(11)));
     }
     if (shown < answers.size()) {
         const int wanted = parseAnswer(answers[shown]);
@@ -124,7 +141,8 @@ int scriptedBox(const char* script, std::wstring_view text, std::wstring_view ca
 bool displayAvailable() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     // Offscreen windows cannot be answered by anyone.
-    if (platform && (std::strncmp(platform, "offscreen", 9) == 0 || std::strncmp(platform, "minimal", 7) == 0))
+    if (platform &&
+        (std::strncmp(platform, "offscreen", 9) == 0 || std::strncmp(platform, "minimal", 7) == 0))
         return false;
     auto set = [](const char* name) {
         const char* v = std::getenv(name);

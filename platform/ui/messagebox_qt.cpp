@@ -18,24 +18,37 @@ QString qtText(std::wstring_view text) {
 
 QMessageBox::StandardButton qtButton(int id) {
     switch (id) {
-        case idbutton::ok: return QMessageBox::Ok;
-        case idbutton::cancel: return QMessageBox::Cancel;
-        case idbutton::abort: return QMessageBox::Abort;
-        case idbutton::retry: return QMessageBox::Retry;
-        case idbutton::ignore: return QMessageBox::Ignore;
-        case idbutton::yes: return QMessageBox::Yes;
-        case idbutton::no: return QMessageBox::No;
-        default: return QMessageBox::NoButton;
+        case idbutton::ok:
+            return QMessageBox::Ok;
+        case idbutton::cancel:
+            return QMessageBox::Cancel;
+        case idbutton::abort:
+            return QMessageBox::Abort;
+        case idbutton::retry:
+            return QMessageBox::Retry;
+        case idbutton::ignore:
+            return QMessageBox::Ignore;
+        case idbutton::yes:
+            return QMessageBox::Yes;
+        case idbutton::no:
+            return QMessageBox::No;
+        default:
+            return QMessageBox::NoButton;
     }
 }
 
 QMessageBox::Icon qtIcon(unsigned type) {
     switch (type & 0xF0) {
-        case mb::iconError: return QMessageBox::Critical;
-        case mb::iconQuestion: return QMessageBox::Question;
-        case mb::iconWarning: return QMessageBox::Warning;
-        case mb::iconInformation: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case mb::iconError:
+            return QMessageBox::Critical;
+        case mb::iconQuestion:
+            return QMessageBox::Question;
+        case mb::iconWarning:
+            return QMessageBox::Warning;
+        case mb::iconInformation:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 

@@ -371,6 +371,11 @@ std::wstring Document::toString() const {
         std::wstring out = fromX(text);
         x::XMLString::release(&text);
         writer->release();
+        // The indenting writer puts blank lines around the root's children. Only the writer emits CR LF
+        // (a CR inside text is written as a reference), so dropping empty lines never touches content.
+        for (std::size_t at = out.find(L"\r\n\r\n"); at != std::wstring::npos; at = out.find(L"\r\n\r\n", at))
+            out.erase(at, 2);
+        while (out.size() >= 2 && out.compare(0, 2, L"\r\n") == 0) out.erase(0, 2);
         return out;
     } catch (const x::DOMException& e) {
         error_ = L"cannot write the document: " + fromX(e.getMessage());
@@ -387,7 +392,6 @@ bool Document::save(std::wstring_view windowsPath, std::wstring_view declaration
     }
     std::wstring body = toString();
     if (body.empty()) return false;
-    while (!body.empty() && (body.front() == L'\r' || body.front() == L'\n')) body.erase(0, 1);
     std::wstring text = L"<?xml " + std::wstring(declaration) + L"?>\r\n" + body;
     if (text.empty() || text.back() != L'\n') text += L"\r\n";
     std::string bytes = "\xFF\xFE" + toUtf16le(text);

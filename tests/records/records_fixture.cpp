@@ -63,7 +63,11 @@ std::vector<Logged> RecordsTest::log() {
         if (end == std::wstring::npos) end = text.size();
         const std::wstring line = text.substr(pos, end - pos);
         pos = end + 2;
-        if (line.size() < 39 || line[2] != L'/') continue;
+        if (line.size() < 39 || line[2] != L'/' || line[5] != L'/') {
+            // A message that holds line breaks continues on lines of its own.
+            if (!out.empty()) out.back().message += L"\r\n" + line;
+            continue;
+        }
         std::wstring type = line.substr(20, 15);
         type.erase(type.find_last_not_of(L' ') + 1);
         type.erase(0, type.find_first_not_of(L' '));

@@ -62,9 +62,11 @@ std::string configXml(const std::string& extra) {
   <Name>Lumen TX4</Name>
   <PatcherID>{0F5D3A61-2B7C-4E84-A1D9-3C6B8E2F7A45}</PatcherID>
   <BuildNumber>1042</BuildNumber>
-  )") + extra + R"(
+  )") + extra +
+           R"(
   <ProductData>
-    <OrvexCode><GUID>)" + kProductCode + R"(</GUID></OrvexCode>
+    <OrvexCode><GUID>)" +
+           kProductCode + R"(</GUID></OrvexCode>
     <OldVersion>9.0</OldVersion>
     <NewVersion>9.0.3</NewVersion>
   </ProductData>
@@ -85,9 +87,9 @@ const fs::path& patcher(const std::string& config) {
     testing_support::writeHostFile(dir / "payload" / "1", "Lumen TX4 9.0.3\r\n");
     testing_support::writeHostFile(dir / "payload" / "2", std::string(4096, 'L'));
     const fs::path out = b.folder.path() / ("Mendwell" + n);
-    auto result = testing_support::runProgram(testing_support::binDir() / "mendwell-build",
-                                              {"assemble", dir.string(), "-o", out.string(), "--bin",
-                                               (b.folder.path() / "bin").string()});
+    auto result = testing_support::runProgram(
+        testing_support::binDir() / "mendwell-build",
+        {"assemble", dir.string(), "-o", out.string(), "--bin", (b.folder.path() / "bin").string()});
     if (result.exitCode != 0) ADD_FAILURE() << "mendwell-build failed:\n" << result.output;
     return b.byConfig.emplace(config, out).first->second;
 }
@@ -110,9 +112,9 @@ PatcherRun ScenarioTest::run(const std::vector<std::string>& arguments, const fs
 
 void ScenarioTest::registerProduct(const std::string& version) {
     const std::string installDir = win::toUtf8(kInstallDir);
-    auto r = testing_support::runProgram(testing_support::binDir() / "tally",
-                                         {"add", kProductCode, "--installdir", installDir, "--version", version,
-                                          "--language", "en_US"});
+    auto r = testing_support::runProgram(
+        testing_support::binDir() / "tally",
+        {"add", kProductCode, "--installdir", installDir, "--version", version, "--language", "en_US"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     fs::create_directories(machine_->host(kInstallDir));
 }
@@ -150,11 +152,14 @@ std::vector<fs::path> ScenarioTest::workFolders() const {
     std::vector<fs::path> out;
     const fs::path patcherFolder = machine_->host(win::getEnv(L"TEMP").value_or(L"C:\\") + L"\\Patcher");
     std::error_code ec;
-    for (fs::directory_iterator it(patcherFolder, ec), end; !ec && it != end; it.increment(ec)) out.push_back(it->path());
+    for (fs::directory_iterator it(patcherFolder, ec), end; !ec && it != end; it.increment(ec))
+        out.push_back(it->path());
     return out;
 }
 
-bool contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+bool contains(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
 
 std::string record(const std::string& type, const std::string& message) {
     std::string name = " " + type;

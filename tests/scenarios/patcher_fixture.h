@@ -30,10 +30,11 @@ struct PatcherRun {
 };
 
 class ScenarioTest : public ::testing::Test {
-protected:
+  protected:
     explicit ScenarioTest(const win::MachineProfile& profile = {});
 
-    PatcherRun run(const std::vector<std::string>& arguments, const std::filesystem::path& program = patcher(),
+    PatcherRun run(const std::vector<std::string>& arguments,
+                   const std::filesystem::path& program = patcher(),
                    const std::map<std::string, std::string>& environment = {});
     // Registers the test product with the database tool and creates its install folder.
     void registerProduct(const std::string& version);
@@ -49,7 +50,7 @@ protected:
 };
 
 class NonAdministratorTest : public ScenarioTest {
-protected:
+  protected:
     NonAdministratorTest();
 };
 

@@ -22,10 +22,12 @@ TEST_F(SilentModeTest, WrongVersionReturns6WithTheVersionLine) {
     EXPECT_EQ(r.exitCode, 6) << r.output;
     EXPECT_TRUE(contains(r.output, "Return code: 6")) << r.output;
     const std::string log = logText();
-    EXPECT_TRUE(contains(log, "Patcher found the INSTALLDIR and its found to be: C:\\Program Files\\Orvex\\Lumen TX4\r\n"))
+    EXPECT_TRUE(contains(
+        log, "Patcher found the INSTALLDIR and its found to be: C:\\Program Files\\Orvex\\Lumen TX4\r\n"))
         << log;
-    EXPECT_TRUE(contains(log, record("ERROR", "The patcher with which you are trying to patch the product cannot "
-                                              "patch this version of the product.")))
+    EXPECT_TRUE(contains(log, record("ERROR",
+                                     "The patcher with which you are trying to patch the product cannot "
+                                     "patch this version of the product.")))
         << log;
     // Refused before the patch run: nothing extracted.
     for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
@@ -35,7 +37,8 @@ TEST_F(SilentModeTest, ProductNewerThanAComboPatchReturns6AsAlreadyUpdated) {
     registerProduct("9.0.4");
     PatcherRun r = run({"-SILENT"}, patcher(configXml("<ComboPatch>true</ComboPatch>")));
     EXPECT_EQ(r.exitCode, 6) << r.output;
-    EXPECT_TRUE(contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")))
+    EXPECT_TRUE(
+        contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")))
         << logText();
 }
 
@@ -48,12 +51,12 @@ TEST_F(SilentModeTest, FittingProductRunsThePatchUpToTheManifest) {
     EXPECT_TRUE(contains(r.output, "Return code: 9")) << r.output;
 
     const std::string log = logText();
-    for (const char* line : {"Product is located and validated.",
-                             "Install language of the product as returned by Tally: en_US",
-                             "Install language of the product as set by patcher: en_US",
-                             "Manifest processing is not available in this build",
-                             "Patching fails, Rolling back the changes done by the patcher...",
-                             "Patcher failed. Please try again."}) {
+    for (const char* line :
+         {"Product is located and validated.", "Install language of the product as returned by Tally: en_US",
+          "Install language of the product as set by patcher: en_US",
+          "Manifest processing is not available in this build",
+          "Patching fails, Rolling back the changes done by the patcher...",
+          "Patcher failed. Please try again."}) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
     }
     EXPECT_FALSE(contains(log, "successfully updated"));

@@ -71,7 +71,8 @@ TEST_F(CommandLineTest, LowerCaseSilentRunsTheSilentMode) {
     const std::string log = logText();
     EXPECT_TRUE(contains(log, "command line specified: -SILENT\r\n"));
     EXPECT_TRUE(contains(log, "Initiating patch silently...\r\n"));
-    EXPECT_TRUE(contains(log, "Patcher is passed with -SILENT option. No UI will be presented to the user.\r\n"));
+    EXPECT_TRUE(
+        contains(log, "Patcher is passed with -SILENT option. No UI will be presented to the user.\r\n"));
     EXPECT_TRUE(contains(log, "Patcher fails to locate the application.\r\n"));
 }
 
@@ -79,7 +80,8 @@ TEST_F(CommandLineTest, SilentWithoutTheDashGivesTheShortUsage) {
     for (const std::string arg : {"/SILENT", "SILENT"}) {
         PatcherRun r = run({arg});
         EXPECT_EQ(r.exitCode, 9) << arg;
-        EXPECT_TRUE(contains(r.output, "\r\nUsage: Mendwell.exe <-Silent> \r\nSilent is case-insensitive")) << r.output;
+        EXPECT_TRUE(contains(r.output, "\r\nUsage: Mendwell.exe <-Silent> \r\nSilent is case-insensitive"))
+            << r.output;
         EXPECT_FALSE(contains(r.output, "<-Loglevel>")) << r.output;
         EXPECT_TRUE(contains(logText(), "Patcher is passed with a parameter \" " + arg +
                                             " \". Patcher doesnot recognise the parameter. Please refer the "
@@ -92,15 +94,18 @@ TEST_F(CommandLineTest, SilentWithoutTheDashGivesTheShortUsage) {
 TEST_F(CommandLineTest, UnknownSwitchReturns9AtOnce) {
     PatcherRun r = run({"-Repair"});
     EXPECT_EQ(r.exitCode, 9);
-    EXPECT_TRUE(contains(r.output,
-                         "\r\nUsage: Mendwell.exe <-Silent> <-Loglevel>\r\nSilent, Loglevel are case-insensitive\r\n "
-                         "specify loglevel=0(error), 1(warning), 2(info, default) or 3(debug)"))
+    EXPECT_TRUE(
+        contains(r.output,
+                 "\r\nUsage: Mendwell.exe <-Silent> <-Loglevel>\r\nSilent, Loglevel are case-insensitive\r\n "
+                 "specify loglevel=0(error), 1(warning), 2(info, default) or 3(debug)"))
         << r.output;
     const auto lines = logLines();
     ASSERT_EQ(lines.size(), 1u) << logText();
-    EXPECT_TRUE(contains(lines[0] + "\r\n", record("ERROR", "Patcher is passed with parameter \" -REPAIR \". Patcher "
-                                                        "doesnot recognise the parameter. Please refer the command "
-                                                        "line usage.")))
+    EXPECT_TRUE(
+        contains(lines[0] + "\r\n", record("ERROR",
+                                           "Patcher is passed with parameter \" -REPAIR \". Patcher "
+                                           "doesnot recognise the parameter. Please refer the command "
+                                           "line usage.")))
         << lines[0];
     // No clean-up ran: no backup folder was made or emptied, no closing lines.
     for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "BackUp")) << work;
@@ -129,13 +134,36 @@ TEST_F(CommandLineTest, LogLevelSwitch) {
         ASSERT_EQ(lines.size(), 1u) << logText();
         std::string commandLine;
         for (const auto& a : args) commandLine += (commandLine.empty() ? "" : " ") + a;
-        EXPECT_TRUE(contains(lines[0] + "\r\n",
-                             record("ERROR", "Patcher is passed with a parameter \" " + commandLine +
-                                                 " \". Patcher doesnot recognise the parameter. Please refer the "
-                                                 "command line usage.")))
+        EXPECT_TRUE(
+            contains(lines[0] + "\r\n",
+                     record("ERROR", "Patcher is passed with a parameter \" " + commandLine +
+                                         " \". Patcher doesnot recognise the parameter. Please refer the "
+                                         "command line usage.")))
             << lines[0];
         std::filesystem::remove(logFile());
     }
+}
+
+// An empty line is neither silent nor (without the QUD library carried) the update manager's: the run
+// reaches the wizard, which this build does not have, and ends with 2.
+TEST_F(CommandLineTest, EmptyCommandLineFallsThroughToTheWizard) {
+    registerProduct("9.0");
+    PatcherRun r = run({});
+    EXPECT_EQ(r.exitCode, 2);
+    const std::string log = logText();
+    for (const char* line :
+         {"Checkin if its intiated via QUD...", "The patcher investigating if it is initiated via QUD.",
+          "Failed to extract the QUD library. QUD library stuffed in the Mendwell might be corrupted, please "
+          "try to "
+          "build the Mendwell again.",
+          "Patcher is not intiated via QUD, patcher will now try to find INSTALLDIR through data in "
+          "config.xml",
+          "Mendwell was not initiated via QUD or with <Silent> option, user will be presented the UI now",
+          "The patch wizard is not available in this build; nothing was patched."}) {
+        EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
+    }
+    EXPECT_FALSE(contains(log, "Initiating patch silently"));
+    EXPECT_TRUE(contains(log, record("INFO", std::string(84, '*'))));
 }
 
 using LogFileTest = ScenarioTest;

@@ -41,7 +41,8 @@ void Assembler::plan() {
     plan_.clear();
     missing_.clear();
     std::error_code ec;
-    if (!fs::is_regular_file(program(), ec)) missing_.push_back("the Mendwell program: " + program().string());
+    if (!fs::is_regular_file(program(), ec))
+        missing_.push_back("the Mendwell program: " + program().string());
 
     const fs::path config = request_.patchDir / "config.xml";
     const fs::path manifest = request_.patchDir / "manifest.xml";
@@ -57,8 +58,8 @@ void Assembler::plan() {
     // Dictionaries: the patch folder's own, else an archive the build made.
     const fs::path dictionaries = request_.patchDir / "TVRLocalization";
     if (fs::is_directory(dictionaries, ec)) {
-        plan_.push_back({std::wstring(L"TVRLOCALIZEDSTRINGS"), 100, "the string dictionaries", dictionaries, true,
-                         "TVRLocalization/"});
+        plan_.push_back({std::wstring(L"TVRLOCALIZEDSTRINGS"), 100, "the string dictionaries", dictionaries,
+                         true, "TVRLocalization/"});
     } else {
         optionalFromBin(std::wstring(L"TVRLOCALIZEDSTRINGS"), 100, "the string dictionaries",
                         {"TVRLocalizedStrings.zip"});
@@ -67,7 +68,8 @@ void Assembler::plan() {
     optionalFromBin(std::wstring(L"TALLY"), 100, "the product database library",
                     {"orvex_tally.so", "liborvex_tally.so"});
     optionalFromBin(std::wstring(L"QUADRELFILES"), 100, "the patch tool", {"patch"});
-    optionalFromBin(std::wstring(L"QUADRELFILES"), 200, "the patch engine library", {"quadw32.so", "libquadw32.so"});
+    optionalFromBin(std::wstring(L"QUADRELFILES"), 200, "the patch engine library",
+                    {"quadw32.so", "libquadw32.so"});
     optionalFromBin(std::wstring(L"QUDLIB"), 100, "the QUD library", {"Verdicta.so", "libVerdicta.so"});
 }
 
@@ -92,7 +94,8 @@ bool Assembler::run(std::ostream& out, std::ostream& err) {
                 << "\nmendwell-build: nothing written\n";
             return false;
         }
-        out << "  " << typeName(r.type) << "/" << r.id << "  " << r.what << " (" << data.size() << " bytes)\n";
+        out << "  " << typeName(r.type) << "/" << r.id << "  " << r.what << " (" << data.size()
+            << " bytes)\n";
         writer.add(r.type, r.id, win::kLangNeutral, std::move(data));
     }
     std::string error;

@@ -22,12 +22,12 @@ struct ResourcePlan {
     std::uint16_t id = 100;
     std::string what;  // for messages: "config.xml", "the QUD library", ...
     std::filesystem::path source;
-    bool zipFolder = false;     // the source is a folder to zip
-    std::string zipPrefix;      // put before every entry name
+    bool zipFolder = false;  // the source is a folder to zip
+    std::string zipPrefix;   // put before every entry name
 };
 
 class Assembler {
-public:
+  public:
     explicit Assembler(AssembleRequest request) : request_(std::move(request)) {}
 
     // Decides what goes in. Required inputs that are missing are collected in missing().
@@ -40,7 +40,7 @@ public:
     // cannot be read. Messages go to `out` (what was embedded) and `err` (what went wrong).
     bool run(std::ostream& out, std::ostream& err);
 
-private:
+  private:
     void optionalFromBin(const win::ResourceId& type, std::uint16_t id, const std::string& what,
                          std::initializer_list<const char*> names);
 

@@ -19,7 +19,9 @@ struct MemorySink {
     std::uint64_t position = 0;
 };
 
-voidpf ZCALLBACK sinkOpen(voidpf opaque, const void*, int) { return opaque; }
+voidpf ZCALLBACK sinkOpen(voidpf opaque, const void*, int) {
+    return opaque;
+}
 
 uLong ZCALLBACK sinkRead(voidpf, voidpf stream, void* buf, uLong size) {
     auto* sink = static_cast<MemorySink*>(stream);
@@ -38,19 +40,27 @@ uLong ZCALLBACK sinkWrite(voidpf, voidpf stream, const void* buf, uLong size) {
     return size;
 }
 
-ZPOS64_T ZCALLBACK sinkTell(voidpf, voidpf stream) { return static_cast<MemorySink*>(stream)->position; }
+ZPOS64_T ZCALLBACK sinkTell(voidpf, voidpf stream) {
+    return static_cast<MemorySink*>(stream)->position;
+}
 
 long ZCALLBACK sinkSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* sink = static_cast<MemorySink*>(stream);
     std::uint64_t base = 0;
-    if (origin == ZLIB_FILEFUNC_SEEK_CUR) base = sink->position;
-    else if (origin == ZLIB_FILEFUNC_SEEK_END) base = sink->bytes->size();
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR)
+        base = sink->position;
+    else if (origin == ZLIB_FILEFUNC_SEEK_END)
+        base = sink->bytes->size();
     sink->position = base + offset;
     return 0;
 }
 
-int ZCALLBACK sinkClose(voidpf, voidpf) { return 0; }
-int ZCALLBACK sinkError(voidpf, voidpf) { return 0; }
+int ZCALLBACK sinkClose(voidpf, voidpf) {
+    return 0;
+}
+int ZCALLBACK sinkError(voidpf, voidpf) {
+    return 0;
+}
 
 // The entry's date as local time, as zip tools record it.
 tm_zip zipDate(const fs::path& file) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/process/process.h"
 #include "platform/system/system.h"
@@ -12,7 +13,9 @@ namespace {
 using testing_support::TestMachine;
 using win::DWORD;
 
-std::string lineOf(const std::wstring& text) { return std::string(text.begin(), text.end()) + "\n"; }
+std::string lineOf(const std::wstring& text) {
+    return std::string(text.begin(), text.end()) + "\n";
+}
 
 win::ChildOptions captured() {
     win::ChildOptions options;
@@ -137,6 +140,28 @@ TEST(ChildProcess, ChildStartsInTheGivenDirectoryOnTheSameMachine) {
     EXPECT_EQ(machineView.output(), machine.root().string() + "\n");
 }
 
+TEST(ChildProcess, ProbeHoldsAFileOpenForSharingTests) {
+    TestMachine machine;
+    machine.writeFile(L"C:\\Data\\f.txt", "data");
+    win::ChildProcess holder;
+    ASSERT_TRUE(
+        holder.startHost(probe::program(), {L"open", L"C:\\Data\\f.txt", L"r", L"-", L"60"}, captured()));
+    ASSERT_TRUE(probe::waitForOutput(holder, "opened\n"));
+    win::File file;
+    EXPECT_FALSE(
+        file.open(L"C:\\Data\\f.txt", win::access::read, win::share::read, win::Disposition::openExisting));
+    EXPECT_EQ(win::lastError(), 32u);
+    holder.kill();
+    EXPECT_TRUE(
+        file.open(L"C:\\Data\\f.txt", win::access::read, win::share::read, win::Disposition::openExisting));
+
+    win::ChildProcess missing;
+    ASSERT_TRUE(
+        missing.startHost(probe::program(), {L"open", L"C:\\none.txt", L"r", L"r", L"0"}, captured()));
+    ASSERT_TRUE(missing.wait(20000));
+    EXPECT_EQ(missing.output(), "error 2\n");
+}
+
 TEST(ProcessList, FindsAChildWithItsWindowsPathAndModules) {
     TestMachine machine;
     probe::install(machine, L"C:\\Apps\\Probe.exe");
@@ -160,7 +185,8 @@ TEST(ProcessList, FindsAChildWithItsWindowsPathAndModules) {
     // This test program lies outside the machine: listed by its host path.
     bool self = false;
     for (const auto& p : win::listProcesses())
-        if (p.pid == win::currentProcessId()) self = p.fullPath == win::modulePath() && !p.fullPath.starts_with(L"C:");
+        if (p.pid == win::currentProcessId())
+            self = p.fullPath == win::modulePath() && !p.fullPath.starts_with(L"C:");
     EXPECT_TRUE(self);
 }
 

@@ -10,7 +10,9 @@
 
 namespace probe {
 
-inline std::filesystem::path program() { return testing_support::binDir() / "mw_probe"; }
+inline std::filesystem::path program() {
+    return testing_support::binDir() / "mw_probe";
+}
 
 // Copies the probe into the machine under a Windows path (folders created).
 inline void install(const testing_support::TestMachine& machine, std::wstring_view windowsPath) {

@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
+#include <thread>
 
 #include "platform/machine/store.h"
 #include "tests/support/testmachine.h"
@@ -303,6 +305,74 @@ TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {
     ASSERT_EQ(key.queryInfo(subKeys, values), 0);
     EXPECT_EQ(subKeys, 0u);
     EXPECT_EQ(values, static_cast<win::DWORD>(2 * kEach));
+}
+
+TEST(Registry, ThreadsShareTheStore) {
+    TestMachine machine;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &failures] {
+            RegKey key;
+            if (key.create(RegRoot::currentUser, L"Software\\Threads\\T" + std::to_wstring(t)) != 0) {
+                ++failures[static_cast<std::size_t>(t)];
+                return;
+            }
+            for (int i = 0; i < 50; ++i) {
+                win::DWORD back = 0;
+                if (key.setDword(L"v" + std::to_wstring(i), static_cast<win::DWORD>(i)) != 0 ||
+                    key.queryDword(L"v" + std::to_wstring(i), back) != 0 || back != static_cast<win::DWORD>(i)) {
+                    ++failures[static_cast<std::size_t>(t)];
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
+    RegKey all;
+    ASSERT_EQ(all.open(RegRoot::currentUser, L"Software\\Threads"), 0);
+    win::DWORD subKeys = 0, values = 0;
+    ASSERT_EQ(all.queryInfo(subKeys, values), 0);
+    EXPECT_EQ(subKeys, 4u);
+}
+
+// A writer killed in the middle of its work leaves whole values and a usable store.
+TEST(Registry, AKilledWriterLeavesNoTornValues) {
+    TestMachine machine;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RegKey key;
+        if (key.create(RegRoot::localMachine, L"Software\\Crash") != 0) _exit(3);
+        std::vector<std::uint8_t> block(4096);
+        for (int i = 0;; ++i) {
+            std::fill(block.begin(), block.end(), static_cast<std::uint8_t>(i));
+            RegKey sub;
+            sub.create(key, L"K" + std::to_wstring(i));
+            sub.setValue(L"data", regtype::binary, block);
+        }
+    }
+    usleep(300 * 1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    RegKey key;
+    ASSERT_EQ(key.open(RegRoot::localMachine, L"Software\\Crash"), 0);
+    std::wstring name;
+    int keys = 0;
+    for (win::DWORD i = 0; key.enumKey(i, name) == 0; ++i, ++keys) {
+        RegKey sub;
+        ASSERT_EQ(sub.open(key, name), 0);
+        win::DWORD type;
+        std::vector<std::uint8_t> data;
+        if (sub.queryValue(L"data", type, data) != 0) continue;  // killed between key and value
+        ASSERT_EQ(data.size(), 4096u) << name;
+        auto expected = static_cast<std::uint8_t>(std::stoi(name.substr(1)));
+        EXPECT_EQ(std::count(data.begin(), data.end(), expected), 4096) << name;
+    }
+    EXPECT_GT(keys, 0);
+    EXPECT_EQ(key.setDword(L"after", 1), 0);
 }
 
 }  // namespace

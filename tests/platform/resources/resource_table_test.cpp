@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/process/process.h"
 #include "platform/resources/resources.h"
 #include "tests/support/testmachine.h"
 
@@ -13,13 +14,19 @@ using testing_support::TempDir;
 using testing_support::TestMachine;
 using testing_support::writeHostFile;
 
-std::vector<std::uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
-std::string text(std::span<const std::uint8_t> s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
+std::string text(std::span<const std::uint8_t> s) {
+    return {s.begin(), s.end()};
+}
 
 TEST(ResourceTable, WrittenEntriesAreFoundByTypeAndId) {
     TestMachine machine;
     TempDir dir;
-    const std::string programBytes = "\x7f" "ELF pretend program of 37 odd bytes";
+    const std::string programBytes =
+        "\x7f"
+        "ELF pretend program of 37 odd bytes";
     writeHostFile(dir.path() / "prog", programBytes);
     win::ResourceWriter writer;
     writer.add(std::wstring(L"CONFIG"), 100, 0, bytes("<config/>"));
@@ -43,7 +50,8 @@ TEST(ResourceTable, WrittenEntriesAreFoundByTypeAndId) {
     EXPECT_TRUE(module.find(std::wstring(L"EMPTY"), 1).empty());
     EXPECT_EQ(win::lastError(), 0u);
     // Data lies in the mapping, aligned for readers of binary blocks.
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(module.find(std::wstring(L"QUADRELFILES"), 100).data()) % 8, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(module.find(std::wstring(L"QUADRELFILES"), 100).data()) % 8,
+              0u);
 
     EXPECT_TRUE(module.find(std::wstring(L"MANIFEST"), 100).empty());
     EXPECT_EQ(win::lastError(), 1813u);
@@ -133,6 +141,7 @@ TEST(ResourceTable, RunningProgramWithoutTableHasNoResources) {
     const win::Module& self = win::Module::self();
     EXPECT_TRUE(self.isOpen());
     EXPECT_EQ(&self, &win::Module::self());
+    EXPECT_EQ(self.path(), win::moduleHostPath());
     EXPECT_TRUE(self.find(std::wstring(L"CONFIG"), 100).empty());
     EXPECT_EQ(win::lastError(), 1813u);
 }

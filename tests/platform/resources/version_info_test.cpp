@@ -12,7 +12,9 @@ using testing_support::TestMachine;
 using testing_support::writeHostFile;
 
 // Built at test-build time from tests/fixtures/versioned.rc with the MinGW resource compiler.
-fs::path peFixture() { return testing_support::binDir() / "fixtures" / "versioned.dll"; }
+fs::path peFixture() {
+    return testing_support::binDir() / "fixtures" / "versioned.dll";
+}
 
 constexpr win::VersionInfo kFixtureNumbers{(3u << 16) | 1, (4u << 16) | 159, (2u << 16) | 7, (1u << 16) | 8};
 
@@ -35,7 +37,8 @@ TEST(VersionInfo, PeFileAndOurTableReadTheSame) {
     std::wstring description;
     ASSERT_TRUE(win::versionString(peBlock, 0x409, 1200, L"FileDescription", description));
     EXPECT_EQ(description, L"Mendwell version fixture");
-    EXPECT_EQ(win::versionTranslations(peBlock), (std::vector<std::pair<std::uint16_t, std::uint16_t>>{{0x409, 1200}}));
+    EXPECT_EQ(win::versionTranslations(peBlock),
+              (std::vector<std::pair<std::uint16_t, std::uint16_t>>{{0x409, 1200}}));
 
     TempDir dir;
     writeHostFile(dir.path() / "prog", "program");
@@ -68,13 +71,15 @@ TEST(VersionInfo, BuiltBlockHasTheWindowsLayout) {
     const auto block = win::buildVersionInfo(kFixtureNumbers);
     ASSERT_GE(block.size(), 92u);
     EXPECT_EQ(block[0] | (block[1] << 8), static_cast<int>(block.size()));  // wLength
-    EXPECT_EQ(block[2] | (block[3] << 8), 52);                               // wValueLength
+    EXPECT_EQ(block[2] | (block[3] << 8), 52);                              // wValueLength
     const std::string key(reinterpret_cast<const char*>(block.data() + 6), 30);
     EXPECT_EQ(key, std::string("V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0", 30));
     // The fixed information starts at 40 (6 + 32, rounded to 4): signature, then the file version.
-    EXPECT_EQ(block[40] | (block[41] << 8) | (block[42] << 16) | (static_cast<std::uint32_t>(block[43]) << 24),
-              0xFEEF04BDu);
-    EXPECT_EQ(block[48] | (block[49] << 8) | (block[50] << 16) | (block[51] << 24), static_cast<int>(3u << 16 | 1));
+    EXPECT_EQ(
+        block[40] | (block[41] << 8) | (block[42] << 16) | (static_cast<std::uint32_t>(block[43]) << 24),
+        0xFEEF04BDu);
+    EXPECT_EQ(block[48] | (block[49] << 8) | (block[50] << 16) | (block[51] << 24),
+              static_cast<int>(3u << 16 | 1));
 }
 
 TEST(VersionInfo, FilesWithoutOrWithBrokenVersionInformation) {
@@ -89,7 +94,8 @@ TEST(VersionInfo, FilesWithoutOrWithBrokenVersionInformation) {
     const std::string pe = readHostFile(peFixture());
     const std::size_t block = pe.find(std::string("V\0S\0_\0V\0E\0R\0", 12));
     ASSERT_NE(block, std::string::npos);
-    for (std::size_t cut : {std::size_t{64}, std::size_t{200}, block - 40, block - 6, block + 60, block + 200}) {
+    for (std::size_t cut :
+         {std::size_t{64}, std::size_t{200}, block - 40, block - 6, block + 60, block + 200}) {
         writeHostFile(dir.path() / "cut", pe.substr(0, cut));
         EXPECT_FALSE(win::readFileVersion(dir.path() / "cut", info)) << cut;
     }

@@ -16,8 +16,10 @@ public:
     }
     ~EnvGuard() {
         for (const auto& [n, v] : saved_) {
-            if (v) ::setenv(n.c_str(), v->c_str(), 1);
-            else ::unsetenv(n.c_str());
+            if (v)
+                ::setenv(n.c_str(), v->c_str(), 1);
+            else
+                ::unsetenv(n.c_str());
         }
     }
 

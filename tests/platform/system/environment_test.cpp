@@ -14,10 +14,22 @@ std::wstring folder(int csidl) {
     return path;
 }
 
-const std::vector<std::string> kMachineVariables = {
-    "TEMP", "TMP", "APPDATA", "LOCALAPPDATA", "USERPROFILE", "USERNAME", "SystemRoot", "windir", "SystemDrive",
-    "ProgramFiles", "CommonProgramFiles", "ProgramData", "ALLUSERSPROFILE", "COMPUTERNAME", "MW_TEST_VAR",
-    "mw_test_var"};
+const std::vector<std::string> kMachineVariables = {"TEMP",
+                                                    "TMP",
+                                                    "APPDATA",
+                                                    "LOCALAPPDATA",
+                                                    "USERPROFILE",
+                                                    "USERNAME",
+                                                    "SystemRoot",
+                                                    "windir",
+                                                    "SystemDrive",
+                                                    "ProgramFiles",
+                                                    "CommonProgramFiles",
+                                                    "ProgramData",
+                                                    "ALLUSERSPROFILE",
+                                                    "COMPUTERNAME",
+                                                    "MW_TEST_VAR",
+                                                    "mw_test_var"};
 
 TEST(Environment, MachineDefaultsWhenTheHostHasNone) {
     win::MachineProfile profile;

@@ -35,7 +35,8 @@ std::unique_ptr<win::ChildProcess> holdInChild(const std::wstring& seconds) {
     auto child = std::make_unique<win::ChildProcess>();
     win::ChildOptions options;
     options.captureOutput = true;
-    EXPECT_TRUE(child->startHost(testing_support::binDir() / "mw_probe", {L"mutex", kName, seconds}, options));
+    EXPECT_TRUE(
+        child->startHost(testing_support::binDir() / "mw_probe", {L"mutex", kName, seconds}, options));
     return child;
 }
 

@@ -65,8 +65,10 @@ std::string captureStdout(F body, bool closed = false) {
     const int saved = ::dup(1);
     int fds[2];
     EXPECT_EQ(::pipe(fds), 0);
-    if (closed) ::close(1);
-    else ::dup2(fds[1], 1);
+    if (closed)
+        ::close(1);
+    else
+        ::dup2(fds[1], 1);
     body();
     ::dup2(saved, 1);
     ::close(saved);
@@ -88,7 +90,8 @@ TEST(ParentConsole, WritesUtf8OnlyWhenThereIsOne) {
 TEST(Library, LoadsByWindowsPathAndFindsExports) {
     TestMachine machine;
     std::filesystem::create_directories(machine.host(L"C:\\Lib"));
-    std::filesystem::copy_file(testing_support::binDir() / "libmw_fixture_lib.so", machine.host(L"C:\\Lib\\Fixture.dll"));
+    std::filesystem::copy_file(testing_support::binDir() / "libmw_fixture_lib.so",
+                               machine.host(L"C:\\Lib\\Fixture.dll"));
     win::Library library;
     ASSERT_TRUE(library.load(L"c:\\lib\\fixture.DLL")) << win::lastError();
     auto answer = library.function<int (*)()>("mwFixtureAnswer");

@@ -31,6 +31,7 @@ TEST(XmlDom, SavesUtf16WithDeclarationCommentAndReadsBack) {
     entry.setAttribute(L"id", L"1");
     entry.appendElement(L"Name", L"Zoë \u6F22 \U0001F600");
     entry.appendElement(L"Empty");
+    entry.appendElement(L"Lines", L"a\r\n\r\nb\n\nc");
     entry.appendComment(L"nothing here");
     EXPECT_FALSE(doc.save(L"C:\\data\\h.xml", L"version='1.0'"));  // no such folder
     ASSERT_TRUE(win::createDirectory(L"C:\\data"));
@@ -51,10 +52,11 @@ TEST(XmlDom, SavesUtf16WithDeclarationCommentAndReadsBack) {
     EXPECT_EQ(name.text(), L"Zoë \u6F22 \U0001F600");
     // Indentation did not turn into text nodes: the entry holds exactly what was built.
     std::vector<Node> kids = back.selectFirst(L"//Entry").childNodes();
-    ASSERT_EQ(kids.size(), 3u);
-    EXPECT_TRUE(kids[2].isComment());
-    EXPECT_EQ(kids[2].text(), L"nothing here");
+    ASSERT_EQ(kids.size(), 4u);
+    EXPECT_TRUE(kids[3].isComment());
+    EXPECT_EQ(kids[3].text(), L"nothing here");
     EXPECT_EQ(back.selectFirst(L"//Empty").text(), L"");
+    EXPECT_EQ(back.selectFirst(L"//Lines").text(), L"a\r\n\r\nb\n\nc");  // blank lines in text survive
 }
 
 TEST(XmlDom, SelectsByChildAndAnyDepthPathsInDocumentOrder) {

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The Mendwell demo: a fresh emulated machine, a registered sample product, the sample patch assembled
+# and applied with -SILENT, then what the run left behind. Usage: tools/demo.sh BIN_DIR
+set -uo pipefail
+
+BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR}" && pwd)"
+HERE="$(cd "$(dirname "$0")/.." && pwd)"
+PATCH_DIR="$HERE/docs/examples/sample-patch"
+PRODUCT_CODE='{5A7C1E2B-0D3F-4C58-9E61-7B2A4D8F9C10}'
+INSTALL_DIR='C:\Program Files\Orvex\Lumen TX4'
+
+DEMO="$(mktemp -d "${TMPDIR:-/tmp}/mendwell-demo.XXXXXX")"
+if [ -z "${MENDWELL_DEMO_KEEP:-}" ]; then
+  trap 'rm -rf "$DEMO"' EXIT
+fi
+export MENDWELL_MACHINE="$DEMO/machine"
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "A fresh machine"
+"$BIN/machine" create "$MENDWELL_MACHINE" || exit 1
+
+step "The installed product: Lumen TX4 9.0"
+product="$("$BIN/machine" path "$INSTALL_DIR")"
+mkdir -p "$product/docs"
+printf '[Lumen]\r\nVersion=9.0\r\n' >"$product/lumen.ini"
+printf 'Lumen TX4 9.0\r\n' >"$product/docs/readme.txt"
+"$BIN/tally" add "$PRODUCT_CODE" --installdir "$INSTALL_DIR" --version 9.0 --language en_US \
+  --product-code "$PRODUCT_CODE" || exit 1
+"$BIN/tally" list
+
+step "Assembling the sample patch ($PATCH_DIR)"
+"$BIN/mendwell-build" assemble "$PATCH_DIR" -o "$DEMO/LumenTX4_903_Update" || exit 1
+
+step "Running the patcher: LumenTX4_903_Update -SILENT"
+"$DEMO/LumenTX4_903_Update" -SILENT
+rc=$?
+printf '\n\nProcess return code: %d\n' "$rc"
+
+step "The work folder (%TEMP%\\Patcher)"
+temp="$("$BIN/machine" path 'C:\Users\User\AppData\Local\Temp\Patcher')"
+if [ -d "$temp" ]; then
+  (cd "$temp" && find . | sort | sed 's|^\./||;/^\.$/d')
+else
+  echo "(none)"
+fi
+
+step "The log (C:\\Users\\User\\AppData\\Roaming\\Orvex\\PatcherLogs)"
+logs="$("$BIN/machine" path 'C:\Users\User\AppData\Roaming\Orvex\PatcherLogs')"
+found=0
+for log in "$logs"/*.log; do
+  [ -f "$log" ] || continue
+  found=1
+  echo "--- $(basename "$log")"
+  iconv -f UTF-16LE -t UTF-8 "$log" | sed '1s/^\xEF\xBB\xBF//' | tr -d '\r'
+done
+[ "$found" = 1 ] || echo "(no log)"
+
+step "The machine afterwards"
+echo "Product folder $INSTALL_DIR:"
+(cd "$product" && find . -type f | sort | sed 's|^\./|  |')
+echo "Installed-product database:"
+"$BIN/tally" list | sed 's/^/  /'
+
+if [ -n "${MENDWELL_DEMO_KEEP:-}" ]; then
+  step "Kept for inspection: $DEMO"
+fi
+echo
+case "$rc" in
+  0) echo "The patch was applied." ;;
+  9) echo "The patch was not applied (return code 9): see the ERROR lines of the log above." ;;
+  *) echo "The patcher ended with return code $rc." ;;
+esac
+exit 0
