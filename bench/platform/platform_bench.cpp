@@ -78,7 +78,8 @@ int main() {
     auto start = Clock::now();
     for (int i = 0; i < kOperations; ++i) {
         fs::path out;
-        if (!win::hostPath(windowsPaths[static_cast<std::size_t>(i % kFiles)], out)) return fail("hostPath failed");
+        if (!win::hostPath(windowsPaths[static_cast<std::size_t>(i % kFiles)], out))
+            return fail("hostPath failed");
         g_sink = g_sink + out.native().size();
     }
     row("win::hostPath, existing file, other case", kOperations, millisecondsSince(start));
@@ -86,14 +87,16 @@ int main() {
     start = Clock::now();
     for (int i = 0; i < kOperations; ++i) {
         struct stat st;
-        if (stat(hostPaths[static_cast<std::size_t>(i % kFiles)].c_str(), &st) != 0) return fail("stat failed");
+        if (stat(hostPaths[static_cast<std::size_t>(i % kFiles)].c_str(), &st) != 0)
+            return fail("stat failed");
         g_sink = g_sink + static_cast<std::size_t>(st.st_size);
     }
     row("stat() of the host path", kOperations, millisecondsSince(start));
 
     // Registry values under one key, read through the layer.
     win::RegKey key;
-    if (key.create(win::RegRoot::localMachine, L"Software\\Orvex\\Bench") != 0) return fail("create key failed");
+    if (key.create(win::RegRoot::localMachine, L"Software\\Orvex\\Bench") != 0)
+        return fail("create key failed");
     std::vector<std::wstring> names;
     for (int i = 0; i < kValues; ++i) {
         names.push_back(L"Value" + std::to_wstring(i));
@@ -105,7 +108,8 @@ int main() {
     for (int i = 0; i < kOperations; ++i) {
         win::DWORD type = 0;
         std::vector<std::uint8_t> data;
-        if (key.queryValue(names[static_cast<std::size_t>(i % kValues)], type, data) != 0) return fail("query failed");
+        if (key.queryValue(names[static_cast<std::size_t>(i % kValues)], type, data) != 0)
+            return fail("query failed");
         g_sink = g_sink + data.size();
     }
     row("RegKey::queryValue", kOperations, millisecondsSince(start));
@@ -135,7 +139,8 @@ int main() {
         sqlite3_finalize(insert);
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_stmt* select = nullptr;
-        sqlite3_prepare_v2(db, "SELECT type, data FROM v WHERE key = 7 AND folded = ?1", -1, &select, nullptr);
+        sqlite3_prepare_v2(db, "SELECT type, data FROM v WHERE key = 7 AND folded = ?1", -1, &select,
+                           nullptr);
         start = Clock::now();
         for (int i = 0; i < kOperations; ++i) {
             const std::string& f = folded[static_cast<std::size_t>(i % kValues)];
@@ -159,7 +164,8 @@ int main() {
             win::RegKey k;
             if (k.create(win::RegRoot::localMachine, L"Software\\Orvex\\Race") != 0) _exit(2);
             for (int i = 0; i < kWritesPerProcess; ++i) {
-                if (k.setDword(L"p" + std::to_wstring(p) + L"-" + std::to_wstring(i), static_cast<win::DWORD>(i))) {
+                if (k.setDword(L"p" + std::to_wstring(p) + L"-" + std::to_wstring(i),
+                               static_cast<win::DWORD>(i))) {
                     _exit(1);
                 }
             }
@@ -176,10 +182,12 @@ int main() {
     win::RegKey race;
     long count = 0;
     win::DWORD subKeys = 0, values = 0;
-    if (race.open(win::RegRoot::localMachine, L"Software\\Orvex\\Race") == 0 && race.queryInfo(subKeys, values) == 0) {
+    if (race.open(win::RegRoot::localMachine, L"Software\\Orvex\\Race") == 0 &&
+        race.queryInfo(subKeys, values) == 0) {
         count = values;
     }
     row("RegKey::setValue, 2 processes at once", 2L * kWritesPerProcess, ms,
-        "values afterwards: " + std::to_string(count) + (count == 2L * kWritesPerProcess ? " (all)" : " (LOST)"));
+        "values afterwards: " + std::to_string(count) +
+            (count == 2L * kWritesPerProcess ? " (all)" : " (LOST)"));
     return childrenOk && count == 2L * kWritesPerProcess ? 0 : 1;
 }

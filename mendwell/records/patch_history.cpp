@@ -29,7 +29,9 @@ std::wstring PatchHistoryFile::pathFor(std::wstring_view productCode) {
     return common + L"\\Orvex\\Installers\\" + std::wstring(productCode) + L".patch";
 }
 
-bool PatchHistoryFile::exists() const { return win::pathExists(path_) && !win::isDirectory(path_); }
+bool PatchHistoryFile::exists() const {
+    return win::pathExists(path_) && !win::isDirectory(path_);
+}
 
 bool PatchHistoryFile::load() {
     damaged_ = false;
@@ -58,13 +60,20 @@ std::wstring PatchHistoryFile::latestValue(std::wstring_view child) const {
     return latestEntry().firstChild(child).text();
 }
 
-std::wstring PatchHistoryFile::latestPatcherId() const { return latestEntry().attribute(L"PatcherID"); }
+std::wstring PatchHistoryFile::latestPatcherId() const {
+    return latestEntry().attribute(L"PatcherID");
+}
 
-std::wstring PatchHistoryFile::tsInstalled() const { return doc_.root().attribute(L"tsInstalled"); }
-std::wstring PatchHistoryFile::tsModified() const { return doc_.root().attribute(L"tsModified"); }
+std::wstring PatchHistoryFile::tsInstalled() const {
+    return doc_.root().attribute(L"tsInstalled");
+}
+std::wstring PatchHistoryFile::tsModified() const {
+    return doc_.root().attribute(L"tsModified");
+}
 
 bool PatchHistoryFile::appendEntry(win::xml::Node root, const std::wstring& sequence,
-                                   const PatcherConfigRecord& config, const std::wstring& rollbackManifestPath) {
+                                   const PatcherConfigRecord& config,
+                                   const std::wstring& rollbackManifestPath) {
     win::xml::Node entry = root.appendElement(L"Patcher");
     if (!entry) return false;
     entry.setAttribute(L"SequenceID", sequence);
@@ -103,8 +112,8 @@ bool PatchHistoryFile::record(const PatcherConfigRecord& config, const std::wstr
         // Never lose what the damaged file still holds: keep it for whoever looks into it later.
         std::wstring aside = path_ + L".bad";
         if (!win::moveFile(path_, aside, win::moveflag::replaceExisting)) {
-            logError(L"The damaged history file %s cannot be moved aside (error %d); it is left as it is.", path_,
-                     win::lastError());
+            logError(L"The damaged history file %s cannot be moved aside (error %d); it is left as it is.",
+                     path_, win::lastError());
             return false;
         }
         logWarning(L"The damaged history file is kept as %s and a new one is created.", aside);

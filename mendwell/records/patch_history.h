@@ -9,7 +9,7 @@
 namespace mw {
 
 class PatchHistoryFile {
-public:
+  public:
     explicit PatchHistoryFile(std::wstring productCode);
 
     // Shared program files folder + "\Orvex\Installers\" + code + ".patch".
@@ -39,7 +39,7 @@ public:
     // Deletes the file (the product was reinstalled since it was written).
     bool remove();
 
-private:
+  private:
     win::xml::Node latestEntry() const;
     bool appendEntry(win::xml::Node root, const std::wstring& sequence, const PatcherConfigRecord& config,
                      const std::wstring& rollbackManifestPath);

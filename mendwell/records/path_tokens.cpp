@@ -77,7 +77,9 @@ int PathTokenMap::fillFolderTokens() {
     return PatchLog::instance().status();
 }
 
-void PathTokenMap::add(const std::wstring& token, const std::wstring& value) { map_.emplace(token, value); }
+void PathTokenMap::add(const std::wstring& token, const std::wstring& value) {
+    map_.emplace(token, value);
+}
 
 std::wstring PathTokenMap::resolve(const std::wstring& path) const {
     if (path.empty() || path[0] != L'[') return path;

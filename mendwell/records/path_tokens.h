@@ -8,7 +8,7 @@
 namespace mw {
 
 class PathTokenMap {
-public:
+  public:
     // The twelve folder tokens of this machine, with their log block. Returns the log's status.
     int fillFolderTokens();
     // Inserts one token (brackets included); an existing entry for it is kept.
@@ -17,7 +17,7 @@ public:
     std::wstring resolve(const std::wstring& path) const;
     const std::map<std::wstring, std::wstring>& entries() const { return map_; }
 
-private:
+  private:
     std::map<std::wstring, std::wstring> map_;
 };
 

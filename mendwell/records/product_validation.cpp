@@ -33,8 +33,8 @@ std::array<std::uint64_t, 4> versionParts(std::wstring_view version) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < parts.size() && start <= version.size(); ++i) {
         std::size_t dot = version.find(L'.', start);
-        parts[i] = leadingNumber(version.substr(start, dot == std::wstring_view::npos ? std::wstring_view::npos
-                                                                                         : dot - start));
+        parts[i] = leadingNumber(
+            version.substr(start, dot == std::wstring_view::npos ? std::wstring_view::npos : dot - start));
         if (dot == std::wstring_view::npos) break;
         start = dot + 1;
     }
@@ -133,19 +133,22 @@ bool validateHistory(const PatcherConfigRecord& config) {
     }
 
     if (historyInstalled != tallyInstalled) {
-        logInfo(L"Timestamps from <Orvexcode>.patch and TALLY do not match. It means product was un-installed "
-                L"after applying the patch. <OrvexCode>.patch will be deleted and new file wil be created.");
+        logInfo(
+            L"Timestamps from <Orvexcode>.patch and TALLY do not match. It means product was un-installed "
+            L"after applying the patch. <OrvexCode>.patch will be deleted and new file wil be created.");
         // A damaged file is not deleted here: it is kept aside when the history is next written.
         if (history.isLoaded()) history.remove();
         return true;
     }
-    logInfo(L"Timestamp from <Orvexcode>.patch and TALLY match, so now versions in <Orvexcode>.patch and "
-            L"TALLY.db will be compared.");
+    logInfo(
+        L"Timestamp from <Orvexcode>.patch and TALLY match, so now versions in <Orvexcode>.patch and "
+        L"TALLY.db will be compared.");
     if (compareVersions(config.newVersion, historyVersion) < 0) {
         patchGlobals().qudUserMessage = L"$$$/tvr/info/message/patchAlreadyApplied";
         return false;
     }
-    logInfo(L"Timestamp match and version numbers also match. So the product is valid for applying the patch.");
+    logInfo(
+        L"Timestamp match and version numbers also match. So the product is valid for applying the patch.");
     return true;
 }
 
@@ -173,7 +176,8 @@ bool validateVersion(const PatcherConfigRecord& config, const std::wstring& inst
 
     int refusal = reasonNone;
     if (!combo) {
-        if (compareVersions(installed, config.oldVersion) != 0 && compareVersions(installed, config.newVersion) != 0)
+        if (compareVersions(installed, config.oldVersion) != 0 &&
+            compareVersions(installed, config.newVersion) != 0)
             refusal = reasonWrongVersion;
     } else if (compareVersions(config.oldVersion, installed) == 1) {
         refusal = reasonWrongVersion;

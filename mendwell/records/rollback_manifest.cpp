@@ -20,9 +20,15 @@ RollbackManifestFile::RollbackManifestFile(std::wstring path) : path_(std::move(
     logInfo(L"Rollback Manifest is created at: %s", path_);
 }
 
-win::xml::Node RollbackManifestFile::fileSet() const { return doc_.root().firstChild(L"FileSet"); }
-win::xml::Node RollbackManifestFile::directorySet() const { return doc_.root().firstChild(L"DirectorySet"); }
-win::xml::Node RollbackManifestFile::pdsSet() const { return doc_.root().firstChild(L"PDSSet"); }
+win::xml::Node RollbackManifestFile::fileSet() const {
+    return doc_.root().firstChild(L"FileSet");
+}
+win::xml::Node RollbackManifestFile::directorySet() const {
+    return doc_.root().firstChild(L"DirectorySet");
+}
+win::xml::Node RollbackManifestFile::pdsSet() const {
+    return doc_.root().firstChild(L"PDSSet");
+}
 
 bool RollbackManifestFile::save() {
     if (saved_) return true;

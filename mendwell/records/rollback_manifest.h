@@ -11,7 +11,7 @@ namespace mw {
 extern const wchar_t* const kRecordXmlDeclaration;
 
 class RollbackManifestFile {
-public:
+  public:
     // Builds the empty document (comment, Manifest with FileSet, DirectorySet and PDSSet) for `path`.
     explicit RollbackManifestFile(std::wstring path);
     RollbackManifestFile(const RollbackManifestFile&) = delete;
@@ -30,7 +30,7 @@ public:
     bool save();
     bool isSaved() const { return saved_; }
 
-private:
+  private:
     std::wstring path_;
     win::xml::Document doc_;
     bool saved_ = false;

@@ -23,10 +23,14 @@ std::wstring answer(const char* text) {
     return w;
 }
 
-std::wstring wide(const char* ascii) { return win::fromUtf8(ascii); }
+std::wstring wide(const char* ascii) {
+    return win::fromUtf8(ascii);
+}
 
 // The id is handed to C code as a terminated string.
-std::string terminated(std::string_view id) { return std::string(id.substr(0, id.find('\0'))); }
+std::string terminated(std::string_view id) {
+    return std::string(id.substr(0, id.find('\0')));
+}
 
 }  // namespace
 
@@ -44,22 +48,28 @@ std::wstring TallySession::libraryPath() {
 
 TallySession::TallySession() : TallySession(win::Module::self()) {}
 
-TallySession::TallySession(const win::Module& module) { open(module); }
+TallySession::TallySession(const win::Module& module) {
+    open(module);
+}
 
-TallySession::~TallySession() { close(); }
+TallySession::~TallySession() {
+    close();
+}
 
 void TallySession::open(const win::Module& module) {
     logInfo(L"Loading TALLY library.");
     std::wstring path = libraryPath();
     if (!win::pathExists(path)) {
         logInfo(L"Extracting the TALLY library at: %s", path);
-        std::span<const std::uint8_t> data = module.find(win::ResourceId(std::wstring(L"TALLY")), kTallyResourceId);
+        std::span<const std::uint8_t> data =
+            module.find(win::ResourceId(std::wstring(L"TALLY")), kTallyResourceId);
         if (!data.empty())
             win::writeFile(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     }
     if (!library_.load(path)) {
-        logError(L"Unable to load the TALLY library. VC8 runtime DLLs might not be present on your system. "
-                 L"Please install VC8 runtime and try again.");
+        logError(
+            L"Unable to load the TALLY library. VC8 runtime DLLs might not be present on your system. "
+            L"Please install VC8 runtime and try again.");
         return;
     }
     logCritical(L"Successfully loaded the TALLY library.");
@@ -70,7 +80,8 @@ void TallySession::open(const win::Module& module) {
 void TallySession::close() {
     if (!library_.isLoaded()) return;
     if (auto commit = library_.function<TallySessionCommitFn>("tallySessionCommit")) commit(handle_);
-    if (auto closeSession = library_.function<TallyCloseSessionFn>("tallyCloseSession")) closeSession(handle_);
+    if (auto closeSession = library_.function<TallyCloseSessionFn>("tallyCloseSession"))
+        closeSession(handle_);
     handle_ = nullptr;
     logCritical(L"Successfully unloaded the TALLY library.");
     library_.free();

@@ -19,7 +19,7 @@ struct TallyTimestamps {
 };
 
 class TallySession {
-public:
+  public:
     TallySession();  // the library from this program's resources
     explicit TallySession(const win::Module& module);
     ~TallySession();
@@ -38,7 +38,7 @@ public:
     std::wstring queryCollectionId(std::string_view payloadId);
     std::optional<TallyTimestamps> queryTimestamps(std::string_view collectionId);
 
-private:
+  private:
     void open(const win::Module& module);
     void close();
     // Looks the export up with the log lines every query writes; nullptr when it cannot be used.

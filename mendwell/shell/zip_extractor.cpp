@@ -96,6 +96,7 @@ void TVRZipExtractor::close() {
 
 int TVRZipExtractor::extractAll(const char* destination, bool flatten) {
     filesWritten_ = 0;
+    lastFolder_.clear();
     if (!archive_) return 0;
     const std::wstring folder = destination ? fromAnsi(destination) : defaultFolder_;
     if (folder.empty() || !createFolderPath(folder)) return 0;
@@ -148,8 +149,12 @@ bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatt
         logError(L"Zip entry \"%s\" would be written outside the destination folder; it is refused.", name);
         return false;
     }
-    const std::size_t slash = target.find_last_of(L'\\');
-    if (!createFolderPath(target.substr(0, slash))) return false;
+    // Entries of one folder usually follow each other: the folder is checked once for all of them.
+    const std::wstring parent = target.substr(0, target.find_last_of(L'\\'));
+    if (parent != lastFolder_) {
+        if (!createFolderPath(parent)) return false;
+        lastFolder_ = parent;
+    }
 
     win::File file;
     if (!file.open(target, win::access::write, win::share::read, win::Disposition::createAlways)) {

@@ -35,6 +35,7 @@ private:
 
     void* archive_ = nullptr;  // unzFile
     std::wstring defaultFolder_;
+    std::wstring lastFolder_;  // the folder the previous entry was written to
     std::size_t filesWritten_ = 0;
 };
 

@@ -12,30 +12,47 @@ namespace mw {
 
 namespace {
 
-// minizip reads headers a byte or two at a time and seeks before every block; a window of the file
-// kept in memory turns those into copies instead of calls into the file layer.
-constexpr std::size_t kWindow = 64 * 1024;
+// minizip reads headers a few bytes at a time and seeks before every block. Two small windows of the
+// file kept in memory (one tends to follow the central directory, the other the entry being read) turn
+// those into copies; block-sized reads of entry data go straight to the file.
+constexpr std::size_t kWindow = 4096;
+
+struct Window {
+    std::vector<unsigned char> bytes;
+    std::uint64_t start = 0;
+    std::uint64_t lastUse = 0;
+    bool holds(std::uint64_t offset) const { return offset >= start && offset < start + bytes.size(); }
+};
 
 struct Stream {
     win::File file;
     std::uint64_t position = 0;  // where minizip believes it is
     std::uint64_t size = 0;
-    std::vector<unsigned char> window;
-    std::uint64_t windowStart = 0;  // file offset of window[0]
+    Window windows[2];
+    std::uint64_t uses = 0;
     bool failed = false;
 };
 
-// Fills the window so that it starts at `offset`.
-bool fillWindow(Stream& s, std::uint64_t offset) {
-    s.window.resize(kWindow);
-    std::size_t got = 0;
-    if (!s.file.seek(offset) || !s.file.read(s.window.data(), kWindow, got)) {
-        s.window.clear();
-        return false;
+bool readAt(Stream& s, std::uint64_t offset, void* buffer, std::size_t size, std::size_t& got) {
+    return s.file.seek(offset) && s.file.read(buffer, size, got);
+}
+
+// The window holding `offset`, refilling the least recently used one when neither does; null on error.
+Window* windowFor(Stream& s, std::uint64_t offset) {
+    Window* w = s.windows[0].holds(offset) ? &s.windows[0] : s.windows[1].holds(offset) ? &s.windows[1] : nullptr;
+    if (!w) {
+        w = s.windows[0].lastUse <= s.windows[1].lastUse ? &s.windows[0] : &s.windows[1];
+        w->bytes.resize(kWindow);
+        std::size_t got = 0;
+        if (!readAt(s, offset, w->bytes.data(), kWindow, got)) {
+            w->bytes.clear();
+            return nullptr;
+        }
+        w->bytes.resize(got);
+        w->start = offset;
     }
-    s.window.resize(got);
-    s.windowStart = offset;
-    return true;
+    w->lastUse = ++s.uses;
+    return w;
 }
 
 voidpf ZCALLBACK openFile(voidpf, const void* filename, int mode) {
@@ -54,31 +71,26 @@ voidpf ZCALLBACK openFile(voidpf, const void* filename, int mode) {
 uLong ZCALLBACK readFile(voidpf, voidpf stream, void* buffer, uLong size) {
     auto* s = static_cast<Stream*>(stream);
     auto* out = static_cast<unsigned char*>(buffer);
+    if (size >= kWindow) {
+        std::size_t got = 0;
+        if (!readAt(*s, s->position, out, size, got)) {
+            s->failed = true;
+            return 0;
+        }
+        s->position += got;
+        return static_cast<uLong>(got);
+    }
     std::size_t done = 0;
     while (done < size && s->position < s->size) {
-        const bool inWindow = s->position >= s->windowStart && s->position < s->windowStart + s->window.size();
-        if (!inWindow) {
-            // Large reads go straight to the file; they would only pass through the window.
-            if (size - done >= kWindow) {
-                std::size_t got = 0;
-                if (!s->file.seek(s->position) || !s->file.read(out + done, size - done, got)) {
-                    s->failed = true;
-                    break;
-                }
-                s->position += got;
-                done += got;
-                if (got == 0) break;
-                continue;
-            }
-            if (!fillWindow(*s, s->position)) {
-                s->failed = true;
-                break;
-            }
-            if (s->window.empty()) break;
+        Window* w = windowFor(*s, s->position);
+        if (!w) {
+            s->failed = true;
+            break;
         }
-        const std::size_t from = static_cast<std::size_t>(s->position - s->windowStart);
-        const std::size_t n = std::min<std::size_t>(size - done, s->window.size() - from);
-        std::memcpy(out + done, s->window.data() + from, n);
+        if (w->bytes.empty()) break;
+        const std::size_t from = static_cast<std::size_t>(s->position - w->start);
+        const std::size_t n = std::min<std::size_t>(size - done, w->bytes.size() - from);
+        std::memcpy(out + done, w->bytes.data() + from, n);
         done += n;
         s->position += n;
     }

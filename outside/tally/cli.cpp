@@ -55,7 +55,8 @@ bool parseSeconds(const std::string& text, std::int64_t& out) {
 }
 
 int add(const std::vector<std::string>& args) {
-    if (args.size() < 2 || args[1].empty() || args[1].rfind("--", 0) == 0) return usageError("add needs a product code");
+    if (args.size() < 2 || args[1].empty() || args[1].rfind("--", 0) == 0)
+        return usageError("add needs a product code");
     mw::tally::ProductFields f;
     f.payloadId = args[1];
     for (std::size_t i = 2; i < args.size(); i += 2) {
@@ -74,7 +75,8 @@ int add(const std::vector<std::string>& args) {
             f.collectionId = value;
         } else if (option == "--installed" || option == "--modified") {
             std::int64_t n = 0;
-            if (!parseSeconds(value, n)) return usageError(option + " needs a number of seconds, not \"" + value + "\"");
+            if (!parseSeconds(value, n))
+                return usageError(option + " needs a number of seconds, not \"" + value + "\"");
             (option == "--installed" ? f.tsInstalled : f.tsModified) = n;
         } else {
             return usageError("unknown option \"" + option + "\" for add");

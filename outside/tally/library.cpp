@@ -22,7 +22,7 @@ struct TallySessionRec {
 namespace {
 
 class Query {
-public:
+  public:
     Query(TallySessionRec* s, const char* sql) {
         if (sqlite3_prepare_v2(s->db.handle(), sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
     }
@@ -46,15 +46,21 @@ public:
     bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
     long long integer(int column) const { return sqlite3_column_int64(stmt_, column); }
 
-private:
+  private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-int rowResult(int rc) { return rc == SQLITE_DONE ? TALLY_E_NOT_FOUND : TALLY_E_DATABASE; }
+int rowResult(int rc) {
+    return rc == SQLITE_DONE ? TALLY_E_NOT_FOUND : TALLY_E_DATABASE;
+}
 
-std::int32_t low32(long long v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+std::int32_t low32(long long v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
 
-int fieldOrNull(const char* text) { return text && *text ? 1 : 0; }
+int fieldOrNull(const char* text) {
+    return text && *text ? 1 : 0;
+}
 
 }  // namespace
 
@@ -84,8 +90,8 @@ TALLY_EXPORT int tallyCloseSession(TallyHandle session) {
     return TALLY_OK;
 }
 
-TALLY_EXPORT int tallyGetPayloadData(TallyHandle session, const char* payloadId, int32_t category, const char* name,
-                                     const char** value) {
+TALLY_EXPORT int tallyGetPayloadData(TallyHandle session, const char* payloadId, int32_t category,
+                                     const char* name, const char** value) {
     if (value) *value = nullptr;
     if (!session) return TALLY_E_SESSION;
     if (!payloadId || !name || !value) return TALLY_E_ARGUMENT;
@@ -132,7 +138,8 @@ TALLY_EXPORT int tallyGetPayloadCollections(TallyHandle session, int32_t relatio
     return TALLY_OK;
 }
 
-TALLY_EXPORT int tallyGetCollection(TallyHandle session, const char* collectionId, TallyCollectionRecord* record) {
+TALLY_EXPORT int tallyGetCollection(TallyHandle session, const char* collectionId,
+                                    TallyCollectionRecord* record) {
     if (!session) return TALLY_E_SESSION;
     if (!collectionId || !record) return TALLY_E_ARGUMENT;
     Query q(session,

@@ -26,7 +26,7 @@ constexpr const char* kSchema =
 
 // A prepared statement that finalises itself.
 class Statement {
-public:
+  public:
     Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
@@ -47,7 +47,7 @@ public:
     }
     std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
 
-private:
+  private:
     sqlite3_stmt* stmt_ = nullptr;
     int rc_ = SQLITE_ERROR;
 };
@@ -79,7 +79,7 @@ void createParents(const std::wstring& file) {
 
 // Writes happen in one transaction so a failed registration leaves nothing half done.
 class Transaction {
-public:
+  public:
     explicit Transaction(sqlite3* db) : db_(db) {}
     ~Transaction() {
         if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -91,12 +91,13 @@ public:
         return true;
     }
 
-private:
+  private:
     sqlite3* db_;
     bool open_ = false;
 };
 
-bool ensureCollection(sqlite3* db, const std::string& payload, const std::string& collection, std::string& error) {
+bool ensureCollection(sqlite3* db, const std::string& payload, const std::string& collection,
+                      std::string& error) {
     Statement c(db, "INSERT OR IGNORE INTO collections(id) VALUES(?)");
     c.bind(1, collection);
     if (!run(db, c, error)) return false;
@@ -168,15 +169,21 @@ int busyTimeoutMs() {
     return 5000;
 }
 
-Database::~Database() { close(); }
+Database::~Database() {
+    close();
+}
 
 void Database::close() {
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
 }
 
-int Database::openForReading(std::string& error) { return open(false, error); }
-int Database::openForWriting(std::string& error) { return open(true, error); }
+int Database::openForReading(std::string& error) {
+    return open(false, error);
+}
+int Database::openForWriting(std::string& error) {
+    return open(true, error);
+}
 
 int Database::open(bool write, std::string& error) {
     close();
@@ -224,25 +231,31 @@ int addProduct(const ProductFields& f, std::string& error) {
     sqlite3* h = db.handle();
     Transaction tx(h);
     if (!tx.begin(error)) return TALLY_E_DATABASE;
-    Statement p(h, "INSERT INTO payloads(id, version) VALUES(?, ?) "
-                   "ON CONFLICT(id) DO UPDATE SET version = coalesce(excluded.version, version)");
+    Statement p(h,
+                "INSERT INTO payloads(id, version) VALUES(?, ?) "
+                "ON CONFLICT(id) DO UPDATE SET version = coalesce(excluded.version, version)");
     p.bind(1, f.payloadId);
     if (f.version) p.bind(2, *f.version);
     if (!run(h, p, error)) return TALLY_E_DATABASE;
     const std::pair<const char*, const std::optional<std::string>*> props[] = {
-        {"INSTALLDIR", &f.installDir}, {"installLanguage", &f.installLanguage}, {"ProductCode", &f.productCode}};
+        {"INSTALLDIR", &f.installDir},
+        {"installLanguage", &f.installLanguage},
+        {"ProductCode", &f.productCode}};
     for (const auto& [name, value] : props) {
         if (*value && !setProperty(h, f.payloadId, name, **value, error)) return TALLY_E_DATABASE;
     }
-    if (f.collectionId && !f.collectionId->empty() && !ensureCollection(h, f.payloadId, *f.collectionId, error))
+    if (f.collectionId && !f.collectionId->empty() &&
+        !ensureCollection(h, f.payloadId, *f.collectionId, error))
         return TALLY_E_DATABASE;
     if (f.tsInstalled && !setTimestamp(h, f.payloadId, "tsInstalled", *f.tsInstalled, error))
         return TALLY_E_ARGUMENT;
-    if (f.tsModified && !setTimestamp(h, f.payloadId, "tsModified", *f.tsModified, error)) return TALLY_E_ARGUMENT;
+    if (f.tsModified && !setTimestamp(h, f.payloadId, "tsModified", *f.tsModified, error))
+        return TALLY_E_ARGUMENT;
     return tx.commit(error) ? TALLY_OK : TALLY_E_DATABASE;
 }
 
-int setValue(const std::string& payloadId, const std::string& name, const std::string& value, std::string& error) {
+int setValue(const std::string& payloadId, const std::string& name, const std::string& value,
+             std::string& error) {
     if (payloadId.empty() || name.empty()) {
         error = "a product code and a value name are required";
         return TALLY_E_ARGUMENT;
@@ -287,8 +300,8 @@ int removeProduct(const std::string& payloadId, std::string& error) {
         error = "no product " + payloadId + " is registered";
         return TALLY_E_NOT_FOUND;
     }
-    for (const char* sql : {"DELETE FROM properties WHERE payload = ?", "DELETE FROM members WHERE payload = ?",
-                            "DELETE FROM payloads WHERE id = ?"}) {
+    for (const char* sql : {"DELETE FROM properties WHERE payload = ?",
+                            "DELETE FROM members WHERE payload = ?", "DELETE FROM payloads WHERE id = ?"}) {
         Statement st(h, sql);
         st.bind(1, payloadId);
         if (!run(h, st, error)) return TALLY_E_DATABASE;
@@ -309,7 +322,8 @@ int listProducts(std::vector<Product>& out, std::string& error) {
     for (Product& p : out) {
         Statement props(h, "SELECT name, value FROM properties WHERE payload = ? ORDER BY name");
         props.bind(1, p.payloadId);
-        while (props.ok() && props.step() == SQLITE_ROW) p.properties.emplace_back(props.text(0), props.text(1));
+        while (props.ok() && props.step() == SQLITE_ROW)
+            p.properties.emplace_back(props.text(0), props.text(1));
         p.collectionId = firstCollection(h, p.payloadId);
         Statement c(h, "SELECT tsInstalled, tsModified FROM collections WHERE id = ?");
         c.bind(1, p.collectionId);

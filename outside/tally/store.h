@@ -19,7 +19,7 @@ int busyTimeoutMs();
 
 // An open connection. Reading never creates the file; writing creates it and its schema.
 class Database {
-public:
+  public:
     Database() = default;
     ~Database();
     Database(const Database&) = delete;
@@ -31,7 +31,7 @@ public:
     sqlite3* handle() const { return db_; }
     void close();
 
-private:
+  private:
     int open(bool write, std::string& error);
     sqlite3* db_ = nullptr;
 };
@@ -59,7 +59,8 @@ struct ProductFields {
 int addProduct(const ProductFields& fields, std::string& error);
 // "version", "collection", "tsInstalled" and "tsModified" set those fields; any other name sets the
 // property of that name.
-int setValue(const std::string& payloadId, const std::string& name, const std::string& value, std::string& error);
+int setValue(const std::string& payloadId, const std::string& name, const std::string& value,
+             std::string& error);
 int removeProduct(const std::string& payloadId, std::string& error);
 int listProducts(std::vector<Product>& out, std::string& error);
 

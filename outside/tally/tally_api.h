@@ -12,10 +12,10 @@ extern "C" {
 #endif
 
 #define TALLY_OK 0
-#define TALLY_E_ARGUMENT 1   /* a null pointer, or a category or relation this library does not keep */
-#define TALLY_E_DATABASE 2   /* the database is missing, locked or not a database */
-#define TALLY_E_NOT_FOUND 3  /* no such payload, value or collection */
-#define TALLY_E_SESSION 4    /* null or closed session handle */
+#define TALLY_E_ARGUMENT 1  /* a null pointer, or a category or relation this library does not keep */
+#define TALLY_E_DATABASE 2  /* the database is missing, locked or not a database */
+#define TALLY_E_NOT_FOUND 3 /* no such payload, value or collection */
+#define TALLY_E_SESSION 4   /* null or closed session handle */
 
 /* The category of a payload's installer properties (INSTALLDIR, installLanguage, ProductCode, ...). */
 #define TALLY_CATEGORY_PROPERTIES 5
@@ -26,19 +26,19 @@ typedef struct TallySessionRec* TallyHandle;
 
 /* What tallyGetPayload fills in; the caller passes it zero-filled. */
 typedef struct TallyPayloadRecord {
-    const char* payloadId;     /* the payload asked for */
-    const char* productCode;   /* its ProductCode property, or null */
-    int32_t collectionCount;   /* collections that hold it */
-    const char* version;       /* the installed version */
-    int32_t reserved;          /* zero */
+    const char* payloadId;   /* the payload asked for */
+    const char* productCode; /* its ProductCode property, or null */
+    int32_t collectionCount; /* collections that hold it */
+    const char* version;     /* the installed version */
+    int32_t reserved;        /* zero */
 } TallyPayloadRecord;
 
 /* What tallyGetCollection fills in. */
 typedef struct TallyCollectionRecord {
-    int32_t recordSize;    /* sizeof(TallyCollectionRecord) */
-    int32_t payloadCount;  /* payloads in the collection */
-    int32_t tsInstalled;   /* seconds since 1970 when the collection was installed */
-    int32_t tsModified;    /* seconds since 1970 of its last change */
+    int32_t recordSize;   /* sizeof(TallyCollectionRecord) */
+    int32_t payloadCount; /* payloads in the collection */
+    int32_t tsInstalled;  /* seconds since 1970 when the collection was installed */
+    int32_t tsModified;   /* seconds since 1970 of its last change */
 } TallyCollectionRecord;
 
 /* Sessions. */
@@ -75,8 +75,8 @@ int tallyGetPayloadCollections(TallyHandle session, int32_t relation, const char
                                const char* const** list);
 int tallyGetCollection(TallyHandle session, const char* collectionId, TallyCollectionRecord* record);
 int tallyAddProduct(const char* payloadId, const char* installDir, const char* installLanguage,
-                    const char* productCode, const char* version, const char* collectionId, int64_t tsInstalled,
-                    int64_t tsModified);
+                    const char* productCode, const char* version, const char* collectionId,
+                    int64_t tsInstalled, int64_t tsModified);
 int tallySetValue(const char* payloadId, const char* name, const char* value);
 int tallyRemoveProduct(const char* payloadId);
 #endif

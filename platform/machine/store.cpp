@@ -65,7 +65,9 @@ struct Db {
     }
 };
 
-std::string prefix(const fs::path& file) { return file.string() + ": "; }
+std::string prefix(const fs::path& file) {
+    return file.string() + ": ";
+}
 
 }  // namespace
 
@@ -76,7 +78,8 @@ bool initialise(const fs::path& file, std::string& error) {
         return false;
     }
     Db d;
-    if (sqlite3_open_v2(file.c_str(), &d.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &d.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
         error = prefix(file) + "cannot create the machine store (" +
                 (d.db ? sqlite3_errmsg(d.db) : "out of memory") + ")";
         return false;
@@ -89,7 +92,8 @@ bool initialise(const fs::path& file, std::string& error) {
     sql += "COMMIT;";
     char* message = nullptr;
     if (sqlite3_exec(d.db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        error = prefix(file) + "cannot create the machine store (" + (message ? message : "unknown error") + ")";
+        error =
+            prefix(file) + "cannot create the machine store (" + (message ? message : "unknown error") + ")";
         sqlite3_free(message);
         return false;
     }
@@ -116,8 +120,8 @@ bool check(const fs::path& file, std::string& error) {
         rc = sqlite3_open_v2(file.c_str(), &d.db, SQLITE_OPEN_READONLY, nullptr);
     }
     if (rc != SQLITE_OK) {
-        error = prefix(file) + "cannot open the machine store (" + (d.db ? sqlite3_errmsg(d.db) : "out of memory") +
-                ")";
+        error = prefix(file) + "cannot open the machine store (" +
+                (d.db ? sqlite3_errmsg(d.db) : "out of memory") + ")";
         return false;
     }
     sqlite3_busy_timeout(d.db, 10000);

@@ -54,7 +54,8 @@ struct Connection {
             status = kRegistryCorrupt;
             return;
         }
-        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK) {
             message = file.string() + ": cannot open the machine store (" +
                       (db ? sqlite3_errmsg(db) : "out of memory") + ")";
             if (db) sqlite3_close(db);
@@ -106,9 +107,13 @@ Statement& Statement::bindNull(int index) {
     return *this;
 }
 
-int Statement::step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+int Statement::step() {
+    return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE;
+}
 
-std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+std::int64_t Statement::integer(int column) const {
+    return sqlite3_column_int64(stmt_, column);
+}
 
 std::string Statement::text(int column) const {
     const unsigned char* p = sqlite3_column_text(stmt_, column);
@@ -122,7 +127,9 @@ std::vector<std::uint8_t> Statement::blob(int column) const {
     return p ? std::vector<std::uint8_t>(p, p + n) : std::vector<std::uint8_t>();
 }
 
-bool Statement::isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+bool Statement::isNull(int column) const {
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
 
 Session::Session() : lock_(connection().mutex) {
     Connection& c = connection();
@@ -130,9 +137,13 @@ Session::Session() : lock_(connection().mutex) {
     status_ = c.status;
 }
 
-const std::string& Session::message() const { return connection().message; }
+const std::string& Session::message() const {
+    return connection().message;
+}
 
-std::uint64_t Session::generation() const { return connection().generation; }
+std::uint64_t Session::generation() const {
+    return connection().generation;
+}
 
 Statement Session::prepare(const char* sql) {
     Connection& c = connection();
@@ -150,7 +161,9 @@ bool Session::exec(const char* sql) {
     return s.ok() && s.step() == SQLITE_DONE;
 }
 
-Transaction::Transaction(Session& session) : session_(session) { begun_ = session_.exec("BEGIN IMMEDIATE"); }
+Transaction::Transaction(Session& session) : session_(session) {
+    begun_ = session_.exec("BEGIN IMMEDIATE");
+}
 
 Transaction::~Transaction() {
     if (begun_ && !done_) session_.exec("ROLLBACK");
@@ -162,6 +175,8 @@ bool Transaction::commit() {
     return done_;
 }
 
-std::string fold(std::wstring_view name) { return toUtf8(toUpper(name)); }
+std::string fold(std::wstring_view name) {
+    return toUtf8(toUpper(name));
+}
 
 }  // namespace win::storedb

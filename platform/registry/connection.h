@@ -19,7 +19,7 @@ constexpr DWORD kRegistryIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED: a read o
 
 // A prepared statement from the connection's cache; reset and unbound when it goes.
 class Statement {
-public:
+  public:
     explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
     ~Statement();
     Statement(const Statement&) = delete;
@@ -37,14 +37,14 @@ public:
     std::vector<std::uint8_t> blob(int column) const;
     bool isNull(int column) const;
 
-private:
+  private:
     sqlite3_stmt* stmt_;
 };
 
 // Holds the store's mutex for its lifetime. status() is 0 when the store is usable, else the Win32 error
 // every call should report (5 when the machine cannot be opened, 1015 when its store cannot).
 class Session {
-public:
+  public:
     Session();
     ~Session() = default;
     Session(const Session&) = delete;
@@ -59,7 +59,7 @@ public:
     // Runs a statement without results; false on failure.
     bool exec(const char* sql);
 
-private:
+  private:
     std::unique_lock<std::recursive_mutex> lock_;
     DWORD status_ = 0;
 };
@@ -67,7 +67,7 @@ private:
 // BEGIN IMMEDIATE ... COMMIT: writers take the write lock up front so that two processes never
 // deadlock upgrading a read lock. Rolls back unless committed.
 class Transaction {
-public:
+  public:
     explicit Transaction(Session& session);
     ~Transaction();
     Transaction(const Transaction&) = delete;
@@ -75,7 +75,7 @@ public:
     bool ok() const { return begun_; }
     bool commit();
 
-private:
+  private:
     Session& session_;
     bool begun_ = false;
     bool done_ = false;

@@ -110,8 +110,8 @@ LONG rootKey(Session& s, RegRoot root, KeyRef& out) {
         case RegRoot::classesRoot:
             return walkCreating(s, lm, {L"SOFTWARE", L"Classes"}, false, out, nullptr);
         case RegRoot::currentConfig:
-            return walkCreating(s, lm, {L"SYSTEM", L"CurrentControlSet", L"Hardware Profiles", L"Current"}, false,
-                                out, nullptr);
+            return walkCreating(s, lm, {L"SYSTEM", L"CurrentControlSet", L"Hardware Profiles", L"Current"},
+                                false, out, nullptr);
         case RegRoot::currentUser:
             return walkCreating(s, users, {Machine::current().profile().userName}, false, out, nullptr);
     }
@@ -201,11 +201,16 @@ bool parseRegRoot(std::wstring_view name, RegRoot& root) {
         const wchar_t* name;
         RegRoot root;
     } kNames[] = {
-        {L"HKLM", RegRoot::localMachine},        {L"HKEY_LOCAL_MACHINE", RegRoot::localMachine},
-        {L"HKCR", RegRoot::classesRoot},         {L"HKEY_CLASSES_ROOT", RegRoot::classesRoot},
-        {L"HKCU", RegRoot::currentUser},         {L"HKEY_CURRENT_USER", RegRoot::currentUser},
-        {L"HKU", RegRoot::users},                {L"HKUSERS", RegRoot::users},
-        {L"HKEY_USERS", RegRoot::users},         {L"HKCC", RegRoot::currentConfig},
+        {L"HKLM", RegRoot::localMachine},
+        {L"HKEY_LOCAL_MACHINE", RegRoot::localMachine},
+        {L"HKCR", RegRoot::classesRoot},
+        {L"HKEY_CLASSES_ROOT", RegRoot::classesRoot},
+        {L"HKCU", RegRoot::currentUser},
+        {L"HKEY_CURRENT_USER", RegRoot::currentUser},
+        {L"HKU", RegRoot::users},
+        {L"HKUSERS", RegRoot::users},
+        {L"HKEY_USERS", RegRoot::users},
+        {L"HKCC", RegRoot::currentConfig},
         {L"HKEY_CURRENT_CONFIG", RegRoot::currentConfig},
     };
     for (const auto& n : kNames) {
@@ -238,15 +243,21 @@ RegKey::~RegKey() = default;
 RegKey::RegKey(RegKey&& other) noexcept = default;
 RegKey& RegKey::operator=(RegKey&& other) noexcept = default;
 
-bool RegKey::isOpen() const { return state_ != nullptr; }
-void RegKey::close() { state_.reset(); }
-std::wstring RegKey::name() const { return state_ ? state_->key.name : std::wstring(); }
+bool RegKey::isOpen() const {
+    return state_ != nullptr;
+}
+void RegKey::close() {
+    state_.reset();
+}
+std::wstring RegKey::name() const {
+    return state_ ? state_->key.name : std::wstring();
+}
 
 // Every call checks these: the store is usable and the handle belongs to the current machine.
-#define MW_REG_SESSION(s)                                                     \
-    Session s;                                                                \
+#define MW_REG_SESSION(s) \
+    Session s;            \
     if (s.status()) return static_cast<LONG>(s.status());
-#define MW_REG_HANDLE(s, st)                                                  \
+#define MW_REG_HANDLE(s, st) \
     if (!(st) || (st)->generation != s.generation()) return static_cast<LONG>(err::invalidHandle);
 
 LONG RegKey::open(RegRoot root, std::wstring_view subKey) {
@@ -332,8 +343,7 @@ LONG RegKey::setValue(std::wstring_view valueName, DWORD type, std::span<const s
 
 LONG RegKey::queryValue(std::wstring_view valueName, DWORD& type, std::vector<std::uint8_t>& data) const {
     MW_REG_SESSION(s)
-    MW_REG_HANDLE(s, state_)
-    {
+    MW_REG_HANDLE(s, state_) {
         Statement st = s.prepare("SELECT type, data FROM reg_values WHERE key = ?1 AND folded = ?2");
         if (!st.ok()) return kIoFailed;
         st.bind(1, state_->key.id).bind(2, storedb::fold(valueName));
@@ -422,9 +432,9 @@ LONG RegKey::deleteTree(std::wstring_view subKey) {
 
 LONG RegKey::enumKey(DWORD index, std::wstring& name) const {
     MW_REG_SESSION(s)
-    MW_REG_HANDLE(s, state_)
-    {
-        Statement st = s.prepare("SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY folded LIMIT 1 OFFSET ?2");
+    MW_REG_HANDLE(s, state_) {
+        Statement st =
+            s.prepare("SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY folded LIMIT 1 OFFSET ?2");
         if (!st.ok()) return kIoFailed;
         st.bind(1, state_->key.id).bind(2, static_cast<std::int64_t>(index));
         int rc = st.step();
@@ -440,10 +450,9 @@ LONG RegKey::enumKey(DWORD index, std::wstring& name) const {
 
 LONG RegKey::enumValue(DWORD index, std::wstring& name, DWORD& type, std::vector<std::uint8_t>& data) const {
     MW_REG_SESSION(s)
-    MW_REG_HANDLE(s, state_)
-    {
-        Statement st =
-            s.prepare("SELECT name, type, data FROM reg_values WHERE key = ?1 ORDER BY folded LIMIT 1 OFFSET ?2");
+    MW_REG_HANDLE(s, state_) {
+        Statement st = s.prepare(
+            "SELECT name, type, data FROM reg_values WHERE key = ?1 ORDER BY folded LIMIT 1 OFFSET ?2");
         if (!st.ok()) return kIoFailed;
         st.bind(1, state_->key.id).bind(2, static_cast<std::int64_t>(index));
         int rc = st.step();
@@ -463,7 +472,8 @@ LONG RegKey::queryInfo(DWORD& subKeys, DWORD& values) const {
     MW_REG_SESSION(s)
     MW_REG_HANDLE(s, state_)
     Statement st = s.prepare(
-        "SELECT (SELECT count(*) FROM reg_keys WHERE parent = ?1), (SELECT count(*) FROM reg_values WHERE key = ?1),"
+        "SELECT (SELECT count(*) FROM reg_keys WHERE parent = ?1), (SELECT count(*) FROM reg_values WHERE "
+        "key = ?1),"
         " (SELECT count(*) FROM reg_keys WHERE id = ?1)");
     if (!st.ok()) return kIoFailed;
     st.bind(1, state_->key.id);
@@ -503,8 +513,8 @@ LONG RegKey::queryDword(std::wstring_view valueName, DWORD& value) const {
     LONG rc = queryValue(valueName, type, data);
     if (rc != 0) return rc;
     if (type != regtype::dword || data.size() != 4) return static_cast<LONG>(err::invalidData);
-    value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 | static_cast<DWORD>(data[2]) << 16 |
-            static_cast<DWORD>(data[3]) << 24;
+    value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
+            static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
     return 0;
 }
 
@@ -560,7 +570,8 @@ std::vector<std::wstring> regDataMultiString(std::span<const std::uint8_t> data)
         std::size_t end = pos;
         while (end + 1 < data.size() && (data[end] != 0 || data[end + 1] != 0)) end += 2;
         if (end == pos) break;  // the empty string that ends the list
-        items.push_back(fromUtf16le(std::string_view(reinterpret_cast<const char*>(data.data() + pos), end - pos)));
+        items.push_back(
+            fromUtf16le(std::string_view(reinterpret_cast<const char*>(data.data() + pos), end - pos)));
         pos = end + 2;
     }
     return items;

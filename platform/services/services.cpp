@@ -87,7 +87,8 @@ bool save(Session& s, const Row& row) {
     const ServiceRecord& r = row.record;
     st.bind(1, storedb::fold(r.name)).bind(2, toUtf8(r.name)).bind(3, toUtf8(r.displayName));
     st.bind(4, static_cast<std::int64_t>(r.state)).bind(5, std::int64_t{r.behaviour.refusesStop ? 1 : 0});
-    st.bind(6, std::int64_t{r.behaviour.stopPendingPolls}).bind(7, std::int64_t{r.behaviour.startPendingPolls});
+    st.bind(6, std::int64_t{r.behaviour.stopPendingPolls})
+        .bind(7, std::int64_t{r.behaviour.startPendingPolls});
     st.bind(8, static_cast<std::int64_t>(r.behaviour.startError)).bind(9, std::int64_t{row.pollsLeft});
     st.bind(10, static_cast<std::int64_t>(row.exitCode)).bindBlob(11, packArguments(r.lastArguments));
     return st.step() == SQLITE_DONE;
@@ -163,8 +164,12 @@ bool ServiceManager::open() {
     return open_;
 }
 
-bool ServiceManager::isOpen() const { return open_; }
-void ServiceManager::close() { open_ = false; }
+bool ServiceManager::isOpen() const {
+    return open_;
+}
+void ServiceManager::close() {
+    open_ = false;
+}
 
 Service::Service() = default;
 Service::~Service() = default;
@@ -192,7 +197,9 @@ bool Service::open(const ServiceManager& manager, std::wstring_view name) {
     return true;
 }
 
-bool Service::isOpen() const { return open_; }
+bool Service::isOpen() const {
+    return open_;
+}
 
 void Service::close() {
     open_ = false;
@@ -227,8 +234,10 @@ bool Service::control(DWORD control, ServiceStatus& status) {
             // answer, a stopped one is not active; both still report their status.
             poll(row);
             DWORD state = row.record.state;
-            if (state == svcstate::stopped) result = err::serviceNotActive;
-            else if (state != svcstate::running) result = err::serviceCannotAcceptCtrl;
+            if (state == svcstate::stopped)
+                result = err::serviceNotActive;
+            else if (state != svcstate::running)
+                result = err::serviceCannotAcceptCtrl;
         } else {
             DWORD state = row.record.state;
             if (state == svcstate::stopped) {

@@ -56,11 +56,16 @@ std::wstring fromX(const XMLCh* text) {
     return out;
 }
 
-x::DOMNode* dom(void* p) { return static_cast<x::DOMNode*>(p); }
-x::DOMDocument* docOf(void* p) { return static_cast<x::DOMDocument*>(p); }
+x::DOMNode* dom(void* p) {
+    return static_cast<x::DOMNode*>(p);
+}
+x::DOMDocument* docOf(void* p) {
+    return static_cast<x::DOMDocument*>(p);
+}
 
 x::DOMDocument* ownerOf(x::DOMNode* n) {
-    return n->getNodeType() == x::DOMNode::DOCUMENT_NODE ? static_cast<x::DOMDocument*>(n) : n->getOwnerDocument();
+    return n->getNodeType() == x::DOMNode::DOCUMENT_NODE ? static_cast<x::DOMDocument*>(n)
+                                                         : n->getOwnerDocument();
 }
 
 bool isBlank(const XMLCh* text) {
@@ -138,12 +143,20 @@ void inDocumentOrder(x::DOMNode* n, const std::unordered_set<x::DOMNode*>& wante
 
 // Node ---------------------------------------------------------------------------------------------
 
-bool Node::isElement() const { return node_ && dom(node_)->getNodeType() == x::DOMNode::ELEMENT_NODE; }
-bool Node::isComment() const { return node_ && dom(node_)->getNodeType() == x::DOMNode::COMMENT_NODE; }
+bool Node::isElement() const {
+    return node_ && dom(node_)->getNodeType() == x::DOMNode::ELEMENT_NODE;
+}
+bool Node::isComment() const {
+    return node_ && dom(node_)->getNodeType() == x::DOMNode::COMMENT_NODE;
+}
 
-std::wstring Node::name() const { return node_ ? fromX(dom(node_)->getNodeName()) : std::wstring(); }
+std::wstring Node::name() const {
+    return node_ ? fromX(dom(node_)->getNodeName()) : std::wstring();
+}
 
-std::wstring Node::text() const { return node_ ? fromX(dom(node_)->getTextContent()) : std::wstring(); }
+std::wstring Node::text() const {
+    return node_ ? fromX(dom(node_)->getTextContent()) : std::wstring();
+}
 
 std::wstring Node::attribute(std::wstring_view name) const {
     if (!isElement()) return {};
@@ -211,7 +224,9 @@ Node Node::appendCopy(const Node& source) {
     }
 }
 
-Node Node::parent() const { return node_ ? Node(dom(node_)->getParentNode()) : Node(); }
+Node Node::parent() const {
+    return node_ ? Node(dom(node_)->getParentNode()) : Node();
+}
 
 std::vector<Node> Node::children() const {
     std::vector<Node> out;
@@ -268,9 +283,13 @@ Node Node::selectFirst(std::wstring_view path) const {
 
 // Document -----------------------------------------------------------------------------------------
 
-Document::Document() { initialiseOnce(); }
+Document::Document() {
+    initialiseOnce();
+}
 
-Document::~Document() { close(); }
+Document::~Document() {
+    close();
+}
 
 Document::Document(Document&& other) noexcept : doc_(other.doc_), error_(std::move(other.error_)) {
     other.doc_ = nullptr;
@@ -314,7 +333,8 @@ bool Document::load(std::wstring_view windowsPath) {
     close();
     std::string bytes;
     if (!readFile(windowsPath, bytes)) {
-        error_ = L"cannot read " + std::wstring(windowsPath) + L" (error " + std::to_wstring(lastError()) + L")";
+        error_ =
+            L"cannot read " + std::wstring(windowsPath) + L" (error " + std::to_wstring(lastError()) + L")";
         return false;
     }
     if (!parse(bytes)) {
@@ -337,9 +357,11 @@ bool Document::parse(std::string_view bytes) {
         x::SecurityManager security;
         security.setEntityExpansionLimit(1000);
         parser.setSecurityManager(&security);
-        x::MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), u"document");
+        x::MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
+                                    u"document");
         parser.parse(source);
-        if (parser.getErrorCount() != 0 || !parser.getDocument() || !parser.getDocument()->getDocumentElement()) {
+        if (parser.getErrorCount() != 0 || !parser.getDocument() ||
+            !parser.getDocument()->getDocumentElement()) {
             error_ = L"not a well-formed XML document";
             return false;
         }
@@ -396,13 +418,16 @@ bool Document::save(std::wstring_view windowsPath, std::wstring_view declaration
     if (text.empty() || text.back() != L'\n') text += L"\r\n";
     std::string bytes = "\xFF\xFE" + toUtf16le(text);
     if (!writeFile(windowsPath, bytes)) {
-        error_ = L"cannot write " + std::wstring(windowsPath) + L" (error " + std::to_wstring(lastError()) + L")";
+        error_ =
+            L"cannot write " + std::wstring(windowsPath) + L" (error " + std::to_wstring(lastError()) + L")";
         return false;
     }
     return true;
 }
 
-Node Document::root() const { return doc_ ? Node(docOf(doc_)->getDocumentElement()) : Node(); }
+Node Document::root() const {
+    return doc_ ? Node(docOf(doc_)->getDocumentElement()) : Node();
+}
 
 Node Document::insertCommentBeforeRoot(std::wstring_view text) {
     if (!doc_) return {};

@@ -13,7 +13,7 @@ class Document;
 
 // A node inside a Document (element, comment or text); valid while the document lives.
 class Node {
-public:
+  public:
     Node() = default;
     bool valid() const { return node_ != nullptr; }
     explicit operator bool() const { return valid(); }
@@ -21,8 +21,8 @@ public:
 
     bool isElement() const;
     bool isComment() const;
-    std::wstring name() const;  // element name, "#comment", "#text"
-    std::wstring text() const;  // all text below the node, concatenated
+    std::wstring name() const;                             // element name, "#comment", "#text"
+    std::wstring text() const;                             // all text below the node, concatenated
     std::wstring attribute(std::wstring_view name) const;  // "" when absent
     bool hasAttribute(std::wstring_view name) const;
     bool setAttribute(std::wstring_view name, std::wstring_view value);  // false for an invalid name
@@ -45,14 +45,14 @@ public:
     std::vector<Node> select(std::wstring_view path) const;
     Node selectFirst(std::wstring_view path) const;
 
-private:
+  private:
     friend class Document;
     explicit Node(void* node) : node_(node) {}
     void* node_ = nullptr;
 };
 
 class Document {
-public:
+  public:
     Document();
     ~Document();
     Document(Document&& other) noexcept;
@@ -82,7 +82,7 @@ public:
     Node selectFirst(std::wstring_view path) const;
     const std::wstring& error() const { return error_; }
 
-private:
+  private:
     void* doc_ = nullptr;
     mutable std::wstring error_;
 };

@@ -24,7 +24,7 @@ constexpr const wchar_t* kDb = L"C:\\ProgramData\\Orvex\\Tally\\tally.db";
 
 // A machine with the built library copied into it and loaded from there, as the patcher does.
 class TallyLibrary : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         machine.writeFile(L"C:\\lib\\orvex_tally.dll", readHostFile(binDir() / "orvex_tally.so"));
         ASSERT_TRUE(lib.load(L"C:\\lib\\orvex_tally.dll"));
@@ -45,8 +45,8 @@ protected:
     void TearDown() override { win::unsetEnv(L"ORVEX_TALLY_BUSY_MS"); }
 
     void addSample() {
-        ASSERT_EQ(addProduct("LTX4", "C:\\Program Files\\Orvex\\Lumen TX4\\", "en_US", "{GUID-1}", "9.0.1", "COLL-7",
-                             1700000000, 1700000500),
+        ASSERT_EQ(addProduct("LTX4", "C:\\Program Files\\Orvex\\Lumen TX4\\", "en_US", "{GUID-1}", "9.0.1",
+                             "COLL-7", 1700000000, 1700000500),
                   TALLY_OK);
     }
 
@@ -205,8 +205,10 @@ TEST_F(TallyLibrary, LockedDatabaseFailsInsteadOfWaitingForever) {
     addSample();
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(dbHost().c_str(), &holder), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; "
-                                   "UPDATE payloads SET version = 'x';", nullptr, nullptr, nullptr),
+    ASSERT_EQ(sqlite3_exec(holder,
+                           "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; "
+                           "UPDATE payloads SET version = 'x';",
+                           nullptr, nullptr, nullptr),
               SQLITE_OK);
     TallyHandle h = nullptr;
     EXPECT_EQ(open(&h), TALLY_E_DATABASE);
@@ -235,7 +237,8 @@ TEST_F(TallyLibrary, ServesSeveralProcessesAtOnce) {
     std::vector<std::thread> others;
     for (int i = 0; i < 2; ++i) {
         others.emplace_back([&, i] {
-            auto w = runProgram(binDir() / "tally", {"set", "LTX4", "Note" + std::to_string(i), "from child"});
+            auto w =
+                runProgram(binDir() / "tally", {"set", "LTX4", "Note" + std::to_string(i), "from child"});
             auto r = runProgram(binDir() / "tally", {"list"});
             if (w.exitCode == 0 && r.exitCode == 0 && r.output.find("LTX4") != std::string::npos) ++good;
         });

@@ -11,9 +11,13 @@ using testing_support::binDir;
 using testing_support::runProgram;
 using testing_support::TestMachine;
 
-testing_support::RunResult tally(const std::vector<std::string>& args) { return runProgram(binDir() / "tally", args); }
+testing_support::RunResult tally(const std::vector<std::string>& args) {
+    return runProgram(binDir() / "tally", args);
+}
 
-bool has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+bool has(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
 
 TEST(TallyTool, HelpAndWrongArguments) {
     TestMachine machine;
@@ -22,9 +26,15 @@ TEST(TallyTool, HelpAndWrongArguments) {
     EXPECT_TRUE(has(help.output, "Usage: tally")) << help.output;
     EXPECT_TRUE(has(help.output, "--installdir")) << help.output;
 
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"frobnicate"}, {"add"}, {"add", "X", "--version"}, {"add", "X", "--colour", "red"},
-             {"add", "X", "--collection", "C", "--installed", "yesterday"}, {"set", "X", "version"}, {"remove"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"frobnicate"},
+                                               {"add"},
+                                               {"add", "X", "--version"},
+                                               {"add", "X", "--colour", "red"},
+                                               {"add", "X", "--collection", "C", "--installed", "yesterday"},
+                                               {"set", "X", "version"},
+                                               {"remove"}}) {
         auto r = tally(args);
         EXPECT_EQ(r.exitCode, 2) << r.output;
         EXPECT_TRUE(has(r.output, "tally --help")) << r.output;
@@ -36,9 +46,9 @@ TEST(TallyTool, AddSetListRemove) {
     auto empty = tally({"list"});
     EXPECT_EQ(empty.exitCode, 1) << "no database yet: " << empty.output;
 
-    auto add = tally({"add", "LTX4", "--installdir", "C:\\Program Files\\Orvex\\Lumen TX4", "--language", "en_US",
-                      "--product-code", "{G}", "--version", "9.0.1", "--collection", "C7", "--installed",
-                      "1700000000", "--modified", "1700000001"});
+    auto add = tally({"add", "LTX4", "--installdir", "C:\\Program Files\\Orvex\\Lumen TX4", "--language",
+                      "en_US", "--product-code", "{G}", "--version", "9.0.1", "--collection", "C7",
+                      "--installed", "1700000000", "--modified", "1700000001"});
     ASSERT_EQ(add.exitCode, 0) << add.output;
     ASSERT_EQ(tally({"set", "LTX4", "version", "9.0.3"}).exitCode, 0);
 
@@ -47,7 +57,8 @@ TEST(TallyTool, AddSetListRemove) {
     EXPECT_TRUE(has(list.output, "LTX4\n  version: 9.0.3\n")) << list.output;
     EXPECT_TRUE(has(list.output, "INSTALLDIR: C:\\Program Files\\Orvex\\Lumen TX4\n")) << list.output;
     EXPECT_TRUE(has(list.output, "installLanguage: en_US")) << list.output;
-    EXPECT_TRUE(has(list.output, "collection: C7 (tsInstalled 1700000000, tsModified 1700000001)")) << list.output;
+    EXPECT_TRUE(has(list.output, "collection: C7 (tsInstalled 1700000000, tsModified 1700000001)"))
+        << list.output;
 
     auto unknown = tally({"set", "OTHER", "version", "1"});
     EXPECT_EQ(unknown.exitCode, 1);
@@ -68,7 +79,8 @@ TEST(TallyTool, TimestampsNeedACollection) {
 
 TEST(TallyTool, DamagedDatabaseIsReportedWithItsPath) {
     TestMachine machine;
-    machine.writeFile(L"C:\\ProgramData\\Orvex\\Tally\\tally.db", "this is not a database at all, not even close.");
+    machine.writeFile(L"C:\\ProgramData\\Orvex\\Tally\\tally.db",
+                      "this is not a database at all, not even close.");
     for (const auto& args : std::vector<std::vector<std::string>>{{"list"}, {"add", "X"}, {"remove", "X"}}) {
         auto r = tally(args);
         EXPECT_EQ(r.exitCode, 1) << r.output;

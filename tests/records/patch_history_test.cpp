@@ -24,7 +24,7 @@ std::wstring fileText(const testing_support::TestMachine& m, const std::wstring&
 }
 
 class RecordFiles : public RecordsTest {
-protected:
+  protected:
     // A rollback manifest of this run holding one undo entry.
     std::wstring rollbackWithOneEntry() {
         mw::RollbackManifestFile rb(mw::workPath(L"\\RollbackManifest.xml"));
@@ -59,9 +59,10 @@ TEST_F(RecordFiles, RollbackManifestShapeAndReadBack) {
     ASSERT_TRUE(rb.save());
 
     std::wstring text = fileText(*machine_, rb.path());
-    EXPECT_EQ(text.rfind(L"<?xml version='1.0' encoding='UTF-16'?>\r\n<!--TVR generated RollbackManifest.XML file-->",
-                         0),
-              0u)
+    EXPECT_EQ(
+        text.rfind(
+            L"<?xml version='1.0' encoding='UTF-16'?>\r\n<!--TVR generated RollbackManifest.XML file-->", 0),
+        0u)
         << text;
 
     // The rollback run reads it with the manifest's own parser and set paths.
@@ -89,9 +90,10 @@ TEST_F(RecordFiles, FirstSecondAndRepeatedPatches) {
     mw::PatchHistoryFile history(kCode);
     ASSERT_TRUE(history.record(config, rollback));
     std::wstring text = fileText(*machine_, historyPath());
-    EXPECT_EQ(text.rfind(L"<?xml version='1.0' encoding='UTF-16'?>\r\n<!--TVR generated OrvexCode.patch XML file-->",
-                         0),
-              0u)
+    EXPECT_EQ(
+        text.rfind(
+            L"<?xml version='1.0' encoding='UTF-16'?>\r\n<!--TVR generated OrvexCode.patch XML file-->", 0),
+        0u)
         << text;
     {
         Document doc;
@@ -102,9 +104,11 @@ TEST_F(RecordFiles, FirstSecondAndRepeatedPatches) {
         EXPECT_EQ(list[0].attribute(L"SequenceID"), L"1");
         EXPECT_EQ(list[0].attribute(L"PatcherID"), L"LTX4-903");
         std::vector<std::wstring> children;
-        for (auto& c : list[0].children()) children.push_back(c.name() + L"=" + (c.name() == L"Manifest" ? L"" : c.text()));
-        EXPECT_EQ(children, (std::vector<std::wstring>{L"OldVersion=9.0", L"NewVersion=9.0.3", L"OrvexCode=LTX4",
-                                                       L"ProductName=Lumen TX4", L"ProductFamily=Lumen", L"Manifest="}));
+        for (auto& c : list[0].children())
+            children.push_back(c.name() + L"=" + (c.name() == L"Manifest" ? L"" : c.text()));
+        EXPECT_EQ(children, (std::vector<std::wstring>{L"OldVersion=9.0", L"NewVersion=9.0.3",
+                                                       L"OrvexCode=LTX4", L"ProductName=Lumen TX4",
+                                                       L"ProductFamily=Lumen", L"Manifest="}));
         EXPECT_EQ(list[0].selectFirst(L"Manifest/FileSet/File/DestinationPath").text(), L"C:\\P\\new.dll");
     }
 
@@ -157,7 +161,8 @@ TEST_F(RecordFiles, LatestEntryIsTheOneNumberedLikeTheCount) {
 
 TEST_F(RecordFiles, UnknownCollectionAndUnreadableRollbackManifest) {
     addProduct("LTX4", "C:\\P", "9.0");  // no collection
-    ASSERT_TRUE(mw::PatchHistoryFile(kCode).record(records_test::patchConfig({kCode}), L"C:\\nowhere\\rb.xml"));
+    ASSERT_TRUE(
+        mw::PatchHistoryFile(kCode).record(records_test::patchConfig({kCode}), L"C:\\nowhere\\rb.xml"));
     EXPECT_TRUE(logged(L"ERROR", L"Error reading the rollback manifest file from temp directory."));
     Document doc;
     auto list = entries(doc);
@@ -184,7 +189,8 @@ TEST_F(RecordFiles, DamagedHistoryIsKeptAsideNotOverwritten) {
 
     ASSERT_TRUE(history.record(records_test::patchConfig({kCode}), rollbackWithOneEntry()));
     EXPECT_EQ(machine_->readFile(historyPath() + L".bad"), damaged);
-    EXPECT_TRUE(logged(L"WARNING", L"The damaged history file is kept as " + historyPath() + L".bad and a new one is created."));
+    EXPECT_TRUE(logged(L"WARNING", L"The damaged history file is kept as " + historyPath() +
+                                       L".bad and a new one is created."));
     Document doc;
     auto list = entries(doc);
     ASSERT_EQ(list.size(), 1u);

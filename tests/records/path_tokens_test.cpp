@@ -22,7 +22,7 @@ win::MachineProfile movedFolders() {
 }
 
 class PathTokens : public RecordsTest {
-protected:
+  protected:
     PathTokens() : RecordsTest(movedFolders()) {}
 };
 
@@ -64,11 +64,11 @@ TEST_F(PathTokens, ResolveReplacesOnlyALeadingKnownToken) {
     map.fillFolderTokens();
     EXPECT_EQ(map.resolve(L"[ProgramFiles]\\Orvex\\x.dll"), L"D:\\Apps\\Orvex\\x.dll");
     EXPECT_EQ(map.resolve(L"[Utilities]\\tool.exe"), map.resolve(L"[OrvexCommon]\\tool.exe"));
-    EXPECT_EQ(map.resolve(L"[programfiles]\\x"), L"[programfiles]\\x");     // case matters
-    EXPECT_EQ(map.resolve(L"C:[Common]\\x"), L"C:[Common]\\x");             // not at the start
-    EXPECT_EQ(map.resolve(L"[Nowhere]\\x"), L"[Nowhere]\\x");               // unknown token
-    EXPECT_EQ(map.resolve(L"[ProgramFiles\\x"), L"[ProgramFiles\\x");       // no closing bracket
-    EXPECT_EQ(map.resolve(L"[Common][Common]"), L"D:\\Shared[Common]");     // one token per call
+    EXPECT_EQ(map.resolve(L"[programfiles]\\x"), L"[programfiles]\\x");  // case matters
+    EXPECT_EQ(map.resolve(L"C:[Common]\\x"), L"C:[Common]\\x");          // not at the start
+    EXPECT_EQ(map.resolve(L"[Nowhere]\\x"), L"[Nowhere]\\x");            // unknown token
+    EXPECT_EQ(map.resolve(L"[ProgramFiles\\x"), L"[ProgramFiles\\x");    // no closing bracket
+    EXPECT_EQ(map.resolve(L"[Common][Common]"), L"D:\\Shared[Common]");  // one token per call
     EXPECT_EQ(map.resolve(L""), L"");
 
     map.add(L"[installLanguage]", L"de_DE");
@@ -95,7 +95,8 @@ TEST_F(PathTokens, EntriesArePreparedInTwoPasses) {
 TEST_F(PathTokens, RegistryValueData) {
     EXPECT_EQ(mw::prepareRegistryValue(L"[INSTALLDIR]", kInstall, L"en_US"), kInstall + L"\\");
     EXPECT_EQ(mw::prepareRegistryValue(L"[INSTALLDIR]Presets", kInstall, L"en_US"), kInstall + L"\\Presets");
-    EXPECT_EQ(mw::prepareRegistryValue(L"[INSTALLDIR]\\Presets", kInstall, L"en_US"), kInstall + L"\\Presets");
+    EXPECT_EQ(mw::prepareRegistryValue(L"[INSTALLDIR]\\Presets", kInstall, L"en_US"),
+              kInstall + L"\\Presets");
     EXPECT_EQ(mw::prepareRegistryValue(L"[installLanguage]", kInstall, L"ja_JP"), L"ja_JP");
     EXPECT_EQ(mw::prepareRegistryValue(L"[installLanguage]\\Dictionaries", kInstall, L"ja_JP"), L"ja_JP");
     EXPECT_EQ(mw::prepareRegistryValue(L"[installLanguage]x", kInstall, L"ja_JP"), L"ja_JP");

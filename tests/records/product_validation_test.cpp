@@ -1,10 +1,10 @@
 // Locating the product and the history, version and space checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include "mendwell/engine/patch_state.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
-#include <algorithm>
 
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
@@ -16,7 +16,7 @@ using records_test::patchConfig;
 using records_test::RecordsTest;
 
 class Validation : public RecordsTest {
-protected:
+  protected:
     explicit Validation(const win::MachineProfile& p = {}) : RecordsTest(p) {}
     void makeFolder(const std::wstring& path) { std::filesystem::create_directories(machine_->host(path)); }
     int reason() const { return mw::patchGlobals().validationReason; }
@@ -67,7 +67,7 @@ TEST_F(Validation, SecondCodeChosenWhenFirstFolderIsMissing) {
 
     EXPECT_TRUE(mw::isKnownInstallDir(c, L"C:\\Program Files\\Orvex\\Lumen TX4"));
     EXPECT_FALSE(mw::isKnownInstallDir(c, L"C:\\program files\\orvex\\lumen tx4"));  // exact text only
-    EXPECT_FALSE(mw::isKnownInstallDir(c, L"C:\\Program Files\\Gone"));  // not a detected code
+    EXPECT_FALSE(mw::isKnownInstallDir(c, L"C:\\Program Files\\Gone"));              // not a detected code
 }
 
 TEST_F(Validation, NotFoundWhenNoFolderExistsOrNoDatabase) {
@@ -95,8 +95,8 @@ TEST_F(Validation, VersionRulesWithAndWithoutCombo) {
         int reason;
     };
     const Case cases[] = {
-        {L"true", "9.0.1", true, 0},  {L"true", "8.5", false, 4},  {L"true", "9.0.4", false, 6},
-        {L"true", "9.0", true, 0},    {L"true", "9.0.3", true, 0}, {L"True", "9.0.1", false, 4},
+        {L"true", "9.0.1", true, 0},  {L"true", "8.5", false, 4},     {L"true", "9.0.4", false, 6},
+        {L"true", "9.0", true, 0},    {L"true", "9.0.3", true, 0},    {L"True", "9.0.1", false, 4},
         {L"false", "9.0.3", true, 0}, {L"false", "9.0.0.0", true, 0}, {L"", "9.0.2", false, 4},
     };
     for (const Case& k : cases) {
@@ -110,7 +110,9 @@ TEST_F(Validation, VersionRulesWithAndWithoutCombo) {
     EXPECT_EQ(std::count(info.begin(), info.end(), L"Combo Patching = true"), 5);
     EXPECT_EQ(std::count(info.begin(), info.end(), L"Combo Patching = false"), 4);
     EXPECT_EQ(std::count(info.begin(), info.end(), L"Patcher is unable to match the version numbers."), 4);
-    EXPECT_EQ(std::count(info.begin(), info.end(), L"Patcher has successfully satisfied the space requirements."), 5);
+    EXPECT_EQ(
+        std::count(info.begin(), info.end(), L"Patcher has successfully satisfied the space requirements."),
+        5);
     EXPECT_TRUE(logged(L"INFO", L"Version of the product as installed on the target machine: 8.5"));
     EXPECT_TRUE(logged(L"INFO", L"Old Version as read from config.xml file: 9.0"));
     EXPECT_TRUE(logged(L"INFO", L"New Version as read from config.xml file: 9.0.3"));
@@ -118,8 +120,9 @@ TEST_F(Validation, VersionRulesWithAndWithoutCombo) {
 
 TEST_F(Validation, HistoryVersionOverridesTheDatabase) {
     addProduct("LTX4", "C:\\P", "9.0");
-    writeHistory("<TVRHistory tsInstalled='' tsModified=''><Patcher SequenceID='1' PatcherID='p'>"
-                 "<OldVersion>9.0</OldVersion><NewVersion>9.0.3</NewVersion></Patcher></TVRHistory>");
+    writeHistory(
+        "<TVRHistory tsInstalled='' tsModified=''><Patcher SequenceID='1' PatcherID='p'>"
+        "<OldVersion>9.0</OldVersion><NewVersion>9.0.3</NewVersion></Patcher></TVRHistory>");
     EXPECT_TRUE(mw::validateVersion(located(L"9.0", L"9.0.3", L"false"), L"C:\\P"));
     EXPECT_TRUE(logged(L"INFO", L"New Version as read from <OrvexCode>.patch file: 9.0.3"));
     EXPECT_TRUE(logged(L"INFO", L"Old Version as read from <OrvexCode>.patch file: 9.0"));
@@ -138,28 +141,33 @@ TEST_F(Validation, HistoryCheck) {
     EXPECT_TRUE(logged(L"INFO", L"Installed Timestamp as read from TALLY.db file: 1700000000"));
 
     // Same installation, history shows a newer version than this patch brings.
-    writeHistory("<TVRHistory tsInstalled='1700000000' tsModified='1'><Patcher SequenceID='1' PatcherID='p'>"
-                 "<NewVersion>9.0.4</NewVersion></Patcher></TVRHistory>");
+    writeHistory(
+        "<TVRHistory tsInstalled='1700000000' tsModified='1'><Patcher SequenceID='1' PatcherID='p'>"
+        "<NewVersion>9.0.4</NewVersion></Patcher></TVRHistory>");
     EXPECT_FALSE(mw::validateHistory(c));
     EXPECT_EQ(mw::patchGlobals().qudUserMessage, L"$$$/tvr/info/message/patchAlreadyApplied");
     EXPECT_EQ(reason(), 0);  // no version-refusal line follows in silent mode
     EXPECT_TRUE(machine_->exists(path));
 
     // Same installation, this patch or an older one recorded: fine.
-    writeHistory("<TVRHistory tsInstalled='1700000000' tsModified='1'><Patcher SequenceID='1' PatcherID='p'>"
-                 "<NewVersion>9.0.3</NewVersion></Patcher></TVRHistory>");
+    writeHistory(
+        "<TVRHistory tsInstalled='1700000000' tsModified='1'><Patcher SequenceID='1' PatcherID='p'>"
+        "<NewVersion>9.0.3</NewVersion></Patcher></TVRHistory>");
     EXPECT_TRUE(mw::validateHistory(c));
-    EXPECT_TRUE(logged(L"INFO", L"Timestamp match and version numbers also match. So the product is valid for "
-                                L"applying the patch."));
+    EXPECT_TRUE(logged(L"INFO",
+                       L"Timestamp match and version numbers also match. So the product is valid for "
+                       L"applying the patch."));
 
     // Reinstalled since: the old history goes.
-    writeHistory("<TVRHistory tsInstalled='1600000000' tsModified='1'><Patcher SequenceID='1' PatcherID='p'>"
-                 "<NewVersion>9.0.4</NewVersion></Patcher></TVRHistory>");
+    writeHistory(
+        "<TVRHistory tsInstalled='1600000000' tsModified='1'><Patcher SequenceID='1' PatcherID='p'>"
+        "<NewVersion>9.0.4</NewVersion></Patcher></TVRHistory>");
     EXPECT_TRUE(mw::validateHistory(c));
     EXPECT_FALSE(machine_->exists(path));
-    EXPECT_TRUE(logged(L"INFO", L"Timestamps from <Orvexcode>.patch and TALLY do not match. It means product was "
-                                L"un-installed after applying the patch. <OrvexCode>.patch will be deleted and new "
-                                L"file wil be created."));
+    EXPECT_TRUE(logged(L"INFO",
+                       L"Timestamps from <Orvexcode>.patch and TALLY do not match. It means product was "
+                       L"un-installed after applying the patch. <OrvexCode>.patch will be deleted and new "
+                       L"file wil be created."));
 }
 
 TEST_F(Validation, DamagedHistoryCountsAsAbsentAndIsKept) {
@@ -167,7 +175,8 @@ TEST_F(Validation, DamagedHistoryCountsAsAbsentAndIsKept) {
     writeHistory("<TVRHistory tsInstalled='1700000000'><Patcher");
     mw::PatcherConfigRecord c = located(L"9.0", L"9.0.3", L"true");
     EXPECT_TRUE(mw::validateHistory(c));
-    EXPECT_TRUE(machine_->exists(mw::PatchHistoryFile::pathFor(L"LTX4")));  // not deleted before the patch runs
+    EXPECT_TRUE(
+        machine_->exists(mw::PatchHistoryFile::pathFor(L"LTX4")));  // not deleted before the patch runs
     EXPECT_TRUE(mw::validateVersion(c, L"C:\\P"));
     EXPECT_TRUE(logged(L"INFO", L"Version obtained from TALLY: 9.0.1"));
 }
@@ -175,8 +184,9 @@ TEST_F(Validation, DamagedHistoryCountsAsAbsentAndIsKept) {
 TEST_F(Validation, NoHistoryAndNoCollectionStillPasses) {
     addProduct("LTX4", "C:\\P", "9.0");
     EXPECT_TRUE(mw::validateHistory(located(L"9.0", L"9.0.3", L"false")));
-    EXPECT_TRUE(logged(L"INFO", L"Timestamp from <Orvexcode>.patch and TALLY match, so now versions in "
-                                L"<Orvexcode>.patch and TALLY.db will be compared."));
+    EXPECT_TRUE(logged(L"INFO",
+                       L"Timestamp from <Orvexcode>.patch and TALLY match, so now versions in "
+                       L"<Orvexcode>.patch and TALLY.db will be compared."));
 }
 
 win::MachineProfile smallDisk() {
@@ -186,7 +196,7 @@ win::MachineProfile smallDisk() {
 }
 
 class DiskSpace : public Validation {
-protected:
+  protected:
     DiskSpace() : Validation(smallDisk()) {}
 };
 

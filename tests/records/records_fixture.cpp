@@ -29,18 +29,19 @@ RecordsTest::~RecordsTest() {
 
 void RecordsTest::installTally() {
     const std::wstring path = mw::TallySession::libraryPath();
-    ASSERT_TRUE(win::writeFile(path, testing_support::readHostFile(testing_support::binDir() / "orvex_tally.so")));
+    ASSERT_TRUE(
+        win::writeFile(path, testing_support::readHostFile(testing_support::binDir() / "orvex_tally.so")));
     ASSERT_TRUE(tally_.load(path));
 }
 
-void RecordsTest::addProduct(const std::string& code, const std::string& installDir, const std::string& version,
-                             const std::string& collection, std::int64_t tsInstalled, std::int64_t tsModified,
-                             const std::string& language) {
+void RecordsTest::addProduct(const std::string& code, const std::string& installDir,
+                             const std::string& version, const std::string& collection,
+                             std::int64_t tsInstalled, std::int64_t tsModified, const std::string& language) {
     if (!tally_.isLoaded()) installTally();
     auto add = tally_.function<TallyAddProductFn>("tallyAddProduct");
     ASSERT_NE(add, nullptr);
-    ASSERT_EQ(add(code.c_str(), installDir.c_str(), language.c_str(), nullptr, version.c_str(), collection.c_str(),
-                  tsInstalled, tsModified),
+    ASSERT_EQ(add(code.c_str(), installDir.c_str(), language.c_str(), nullptr, version.c_str(),
+                  collection.c_str(), tsInstalled, tsModified),
               TALLY_OK);
 }
 

@@ -21,15 +21,15 @@ struct Logged {
 };
 
 class RecordsTest : public ::testing::Test {
-protected:
+  protected:
     explicit RecordsTest(const win::MachineProfile& profile = {});
     ~RecordsTest() override;
 
     // Places the built library where TallySession loads it from.
     void installTally();
     void addProduct(const std::string& code, const std::string& installDir, const std::string& version,
-                    const std::string& collection = "", std::int64_t tsInstalled = 0, std::int64_t tsModified = 0,
-                    const std::string& language = "");
+                    const std::string& collection = "", std::int64_t tsInstalled = 0,
+                    std::int64_t tsModified = 0, const std::string& language = "");
     void setTallyValue(const std::string& code, const std::string& name, const std::string& value);
 
     std::vector<Logged> log();

@@ -14,7 +14,8 @@ using records_test::RecordsTest;
 class TallySessionTest : public RecordsTest {};
 
 TEST_F(TallySessionTest, AnswersQueriesWithTheirLogLines) {
-    addProduct("LTX4", "C:\\Program Files\\Orvex\\Lumen TX4\\", "9.0.1", "C7", 1700000000, 1700000500, "en_US\\");
+    addProduct("LTX4", "C:\\Program Files\\Orvex\\Lumen TX4\\", "9.0.1", "C7", 1700000000, 1700000500,
+               "en_US\\");
     setTallyValue("LTX4", "ProductCode", "{ABC}");
     {
         mw::TallySession s;
@@ -49,8 +50,9 @@ TEST_F(TallySessionTest, AnswersQueriesWithTheirLogLines) {
         L"tsModified obtained from TALLY: 1700000500",
     };
     EXPECT_EQ(info, expected);
-    EXPECT_EQ(messages(L"CRITICALINFO"), (std::vector<std::wstring>{L"Successfully loaded the TALLY library.",
-                                                                    L"Successfully unloaded the TALLY library."}));
+    EXPECT_EQ(messages(L"CRITICALINFO"),
+              (std::vector<std::wstring>{L"Successfully loaded the TALLY library.",
+                                         L"Successfully unloaded the TALLY library."}));
 }
 
 TEST_F(TallySessionTest, UnknownProductGivesEmptyAnswers) {
@@ -106,10 +108,11 @@ TEST_F(TallySessionTest, NoLibraryAnywhere) {
         EXPECT_EQ(s.queryVersion("LTX4"), L"");
     }
     EXPECT_TRUE(logged(L"INFO", L"Extracting the TALLY library at: " + mw::TallySession::libraryPath()));
-    EXPECT_TRUE(logged(L"ERROR", L"Unable to load the TALLY library. VC8 runtime DLLs might not be present on your "
-                                 L"system. Please install VC8 runtime and try again."));
-    EXPECT_EQ(messages(L"CRITICALINFO"),
-              (std::vector<std::wstring>{L"Unable to load the TALLY library.", L"Unable to load the TALLY library."}));
+    EXPECT_TRUE(logged(L"ERROR",
+                       L"Unable to load the TALLY library. VC8 runtime DLLs might not be present on your "
+                       L"system. Please install VC8 runtime and try again."));
+    EXPECT_EQ(messages(L"CRITICALINFO"), (std::vector<std::wstring>{L"Unable to load the TALLY library.",
+                                                                    L"Unable to load the TALLY library."}));
 }
 
 TEST_F(TallySessionTest, ExtractsTheLibraryFromTheModuleResource) {

@@ -106,7 +106,10 @@ NonAdministratorTest::NonAdministratorTest()
 
 PatcherRun ScenarioTest::run(const std::vector<std::string>& arguments, const fs::path& program,
                              const std::map<std::string, std::string>& environment) {
-    auto r = testing_support::runProgram(program, arguments, environment);
+    // Never a real window, even from a desktop session: message boxes print or follow the script.
+    std::map<std::string, std::string> env{{"QT_QPA_PLATFORM", "offscreen"}};
+    for (const auto& [k, v] : environment) env[k] = v;
+    auto r = testing_support::runProgram(program, arguments, env);
     return {r.exitCode, r.output};
 }
 

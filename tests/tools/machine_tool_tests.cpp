@@ -20,7 +20,9 @@ RunResult machineTool(const std::vector<std::string>& args) {
     return testing_support::runProgram(testing_support::binDir() / "machine", args);
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // Every key (full name) and value (type and bytes) below a key of the current machine.
 using Entry = std::tuple<std::wstring, std::wstring, win::DWORD, std::vector<std::uint8_t>>;
@@ -29,7 +31,8 @@ void snapshot(const RegKey& key, const std::wstring& path, std::vector<Entry>& o
     std::wstring name;
     win::DWORD type;
     std::vector<std::uint8_t> data;
-    for (win::DWORD i = 0; key.enumValue(i, name, type, data) == 0; ++i) out.emplace_back(path, name, type, data);
+    for (win::DWORD i = 0; key.enumValue(i, name, type, data) == 0; ++i)
+        out.emplace_back(path, name, type, data);
     for (win::DWORD i = 0; key.enumKey(i, name) == 0; ++i) {
         RegKey sub;
         ASSERT_EQ(sub.open(key, name), 0);
@@ -46,7 +49,8 @@ std::vector<Entry> snapshot(RegRoot root, const std::wstring& path) {
 
 TEST(MachineTool, RegAddAndQueryLikeRegExe) {
     TestMachine machine;
-    auto r = machineTool({"reg", "add", "HKLM\\Software\\Orvex", "/v", "Level", "/t", "REG_DWORD", "/d", "0x1A"});
+    auto r =
+        machineTool({"reg", "add", "HKLM\\Software\\Orvex", "/v", "Level", "/t", "REG_DWORD", "/d", "0x1A"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     r = machineTool({"reg", "add", "HKLM\\Software\\Orvex", "/ve", "/d", "Orvex Ltd"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -74,7 +78,8 @@ TEST(MachineTool, RegAddAndQueryLikeRegExe) {
     // Writing over a value needs /f.
     r = machineTool({"reg", "add", "HKLM\\Software\\Orvex", "/v", "Level", "/t", "REG_DWORD", "/d", "1"});
     EXPECT_EQ(r.exitCode, 1);
-    r = machineTool({"reg", "add", "HKLM\\Software\\Orvex", "/v", "Level", "/t", "REG_DWORD", "/d", "1", "/f"});
+    r = machineTool(
+        {"reg", "add", "HKLM\\Software\\Orvex", "/v", "Level", "/t", "REG_DWORD", "/d", "1", "/f"});
     EXPECT_EQ(r.exitCode, 0);
 }
 
@@ -115,11 +120,13 @@ TEST(MachineTool, ExportThenImportOnAFreshMachineGivesTheSameKeys) {
         ASSERT_EQ(key.setString(L"", L"default"), 0);
         ASSERT_EQ(key.setDword(L"Count", 0xDEADBEEF), 0);
         ASSERT_EQ(key.setString(L"Expand", L"%TEMP%\\kite", win::regtype::expandSz), 0);
-        ASSERT_EQ(key.setValue(L"Multi", win::regtype::multiSz, win::regMultiStringData({L"a", L"bé", L"c"})), 0);
+        ASSERT_EQ(key.setValue(L"Multi", win::regtype::multiSz, win::regMultiStringData({L"a", L"bé", L"c"})),
+                  0);
         std::vector<std::uint8_t> big(200);
         for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
         ASSERT_EQ(key.setValue(L"Blob", win::regtype::binary, big), 0);
-        ASSERT_EQ(key.setValue(L"Q", win::regtype::qword, std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}), 0);
+        ASSERT_EQ(key.setValue(L"Q", win::regtype::qword, std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}),
+                  0);
         ASSERT_EQ(key.setValue(L"Empty", win::regtype::sz, {}), 0);  // no terminator: not a plain string
         ASSERT_EQ(key.setValue(L"Line", win::regtype::sz, win::regStringData(L"two\r\nlines")), 0);
         ASSERT_EQ(key.setValue(L"Odd", 0x20000, std::vector<std::uint8_t>{9}), 0);
@@ -134,10 +141,13 @@ TEST(MachineTool, ExportThenImportOnAFreshMachineGivesTheSameKeys) {
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");  // UTF-16LE with its mark, as the editor writes
     std::wstring text = win::fromUtf16le(std::string_view(bytes).substr(2));
-    EXPECT_EQ(text.rfind(L"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Orvex]", 0), 0u);
+    EXPECT_EQ(
+        text.rfind(L"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Orvex]", 0),
+        0u);
     EXPECT_NE(text.find(L"\"Count\"=dword:deadbeef\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"@=\"default\"\r\n"), std::wstring::npos);
-    for (std::size_t start = 0, end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+    for (std::size_t start = 0, end; (end = text.find(L"\r\n", start)) != std::wstring::npos;
+         start = end + 2) {
         EXPECT_LE(end - start, 80u) << "long line";
     }
 
@@ -167,6 +177,7 @@ TEST(MachineTool, HandWrittenRegFileImportsAsWindowsWould) {
                                    "\"Str\"=\"C:\\\\Program Files\\\\Hand\"\n"
                                    "@=\"the default\"\n"
                                    "\"Quote\"=\"say \\\"hi\\\"\"\n"
+                                   "\"Trail\"=\"C:\\\\\"\n"  // ends in '\\' but is no continuation
                                    "\"Num\"=dword:0000002a\n"
                                    "\"Bin\"=hex:de,ad,\\\n"
                                    "  be,ef\n"
@@ -195,6 +206,8 @@ TEST(MachineTool, HandWrittenRegFileImportsAsWindowsWould) {
     EXPECT_EQ(text, L"say \"hi\"");
     ASSERT_EQ(key.queryString(L"Wide", text), 0);
     EXPECT_EQ(text, L"été");
+    ASSERT_EQ(key.queryString(L"Trail", text), 0);
+    EXPECT_EQ(text, L"C:\\");
     win::DWORD n = 0;
     ASSERT_EQ(key.queryDword(L"Num", n), 0);
     EXPECT_EQ(n, 42u);
@@ -218,9 +231,10 @@ TEST(MachineTool, HandWrittenRegFileImportsAsWindowsWould) {
     EXPECT_EQ(key.queryString(L"stays", text), 0);
 
     // The same kind of file in UTF-16LE with its mark and CRLF, as the editor saves it.
-    std::string utf16 = "\xFF\xFE" + win::toUtf16le(L"Windows Registry Editor Version 5.00\r\n\r\n"
-                                                    L"[HKEY_CURRENT_USER\\Software\\Wide]\r\n"
-                                                    L"\"Name\"=\"\x4e2d\x6587\"\r\n");
+    std::string utf16 = "\xFF\xFE" + win::toUtf16le(
+                                         L"Windows Registry Editor Version 5.00\r\n\r\n"
+                                         L"[HKEY_CURRENT_USER\\Software\\Wide]\r\n"
+                                         L"\"Name\"=\"\x4e2d\x6587\"\r\n");
     testing_support::writeHostFile(regFile, utf16);
     ASSERT_EQ(machineTool({"reg", "import", regFile}).exitCode, 0);
     ASSERT_EQ(key.open(RegRoot::currentUser, L"Software\\Wide"), 0);
@@ -261,7 +275,8 @@ TEST(MachineTool, ServicesAddQueryAndSet) {
     EXPECT_TRUE(record.behaviour.refusesStop);
     EXPECT_EQ(record.behaviour.stopPendingPolls, 3);
 
-    r = machineTool({"service", "set", "ORVEXSYNC", "--accept-stop", "--start-error", "1058", "--state", "stopped"});
+    r = machineTool(
+        {"service", "set", "ORVEXSYNC", "--accept-stop", "--start-error", "1058", "--state", "stopped"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     ASSERT_TRUE(win::getService(L"OrvexSync", record));
     EXPECT_FALSE(record.behaviour.refusesStop);
@@ -281,8 +296,8 @@ TEST(MachineTool, ServicesAddQueryAndSet) {
 TEST(MachineTool, CreatePathAndLs) {
     TempDir dir;
     std::string root = (dir.path() / "m").string();
-    auto r = machineTool({"create", root, "--user", "Kim", "--admin", "no", "--user-lang", "040c", "--free",
-                          "C=1048576"});
+    auto r = machineTool(
+        {"create", root, "--user", "Kim", "--admin", "no", "--user-lang", "040c", "--free", "C=1048576"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     std::string ini = testing_support::readHostFile(dir.path() / "m" / "machine.ini");
     EXPECT_TRUE(contains(ini, "Kim")) << ini;

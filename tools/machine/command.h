@@ -13,7 +13,7 @@ constexpr int kUsage = 2;
 // The arguments after the verb, as wide strings.
 using Args = std::vector<std::wstring>;
 
-void out(std::wstring_view text);  // standard output, UTF-8, with a line end
+void out(std::wstring_view text);   // standard output, UTF-8, with a line end
 void fail(std::wstring_view text);  // standard error, UTF-8, with a line end
 void fail(const std::string& utf8);
 

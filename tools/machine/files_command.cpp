@@ -17,15 +17,16 @@ constexpr const wchar_t* kCreateHelp =
     L"Makes a new machine folder: drive_c with the Windows folders, machine.ini and store.db.\n"
     L"Languages are hexadecimal language identifiers; code pages and byte counts are decimal.";
 constexpr const wchar_t* kPathHelp = L"usage: machine path WINPATH\nPrints the host path of a Windows path.";
-constexpr const wchar_t* kLsHelp = L"usage: machine ls WINPATH\nLists a folder (or the files a pattern names).";
+constexpr const wchar_t* kLsHelp =
+    L"usage: machine ls WINPATH\nLists a folder (or the files a pattern names).";
 
 bool parseHex16(std::wstring_view text, std::uint16_t& value) {
     if (text.empty() || text.size() > 4) return false;
     unsigned v = 0;
     for (wchar_t c : text) {
         if (!std::iswxdigit(static_cast<wint_t>(c))) return false;
-        v = v * 16 + static_cast<unsigned>(std::iswdigit(static_cast<wint_t>(c)) ? c - L'0'
-                                                                                : (std::towlower(c) - L'a' + 10));
+        v = v * 16 + static_cast<unsigned>(
+                         std::iswdigit(static_cast<wint_t>(c)) ? c - L'0' : (std::towlower(c) - L'a' + 10));
     }
     value = static_cast<std::uint16_t>(v);
     return true;
@@ -62,7 +63,8 @@ int createCommand(const Args& args) {
             profile.administrator = v == L"yes";
         } else if (a == L"--user-lang" || a == L"--system-lang") {
             std::uint16_t lang = 0;
-            if (!parseHex16(v, lang)) return usage(a + L" takes a hexadecimal language identifier such as 0409");
+            if (!parseHex16(v, lang))
+                return usage(a + L" takes a hexadecimal language identifier such as 0409");
             (a == L"--user-lang" ? profile.userLanguage : profile.systemLanguage) = lang;
         } else if (a == L"--acp" || a == L"--oemcp") {
             if (!parseCount(v, n) || n == 0 || n > 65535) return usage(a + L" takes a code page number");
@@ -129,7 +131,8 @@ int lsCommand(const Args& args) {
         flags += (data.attributes & win::attr::readOnly) ? L'R' : L'-';
         flags += (data.attributes & win::attr::hidden) ? L'H' : L'-';
         flags += (data.attributes & win::attr::system) ? L'S' : L'-';
-        out(flags + L" " + std::wstring(size.size() < 14 ? 14 - size.size() : 0, L' ') + size + L"  " + data.name);
+        out(flags + L" " + std::wstring(size.size() < 14 ? 14 - size.size() : 0, L' ') + size + L"  " +
+            data.name);
     } while (find.next(data));
     return kSuccess;
 }

@@ -68,10 +68,14 @@ int run(int argc, char** argv) {
     Args rest(args.begin() + 1, args.end());
     if (verb == L"create") return createCommand(rest);
     int (*command)(const Args&) = nullptr;
-    if (verb == L"path") command = pathCommand;
-    else if (verb == L"ls") command = lsCommand;
-    else if (verb == L"reg") command = regCommand;
-    else if (verb == L"service") command = serviceCommand;
+    if (verb == L"path")
+        command = pathCommand;
+    else if (verb == L"ls")
+        command = lsCommand;
+    else if (verb == L"reg")
+        command = regCommand;
+    else if (verb == L"service")
+        command = serviceCommand;
     if (!command) {
         fail(L"machine: unknown verb '" + verb + L"'\n" + kUsageText);
         return kUsage;
@@ -83,9 +87,15 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-void out(std::wstring_view text) { std::cout << win::toUtf8(text) << '\n'; }
-void fail(std::wstring_view text) { std::cerr << win::toUtf8(text) << '\n'; }
-void fail(const std::string& utf8) { std::cerr << utf8 << '\n'; }
+void out(std::wstring_view text) {
+    std::cout << win::toUtf8(text) << '\n';
+}
+void fail(std::wstring_view text) {
+    std::cerr << win::toUtf8(text) << '\n';
+}
+void fail(const std::string& utf8) {
+    std::cerr << utf8 << '\n';
+}
 
 bool wantsHelp(const Args& args) {
     for (const auto& a : args) {
@@ -106,4 +116,6 @@ bool parseCount(std::wstring_view text, unsigned long long& value) {
 
 }  // namespace mw::machinetool
 
-int main(int argc, char** argv) { return mw::machinetool::run(argc, argv); }
+int main(int argc, char** argv) {
+    return mw::machinetool::run(argc, argv);
+}

@@ -22,7 +22,8 @@ constexpr const wchar_t* kRegHelp =
     L"TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_MULTI_SZ;\n"
     L"REG_MULTI_SZ items are separated by \\0 (or by SEP). Files are in the registry editor's format.";
 
-constexpr const wchar_t* kNotFound = L"ERROR: The system was unable to find the specified registry key or value.";
+constexpr const wchar_t* kNotFound =
+    L"ERROR: The system was unable to find the specified registry key or value.";
 constexpr const wchar_t* kDone = L"The operation completed successfully.";
 
 struct KeyArg {
@@ -47,9 +48,12 @@ bool parseKey(const std::wstring& text, KeyArg& key) {
 }
 
 int failed(win::LONG rc, const std::wstring& what) {
-    if (rc == 2) fail(kNotFound);
-    else if (rc == 5) fail(L"ERROR: Access is denied: " + what);
-    else fail(L"ERROR: " + what + L": registry error " + std::to_wstring(rc));
+    if (rc == 2)
+        fail(kNotFound);
+    else if (rc == 5)
+        fail(L"ERROR: Access is denied: " + what);
+    else
+        fail(L"ERROR: " + what + L": registry error " + std::to_wstring(rc));
     return kFailure;
 }
 
@@ -131,9 +135,12 @@ bool parseNumber(const std::wstring& text, unsigned long long limit, unsigned lo
     value = 0;
     for (wchar_t c : s) {
         int d = -1;
-        if (c >= L'0' && c <= L'9') d = c - L'0';
-        else if (base == 16 && c >= L'a' && c <= L'f') d = c - L'a' + 10;
-        else if (base == 16 && c >= L'A' && c <= L'F') d = c - L'A' + 10;
+        if (c >= L'0' && c <= L'9')
+            d = c - L'0';
+        else if (base == 16 && c >= L'a' && c <= L'f')
+            d = c - L'a' + 10;
+        else if (base == 16 && c >= L'A' && c <= L'F')
+            d = c - L'A' + 10;
         if (d < 0) return false;
         if (value > (limit - static_cast<unsigned>(d)) / static_cast<unsigned>(base)) return false;
         value = value * static_cast<unsigned>(base) + static_cast<unsigned>(d);
@@ -141,8 +148,8 @@ bool parseNumber(const std::wstring& text, unsigned long long limit, unsigned lo
     return true;
 }
 
-bool makeData(const std::wstring& type, const std::wstring& text, const std::wstring& separator, win::DWORD& t,
-              std::vector<std::uint8_t>& data, std::wstring& why) {
+bool makeData(const std::wstring& type, const std::wstring& text, const std::wstring& separator,
+              win::DWORD& t, std::vector<std::uint8_t>& data, std::wstring& why) {
     unsigned long long n = 0;
     if (type == L"REG_SZ" || type == L"REG_EXPAND_SZ") {
         t = type == L"REG_SZ" ? win::regtype::sz : win::regtype::expandSz;
@@ -391,7 +398,8 @@ win::LONG exportKey(const win::RegKey& k, win::RegRoot root, const std::wstring&
     entry.root = root;
     entry.path = path;
     RegFileValue value;
-    for (win::DWORD i = 0; k.enumValue(i, value.name, value.type, value.data) == 0; ++i) entry.values.push_back(value);
+    for (win::DWORD i = 0; k.enumValue(i, value.name, value.type, value.data) == 0; ++i)
+        entry.values.push_back(value);
     file.keys.push_back(std::move(entry));
     std::wstring name;
     for (win::DWORD i = 0; k.enumKey(i, name) == 0; ++i) {
@@ -419,7 +427,8 @@ int regExport(const Args& args) {
     std::string bytes = formatRegFile(file);
     std::string target = win::toUtf8(o.positional[1]);
     std::ofstream stream(target, std::ios::binary | std::ios::trunc);
-    if (!stream || !stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !stream.flush()) {
+    if (!stream || !stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) ||
+        !stream.flush()) {
         fail("ERROR: " + target + ": cannot write the file");
         return kFailure;
     }

@@ -137,7 +137,8 @@ bool parseData(std::wstring_view data, RegFileValue& value, std::wstring& why) {
         if (!rest.empty() && rest.front() == L'(') {
             std::size_t close = rest.find(L')');
             unsigned long long n = 0;
-            if (close == std::wstring_view::npos || !parseHexNumber(rest.substr(1, close - 1), 0xFFFFFFFFull, n)) {
+            if (close == std::wstring_view::npos ||
+                !parseHexNumber(rest.substr(1, close - 1), 0xFFFFFFFFull, n)) {
                 why = L"hex(N): needs a hexadecimal type number";
                 return false;
             }
@@ -215,8 +216,10 @@ bool parseRegFile(std::string_view bytes, RegFile& out, std::wstring& error) {
             }
             std::size_t slash = name.find(L'\\');
             std::wstring_view rootName = name.substr(0, slash);
-            if (!win::parseRegRoot(rootName, key.root)) return bad(L"unknown root key " + std::wstring(rootName));
-            std::wstring_view path = slash == std::wstring_view::npos ? std::wstring_view() : name.substr(slash + 1);
+            if (!win::parseRegRoot(rootName, key.root))
+                return bad(L"unknown root key " + std::wstring(rootName));
+            std::wstring_view path =
+                slash == std::wstring_view::npos ? std::wstring_view() : name.substr(slash + 1);
             while (!path.empty() && path.back() == L'\\') path.remove_suffix(1);
             key.path = path;
             out.keys.push_back(std::move(key));
@@ -261,7 +264,8 @@ std::wstring formatRegValue(const RegFileValue& value) {
     line += L'=';
     if (value.remove) return line + L'-';
     std::wstring text;
-    if (value.type == win::regtype::sz && plainString(value.data, text)) return line + L"\"" + escape(text) + L"\"";
+    if (value.type == win::regtype::sz && plainString(value.data, text))
+        return line + L"\"" + escape(text) + L"\"";
     if (value.type == win::regtype::dword && value.data.size() == 4) {
         line += L"dword:";
         for (int i = 3; i >= 0; --i) line += hexByte(value.data[static_cast<std::size_t>(i)]);

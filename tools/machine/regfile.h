@@ -10,7 +10,7 @@
 namespace mw::machinetool {
 
 struct RegFileValue {
-    std::wstring name;  // empty: the key's default value ("@")
+    std::wstring name;    // empty: the key's default value ("@")
     bool remove = false;  // "name"=-
     win::DWORD type = win::regtype::none;
     std::vector<std::uint8_t> data;
@@ -18,7 +18,7 @@ struct RegFileValue {
 
 struct RegFileKey {
     win::RegRoot root = win::RegRoot::localMachine;
-    std::wstring path;  // below the root, no leading or trailing '\'
+    std::wstring path;    // below the root, no leading or trailing '\'
     bool remove = false;  // [-KEY]: the key and everything below
     std::vector<RegFileValue> values;
 };

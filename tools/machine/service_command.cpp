@@ -75,8 +75,8 @@ bool applyOptions(const Args& args, win::ServiceRecord& record, std::wstring& wh
                 why = a + L" takes a number of polls";
                 return false;
             }
-            (a == L"--stop-pending" ? record.behaviour.stopPendingPolls : record.behaviour.startPendingPolls) =
-                static_cast<int>(n);
+            (a == L"--stop-pending" ? record.behaviour.stopPendingPolls
+                                    : record.behaviour.startPendingPolls) = static_cast<int>(n);
         } else if (a == L"--start-error") {
             if (!parseCount(v, n) || n > 0xFFFFFFFFull) {
                 why = L"--start-error takes an error number";
@@ -98,7 +98,8 @@ void show(const win::ServiceRecord& r) {
     std::wstring behaviour;
     auto add = [&](const std::wstring& text) { behaviour += (behaviour.empty() ? L"" : L", ") + text; };
     if (r.behaviour.refusesStop) add(L"refuses stop");
-    if (r.behaviour.stopPendingPolls) add(L"stop pending " + std::to_wstring(r.behaviour.stopPendingPolls) + L" polls");
+    if (r.behaviour.stopPendingPolls)
+        add(L"stop pending " + std::to_wstring(r.behaviour.stopPendingPolls) + L" polls");
     if (r.behaviour.startPendingPolls) {
         add(L"start pending " + std::to_wstring(r.behaviour.startPendingPolls) + L" polls");
     }
@@ -111,15 +112,16 @@ void show(const win::ServiceRecord& r) {
 }
 
 int serviceAdd(const Args& args) {
-    if (args.size() < 2 || args[1].empty() || args[1].rfind(L"--", 0) == 0) return usage(L"service add needs a NAME");
+    if (args.size() < 2 || args[1].empty() || args[1].rfind(L"--", 0) == 0)
+        return usage(L"service add needs a NAME");
     win::ServiceRecord record;
     record.name = args[1];
     record.displayName = args[1];
     std::wstring why;
     if (!applyOptions(args, record, why)) return usage(why);
     if (!win::addService(record)) {
-        fail(L"ERROR: cannot add the service " + record.name + L" (error " + std::to_wstring(win::lastError()) +
-             L")");
+        fail(L"ERROR: cannot add the service " + record.name + L" (error " +
+             std::to_wstring(win::lastError()) + L")");
         return kFailure;
     }
     out(L"[SC] CreateService SUCCESS");
@@ -130,8 +132,8 @@ int serviceSet(const Args& args) {
     if (args.size() < 2 || args[1].rfind(L"--", 0) == 0) return usage(L"service set needs a NAME");
     win::ServiceRecord record;
     if (!win::getService(args[1], record)) {
-        fail(L"ERROR: the service " + args[1] + L" does not exist (error " + std::to_wstring(win::lastError()) +
-             L")");
+        fail(L"ERROR: the service " + args[1] + L" does not exist (error " +
+             std::to_wstring(win::lastError()) + L")");
         return kFailure;
     }
     std::wstring why;

@@ -136,8 +136,9 @@ TEST(Registry, AliasesReachTheSameKeys) {
     RegKey cc;
     ASSERT_EQ(cc.create(RegRoot::currentConfig, L"Display"), 0);
     RegKey viaLm;
-    EXPECT_EQ(viaLm.open(RegRoot::localMachine, L"System\\CurrentControlSet\\Hardware Profiles\\Current\\Display"),
-              0);
+    EXPECT_EQ(
+        viaLm.open(RegRoot::localMachine, L"System\\CurrentControlSet\\Hardware Profiles\\Current\\Display"),
+        0);
 
     // An alias whose key was deleted through the real hive is there again on next use.
     ASSERT_EQ(lm.open(RegRoot::localMachine, L"Software"), 0);
@@ -321,7 +322,8 @@ TEST(Registry, ThreadsShareTheStore) {
             for (int i = 0; i < 50; ++i) {
                 win::DWORD back = 0;
                 if (key.setDword(L"v" + std::to_wstring(i), static_cast<win::DWORD>(i)) != 0 ||
-                    key.queryDword(L"v" + std::to_wstring(i), back) != 0 || back != static_cast<win::DWORD>(i)) {
+                    key.queryDword(L"v" + std::to_wstring(i), back) != 0 ||
+                    back != static_cast<win::DWORD>(i)) {
                     ++failures[static_cast<std::size_t>(t)];
                 }
             }

@@ -61,7 +61,8 @@ TEST(XmlDom, SavesUtf16WithDeclarationCommentAndReadsBack) {
 
 TEST(XmlDom, SelectsByChildAndAnyDepthPathsInDocumentOrder) {
     Document doc;
-    ASSERT_TRUE(doc.parse("<R><P id='1'><P id='2'/></P><Q><P id='3'><X><P id='4'/></X></P></Q><P id='5'/></R>"));
+    ASSERT_TRUE(
+        doc.parse("<R><P id='1'><P id='2'/></P><Q><P id='3'><X><P id='4'/></X></P></Q><P id='5'/></R>"));
     EXPECT_EQ(names(doc.select(L"//P")), (std::vector<std::wstring>{L"P:1", L"P:2", L"P:3", L"P:4", L"P:5"}));
     EXPECT_EQ(names(doc.select(L"//R//P")), names(doc.select(L"//P")));  // nested matches counted once
     EXPECT_EQ(names(doc.select(L"/R/P")), (std::vector<std::wstring>{L"P:1", L"P:5"}));
@@ -78,7 +79,8 @@ TEST(XmlDom, SelectsByChildAndAnyDepthPathsInDocumentOrder) {
 
 TEST(XmlDom, CopiesSubtreesBetweenDocuments) {
     Document source;
-    ASSERT_TRUE(source.parse("<Manifest><FileSet><File a='1'><Op>add</Op></File></FileSet><!--c--></Manifest>"));
+    ASSERT_TRUE(
+        source.parse("<Manifest><FileSet><File a='1'><Op>add</Op></File></FileSet><!--c--></Manifest>"));
     Document target;
     ASSERT_TRUE(target.create(L"Top"));
     Node copy = target.root().appendElement(L"Entry").appendCopy(source.root());
@@ -113,8 +115,9 @@ TEST(XmlDom, RejectsBrokenAndHostileInput) {
     std::string prev = "a";
     for (int i = 0; i < 9; ++i) {
         std::string name = "e" + std::to_string(i);
-        bomb += "<!ENTITY " + name + " \"" + std::string("&") + prev + ";&" + prev + ";&" + prev + ";&" + prev +
-                ";&" + prev + ";&" + prev + ";&" + prev + ";&" + prev + ";&" + prev + ";&" + prev + ";\">";
+        bomb += "<!ENTITY " + name + " \"" + std::string("&") + prev + ";&" + prev + ";&" + prev + ";&" +
+                prev + ";&" + prev + ";&" + prev + ";&" + prev + ";&" + prev + ";&" + prev + ";&" + prev +
+                ";\">";
         prev = name;
     }
     bomb += "]><r>&" + prev + ";</r>";
