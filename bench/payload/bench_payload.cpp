@@ -104,7 +104,7 @@ ArchiveFacts buildArchive(const fs::path& file) {
                 break;
             }
             [[fallthrough]];
-        default: data = randomData(rng, 2000 + rng.below(36000)); break;
+        default: data = randomData(rng, 2000 + rng.below(44000)); break;
         }
         zip_fileinfo info{};
         info.tmz_date = {0, 30, 12, 1, 5, 2010};

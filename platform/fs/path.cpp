@@ -170,23 +170,37 @@ bool hostOfFull(const std::wstring& full, fs::path& out) {
         setLastError(err::accessDenied);
         return false;
     }
-    fs::path current = machine.driveFolder(full[0]);
+    const fs::path drive = machine.driveFolder(full[0]);
+    const std::vector<std::wstring> parts = splitComponents(std::wstring_view(full).substr(3));
+    std::vector<std::string> names;
+    fs::path direct = drive;
+    for (const auto& part : parts) {
+        if (!validName(part)) {
+            setLastError(err::invalidName);
+            return false;
+        }
+        names.push_back(toUtf8(part));
+        if (names.back().size() > 255) {
+            setLastError(err::filenameTooLong);
+            return false;
+        }
+        direct /= names.back();
+    }
     struct stat st {};
+    // Most paths are written in the case they exist in: one system call answers them.
+    if (!names.empty() && ::lstat(direct.c_str(), &st) == 0) {
+        out = std::move(direct);
+        return true;
+    }
+    fs::path current = drive;
     if (::stat(current.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         setLastError(err::pathNotFound);
         return false;
     }
     bool lookup = true;
-    for (const auto& part : splitComponents(std::wstring_view(full).substr(3))) {
-        if (!validName(part)) {
-            setLastError(err::invalidName);
-            return false;
-        }
-        const std::string name = toUtf8(part);
-        if (name.size() > 255) {
-            setLastError(err::filenameTooLong);
-            return false;
-        }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        const std::wstring& part = parts[i];
         fs::path candidate = current / name;
         if (lookup && ::lstat(candidate.c_str(), &st) != 0) {
             const std::string match = findInsensitive(current, part);

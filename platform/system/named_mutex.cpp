@@ -29,7 +29,7 @@ std::string fileName(std::wstring_view name) {
             out.push_back(hex[c & 0xF]);
         }
     }
-    if (out.empty() || out[0] == '.') out.insert(0, "%");
+    if (out.empty() || out[0] == '.') out = "%" + out;
     return out + ".lock";
 }
 
