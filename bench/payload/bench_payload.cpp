@@ -44,9 +44,10 @@ struct Rng {
 };
 
 std::string textData(Rng& rng, std::size_t size) {
-    static const char* words[] = {"patch", "install", "registry", "value", "folder", "Orvex", "Lumen", "file",
-                                  "version", "4.0.1", "copy", "backup", "<Entry>", "</Entry>", "ERROR", "INFO",
-                                  "service", "manifest", "checksum", "0x1F3A", "=", ";", "\n", "\t"};
+    static const char* words[] = {"patch",    "install",  "registry", "value", "folder",  "Orvex",
+                                  "Lumen",    "file",     "version",  "4.0.1", "copy",    "backup",
+                                  "<Entry>",  "</Entry>", "ERROR",    "INFO",  "service", "manifest",
+                                  "checksum", "0x1F3A",   "=",        ";",     "\n",      "\t"};
     std::string out;
     out.reserve(size + 16);
     while (out.size() < size) {
@@ -72,7 +73,8 @@ std::vector<fs::path> binaries() {
     for (const char* dir : {"/usr/lib/x86_64-linux-gnu", "/usr/bin", "/usr/lib"}) {
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(dir, ec)) {
-            if (e.is_regular_file(ec) && !e.is_symlink(ec) && e.file_size(ec) > 4096 && e.file_size(ec) < 400000) {
+            if (e.is_regular_file(ec) && !e.is_symlink(ec) && e.file_size(ec) > 4096 &&
+                e.file_size(ec) < 400000) {
                 out.push_back(e.path());
             }
         }
@@ -96,15 +98,19 @@ ArchiveFacts buildArchive(const fs::path& file) {
     for (int i = 1; i <= 3000; ++i) {
         std::string data;
         switch (i % 3) {
-        case 0: data = textData(rng, 4000 + rng.below(70000)); break;
-        case 1:
-            if (!bins.empty()) {
-                std::ifstream in(bins[nextBin++ % bins.size()], std::ios::binary);
-                data.assign(std::istreambuf_iterator<char>(in), {});
+            case 0:
+                data = textData(rng, 4000 + rng.below(70000));
                 break;
-            }
-            [[fallthrough]];
-        default: data = randomData(rng, 2000 + rng.below(44000)); break;
+            case 1:
+                if (!bins.empty()) {
+                    std::ifstream in(bins[nextBin++ % bins.size()], std::ios::binary);
+                    data.assign(std::istreambuf_iterator<char>(in), {});
+                    break;
+                }
+                [[fallthrough]];
+            default:
+                data = randomData(rng, 2000 + rng.below(44000));
+                break;
         }
         zip_fileinfo info{};
         info.tmz_date = {0, 30, 12, 1, 5, 2010};
@@ -230,10 +236,11 @@ int main(int argc, char** argv) {
         std::size_t fb = 0;
         const std::uint64_t ba = treeBytes(a, fa);
         const std::uint64_t bb = treeBytes(b, fb);
-        std::printf("run %d: TVRZipExtractor %.0f ms (exit %d, peak RssAnon %ld kB), unzip %.0f ms (exit %d); "
-                    "files %zu/%zu, bytes %llu/%llu\n",
-                    i + 1, r1.ms, r1.status, r1.peakAnonKb, r2.ms, r2.status, fa, fb,
-                    static_cast<unsigned long long>(ba), static_cast<unsigned long long>(bb));
+        std::printf(
+            "run %d: TVRZipExtractor %.0f ms (exit %d, peak RssAnon %ld kB), unzip %.0f ms (exit %d); "
+            "files %zu/%zu, bytes %llu/%llu\n",
+            i + 1, r1.ms, r1.status, r1.peakAnonKb, r2.ms, r2.status, fa, fb,
+            static_cast<unsigned long long>(ba), static_cast<unsigned long long>(bb));
         if (r1.status != 0 || r2.status != 0 || fa != fb || ba != bb) {
             std::cerr << "extractions differ or failed\n";
             fs::remove_all(root);

@@ -14,7 +14,8 @@ constexpr std::uint16_t kConfigId = 100;
 
 // One list of registry locations. An incomplete Registry element fails only while nothing complete
 // has been collected yet.
-bool readRegistryList(const XMLDocumentNode& root, std::wstring_view path, std::vector<RegistryLocation>& out) {
+bool readRegistryList(const XMLDocumentNode& root, std::wstring_view path,
+                      std::vector<RegistryLocation>& out) {
     for (const XMLDocumentNode* reg : root.selectNodes(path)) {
         const XMLDocumentNode* hive = reg->selectNode(L"HIVE");
         const XMLDocumentNode* keyPath = reg->selectNode(L"Path");
@@ -79,7 +80,8 @@ bool parseTree(const XMLDocumentNode& root, PatcherConfigRecord& r) {
         readSingle(root, L"ProductData/OldVersion", r.oldVersion);
         readSingle(root, L"ProductData/NewVersion", r.newVersion);
     }
-    if (ok) ok = readStringList(root, L"PrePatchValidation/AppRunningList", L"AppRunning", r.appRunningPatterns);
+    if (ok)
+        ok = readStringList(root, L"PrePatchValidation/AppRunningList", L"AppRunning", r.appRunningPatterns);
     if (ok) {
         ok = readStringList(root, L"PrePatchValidation/AppValidityCheck/KeyFilePathList", L"KeyFilePath",
                             r.keyFilePaths);
@@ -87,7 +89,8 @@ bool parseTree(const XMLDocumentNode& root, PatcherConfigRecord& r) {
     if (ok) {
         readSingle(root, L"PrePatchValidation/SpaceRequirement/Target", r.targetSpaceKb);
         readSingle(root, L"PrePatchValidation/SpaceRequirement/System", r.systemSpaceKb);
-        for (const XMLDocumentNode* check : root.selectNodes(L"PrePatchValidation/AppValidityCheck/MD5Check")) {
+        for (const XMLDocumentNode* check :
+             root.selectNodes(L"PrePatchValidation/AppValidityCheck/MD5Check")) {
             const XMLDocumentNode* path = check->selectNode(L"Path");
             const XMLDocumentNode* value = check->selectNode(L"MD5Value");
             if (!path || !value) {
@@ -99,7 +102,9 @@ bool parseTree(const XMLDocumentNode& root, PatcherConfigRecord& r) {
         }
     }
     if (ok) readSingle(root, L"PrePatchValidation/AppValidityCheck/OrvexCode", r.validityProductCode);
-    if (ok) ok = readRegistryList(root, L"PrePatchValidation/AppValidityCheck/PDS/Win/Registry", r.validityRegistry);
+    if (ok)
+        ok = readRegistryList(root, L"PrePatchValidation/AppValidityCheck/PDS/Win/Registry",
+                              r.validityRegistry);
     return ok;
 }
 

@@ -12,7 +12,7 @@ class Module;
 namespace mw {
 
 class ConfigReader {
-public:
+  public:
     explicit ConfigReader(const win::Module& module);
     ConfigReader(const ConfigReader&) = delete;
     ConfigReader& operator=(const ConfigReader&) = delete;
@@ -27,7 +27,7 @@ public:
     const std::wstring& path() const { return path_; }
     const PatcherConfigRecord& record() const { return *record_; }
 
-private:
+  private:
     std::wstring path_;
     std::unique_ptr<PatcherConfigRecord> record_;
     bool parsed_ = false;

@@ -109,7 +109,8 @@ void XMLCALL onText(void* userData, const XML_Char* text, int length) {
 // know by itself.
 int XMLCALL onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
     std::string lower;
-    for (const char* p = name; *p; ++p) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    for (const char* p = name; *p; ++p)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
     unsigned codePage = 0;
     for (const char* prefix : {"windows-", "cp", "ibm"}) {
         const std::size_t n = std::strlen(prefix);
@@ -118,8 +119,8 @@ int XMLCALL onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
             break;
         }
     }
-    const bool singleByte = (codePage >= 1250 && codePage <= 1258) || codePage == 437 || codePage == 850 ||
-                            codePage == 866;
+    const bool singleByte =
+        (codePage >= 1250 && codePage <= 1258) || codePage == 437 || codePage == 850 || codePage == 866;
     if (!singleByte) return XML_STATUS_ERROR;
     for (int i = 0; i < 256; ++i) {
         const char byte = static_cast<char>(i);
@@ -181,7 +182,8 @@ bool CFastXMLParser::parseFile(std::wstring_view path) {
     std::string bytes;
     if (!win::readFile(path, bytes)) {
         dom_.clear();
-        error_ = L"cannot read " + std::wstring(path) + L" (error " + std::to_wstring(win::lastError()) + L")";
+        error_ =
+            L"cannot read " + std::wstring(path) + L" (error " + std::to_wstring(win::lastError()) + L")";
         return false;
     }
     return parseBuffer(bytes);

@@ -13,7 +13,7 @@ class XMLDocumentNode;
 using XMLNodeList = std::vector<const XMLDocumentNode*>;
 
 class XMLDocumentNode {
-public:
+  public:
     XMLDocumentNode(std::wstring name, XMLDocumentNode* parent) : name_(std::move(name)), parent_(parent) {}
     XMLDocumentNode(const XMLDocumentNode&) = delete;
     XMLDocumentNode& operator=(const XMLDocumentNode&) = delete;
@@ -39,7 +39,7 @@ public:
     void addAttribute(std::wstring name, std::wstring value);
     void appendText(std::wstring_view text) { text_.append(text); }
 
-private:
+  private:
     std::wstring name_;
     std::wstring text_;
     XMLDocumentNode* parent_;
@@ -49,7 +49,7 @@ private:
 
 // A parsed document: an unnamed document node whose only child is the root element.
 class ExpatDOM {
-public:
+  public:
     ExpatDOM() : document_(std::make_unique<XMLDocumentNode>(std::wstring(), nullptr)) {}
 
     const XMLDocumentNode& document() const { return *document_; }
@@ -61,12 +61,12 @@ public:
 
     XMLDocumentNode& mutableDocument() { return *document_; }
 
-private:
+  private:
     std::unique_ptr<XMLDocumentNode> document_;
 };
 
 class CFastXMLParser {
-public:
+  public:
     // Parses a file (Windows path). UTF-8 and UTF-16 with a byte-order mark, plus the declared single-byte
     // Windows code pages. On failure the tree is empty and errorText() says why.
     bool parseFile(std::wstring_view path);
@@ -77,7 +77,7 @@ public:
     XMLNodeList selectNodes(std::wstring_view path) const { return dom_.selectNodes(path); }
     const std::wstring& errorText() const { return error_; }
 
-private:
+  private:
     ExpatDOM dom_;
     std::wstring error_;
 };

@@ -14,11 +14,16 @@ namespace {
 // Every type name is 15 characters so that the text columns line up.
 std::wstring_view typeName(int type) {
     switch (type) {
-    case logTypeError: return L" ERROR         ";
-    case logTypeWarning: return L" WARNING       ";
-    case logTypeCriticalInfo: return L" CRITICALINFO  ";
-    case logTypeCriticalError: return L" CRITICALERROR ";
-    default: return L" INFO          ";
+        case logTypeError:
+            return L" ERROR         ";
+        case logTypeWarning:
+            return L" WARNING       ";
+        case logTypeCriticalInfo:
+            return L" CRITICALINFO  ";
+        case logTypeCriticalError:
+            return L" CRITICALERROR ";
+        default:
+            return L" INFO          ";
     }
 }
 
@@ -73,7 +78,9 @@ std::FILE* openHost(const std::wstring& path, const char* mode) {
 
 }  // namespace
 
-PatchLog::~PatchLog() { close(); }
+PatchLog::~PatchLog() {
+    close();
+}
 
 PatchLog& PatchLog::instance() {
     static PatchLog log;

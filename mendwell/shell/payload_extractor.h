@@ -10,7 +10,7 @@ class Module;
 namespace mw {
 
 class PayloadExtractor {
-public:
+  public:
     // Does all the work; in rollback mode it only names the rollback manifest.
     explicit PayloadExtractor(const win::Module& module);
 
@@ -20,7 +20,7 @@ public:
     const std::wstring& archivePath() const { return archivePath_; }
     bool succeeded() const { return success_; }
 
-private:
+  private:
     std::wstring manifestPath_;
     std::wstring stagingArea_;
     std::wstring quadrelFolder_;

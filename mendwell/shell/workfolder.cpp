@@ -17,6 +17,8 @@ std::wstring workFolder() {
     return folder;
 }
 
-std::wstring workPath(const std::wstring& relative) { return workFolder() + relative; }
+std::wstring workPath(const std::wstring& relative) {
+    return workFolder() + relative;
+}
 
 }  // namespace mw

@@ -69,9 +69,13 @@ bool createFolderPath(const std::wstring& path) {
     return win::createDirectory(path) || win::isDirectory(path);
 }
 
-TVRZipExtractor::TVRZipExtractor(const char* archivePath) { open(archivePath); }
+TVRZipExtractor::TVRZipExtractor(const char* archivePath) {
+    open(archivePath);
+}
 
-TVRZipExtractor::~TVRZipExtractor() { close(); }
+TVRZipExtractor::~TVRZipExtractor() {
+    close();
+}
 
 bool TVRZipExtractor::open(const char* archivePath) {
     close();

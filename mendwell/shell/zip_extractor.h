@@ -13,7 +13,7 @@ constexpr std::size_t kAnsiPathBuffer = 1024;
 void ansiPath(const std::wstring& path, char (&buffer)[kAnsiPathBuffer]);
 
 class TVRZipExtractor {
-public:
+  public:
     TVRZipExtractor() = default;
     explicit TVRZipExtractor(const char* archivePath);  // opens it
     ~TVRZipExtractor();
@@ -30,7 +30,7 @@ public:
     // Entries written by the last extractAll.
     std::size_t filesWritten() const { return filesWritten_; }
 
-private:
+  private:
     bool extractCurrent(const std::wstring& destination, bool flatten);
 
     void* archive_ = nullptr;  // unzFile

@@ -39,7 +39,9 @@ bool readAt(Stream& s, std::uint64_t offset, void* buffer, std::size_t size, std
 
 // The window holding `offset`, refilling the least recently used one when neither does; null on error.
 Window* windowFor(Stream& s, std::uint64_t offset) {
-    Window* w = s.windows[0].holds(offset) ? &s.windows[0] : s.windows[1].holds(offset) ? &s.windows[1] : nullptr;
+    Window* w = s.windows[0].holds(offset)   ? &s.windows[0]
+                : s.windows[1].holds(offset) ? &s.windows[1]
+                                             : nullptr;
     if (!w) {
         w = s.windows[0].lastUse <= s.windows[1].lastUse ? &s.windows[0] : &s.windows[1];
         w->bytes.resize(kWindow);
@@ -102,16 +104,25 @@ uLong ZCALLBACK writeFile(voidpf, voidpf stream, const void*, uLong) {
     return 0;
 }
 
-ZPOS64_T ZCALLBACK tellFile(voidpf, voidpf stream) { return static_cast<Stream*>(stream)->position; }
+ZPOS64_T ZCALLBACK tellFile(voidpf, voidpf stream) {
+    return static_cast<Stream*>(stream)->position;
+}
 
 long ZCALLBACK seekFile(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* s = static_cast<Stream*>(stream);
     std::uint64_t target = 0;
     switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: target = offset; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: target = s->position + offset; break;
-    case ZLIB_FILEFUNC_SEEK_END: target = s->size + offset; break;
-    default: return -1;
+        case ZLIB_FILEFUNC_SEEK_SET:
+            target = offset;
+            break;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            target = s->position + offset;
+            break;
+        case ZLIB_FILEFUNC_SEEK_END:
+            target = s->size + offset;
+            break;
+        default:
+            return -1;
     }
     if (target > s->size) return -1;
     s->position = target;  // the file itself is positioned when the next read needs it
@@ -123,7 +134,9 @@ int ZCALLBACK closeFile(voidpf, voidpf stream) {
     return 0;
 }
 
-int ZCALLBACK testError(voidpf, voidpf stream) { return static_cast<Stream*>(stream)->failed ? -1 : 0; }
+int ZCALLBACK testError(voidpf, voidpf stream) {
+    return static_cast<Stream*>(stream)->failed ? -1 : 0;
+}
 
 }  // namespace
 

@@ -131,7 +131,7 @@ int scriptedBox(const char* script, std::wstring_view text, std::wstring_view ca
     std::snprintf(typeText, sizeof typeText, "0x%08X", type);
     std::string record = "shown messagebox caption=<" + escaped(caption) + "> text=<" + escaped(text) +
                          "> type=" + typeText + "; answer=" + std::to_string(answer) + "\n";
-    if (!content.empty() && content.back() != '\n') record.insert(0, "\n");
+    if (!content.empty() && content.back() != '\n') record = "\n" + record;
     writeAll(fd, record);
     ::flock(fd, LOCK_UN);
     ::close(fd);

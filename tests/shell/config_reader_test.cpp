@@ -16,10 +16,11 @@ constexpr const wchar_t* kPath = L"C:\\cfg\\config.xml";
 std::string document(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PatcherConfig>" + body + "</PatcherConfig>";
 }
-const std::string kRequired = "<Name>Lumen TX4</Name><PatcherID>{1111-2222}</PatcherID><BuildNumber>417</BuildNumber>";
+const std::string kRequired =
+    "<Name>Lumen TX4</Name><PatcherID>{1111-2222}</PatcherID><BuildNumber>417</BuildNumber>";
 
 class ConfigParse : public ::testing::Test {
-protected:
+  protected:
     bool parse(const std::string& xml) {
         machine.writeFile(kPath, xml);
         record.productName = L"stale";
@@ -54,11 +55,13 @@ TEST_F(ConfigParse, EachRequiredTopLevelValueIsRequired) {
 }
 
 TEST_F(ConfigParse, FullDocument) {
-    const std::string body = kRequired +
+    const std::string body =
+        kRequired +
         "<PatchExecutableName>LumenUpdate.exe</PatchExecutableName><Version>1.0</Version>"
         "<ComboPatch>false</ComboPatch><Family>Studio</Family>"
         "<ProductData><QUD><AppID>LMN</AppID><Version>4.0</Version></QUD>"
-        "<PDS><Win><Registry><HIVE>HKLM</HIVE><Path>SOFTWARE\\Orvex\\Lumen</Path><Key>InstallDir</Key></Registry>"
+        "<PDS><Win><Registry><HIVE>HKLM</HIVE><Path>SOFTWARE\\Orvex\\Lumen</Path><Key>InstallDir</Key></"
+        "Registry>"
         "</Win></PDS>"
         "<OrvexCode><GUID>{A}</GUID><GUID>{B}</GUID><GUID>{C}</GUID></OrvexCode>"
         "<AliasList><Alias>Lumen</Alias><Alias>LTX</Alias></AliasList>"
@@ -67,7 +70,8 @@ TEST_F(ConfigParse, FullDocument) {
         "</ProductData>"
         "<PrePatchValidation><AppRunningList><AppRunning>^lumen.*\\.exe$</AppRunning></AppRunningList>"
         "<SpaceRequirement><Target>20480</Target><System>1024</System></SpaceRequirement>"
-        "<AppValidityCheck><KeyFilePathList><KeyFilePath>[INSTALLDIR]\\lumen.exe</KeyFilePath></KeyFilePathList>"
+        "<AppValidityCheck><KeyFilePathList><KeyFilePath>[INSTALLDIR]\\lumen.exe</KeyFilePath></"
+        "KeyFilePathList>"
         "<MD5Check><Path>a</Path><MD5Value>1</MD5Value></MD5Check>"
         "<MD5Check><Path>b</Path><MD5Value>2</MD5Value></MD5Check>"
         "<OrvexCode>{V}</OrvexCode>"
@@ -107,11 +111,13 @@ TEST_F(ConfigParse, FullDocument) {
 TEST_F(ConfigParse, IncompleteRegistryFailsOnlyWhileNothingWasCollected) {
     const std::string complete = "<Registry><HIVE>HKLM</HIVE><Path>P</Path><Key>K</Key></Registry>";
     const std::string noKey = "<Registry><HIVE>HKLM</HIVE><Path>Q</Path></Registry>";
-    ASSERT_TRUE(parse(document(kRequired + "<ProductData><PDS><Win>" + complete + noKey + "</Win></PDS></ProductData>")));
+    ASSERT_TRUE(parse(
+        document(kRequired + "<ProductData><PDS><Win>" + complete + noKey + "</Win></PDS></ProductData>")));
     ASSERT_EQ(record.installDirRegistry.size(), 1u);
     EXPECT_EQ(record.installDirRegistry[0].path, L"P");
 
-    EXPECT_FALSE(parse(document(kRequired + "<ProductData><PDS><Win>" + noKey + complete + "</Win></PDS></ProductData>")));
+    EXPECT_FALSE(parse(
+        document(kRequired + "<ProductData><PDS><Win>" + noKey + complete + "</Win></PDS></ProductData>")));
     EXPECT_TRUE(record.installDirRegistry.empty());
 
     const std::string validity = "<PrePatchValidation><AppValidityCheck><PDS><Win>" + noKey +
@@ -122,7 +128,8 @@ TEST_F(ConfigParse, IncompleteRegistryFailsOnlyWhileNothingWasCollected) {
 TEST_F(ConfigParse, EmptyListsAndMissingChildrenFail) {
     EXPECT_FALSE(parse(document(kRequired + "<ProductData><OrvexCode/></ProductData>")));
     // A later empty OrvexCode is tolerated once codes were collected.
-    EXPECT_TRUE(parse(document(kRequired + "<ProductData><OrvexCode><GUID>{A}</GUID></OrvexCode><OrvexCode/></ProductData>")));
+    EXPECT_TRUE(parse(document(
+        kRequired + "<ProductData><OrvexCode><GUID>{A}</GUID></OrvexCode><OrvexCode/></ProductData>")));
     EXPECT_FALSE(parse(document(kRequired + "<ProductData><AliasList/></ProductData>")));
     EXPECT_FALSE(parse(document(kRequired + "<ProductData><PathList></PathList></ProductData>")));
     EXPECT_FALSE(parse(document(kRequired + "<PrePatchValidation><AppRunningList/></PrePatchValidation>")));
@@ -142,7 +149,7 @@ TEST_F(ConfigParse, DocumentThatIsNotWellFormedGivesAnEmptyRecordAndTrue) {
 }
 
 class ConfigReaderTest : public ::testing::Test {
-protected:
+  protected:
     TestMachine machine;
     shell_test::ResourceModule module;
 };
@@ -182,10 +189,11 @@ TEST_F(ConfigReaderTest, MissingResourceOrFailedParseLeavesTheTargetUntouched) {
 }
 
 TEST_F(ConfigReaderTest, LogValuesWritesTheExactLines) {
-    module.add(L"CONFIG", 100,
-               document(kRequired + "<Family>Studio</Family><ProductData><QUD><AppID>LMN</AppID></QUD>"
-                                    "<PDS><Win><Registry><HIVE>HKLM</HIVE><Path>SOFTWARE\\O</Path><Key>Dir</Key>"
-                                    "</Registry></Win></PDS><NewVersion>4.0.1</NewVersion></ProductData>"));
+    module.add(
+        L"CONFIG", 100,
+        document(kRequired + "<Family>Studio</Family><ProductData><QUD><AppID>LMN</AppID></QUD>"
+                             "<PDS><Win><Registry><HIVE>HKLM</HIVE><Path>SOFTWARE\\O</Path><Key>Dir</Key>"
+                             "</Registry></Win></PDS><NewVersion>4.0.1</NewVersion></ProductData>"));
     mw::ConfigReader reader(module.build());
     ASSERT_TRUE(reader.parsed());
     shell_test::CapturedLog log(machine);

@@ -26,7 +26,7 @@ std::string escaped(const std::string& literal) {
 constexpr const wchar_t* kLog = L"C:\\Logs\\Product 2.0.log";
 
 class PatchLogTest : public ::testing::Test {
-protected:
+  protected:
     PatchLogTest() { std::filesystem::create_directories(machine.host(L"C:\\Logs")); }
     std::string bytes() const { return machine.readFile(kLog); }
     // The file decoded after its byte-order mark, as UTF-8 for regular expressions.
@@ -105,11 +105,13 @@ TEST_F(PatchLogTest, XmlRecordsAreWrittenUnescapedWithATwentyDigitId) {
     log.close();
 
     const std::string t = text();
-    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<LogManifest>\r\n";
+    const std::string head =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<LogManifest>\r\n";
     ASSERT_EQ(t.compare(0, head.size(), head), 0) << t;
-    const std::string unit = R"re(\t<LogUnit ID="(\d{10})(\d{10})" Type="( ERROR         | WARNING       )" )re"
-                             R"re(Date="\d\d/\d\d/\d\d" Time="\d\d:\d\d:\d\d:\d{3}" Sender="([A-Za-z]*)">\r\n)re"
-                             R"re(\t\t<message>([^\r]*)</message>\r\n\t</LogUnit>\r\n)re";
+    const std::string unit =
+        R"re(\t<LogUnit ID="(\d{10})(\d{10})" Type="( ERROR         | WARNING       )" )re"
+        R"re(Date="\d\d/\d\d/\d\d" Time="\d\d:\d\d:\d\d:\d{3}" Sender="([A-Za-z]*)">\r\n)re"
+        R"re(\t\t<message>([^\r]*)</message>\r\n\t</LogUnit>\r\n)re";
     const std::regex whole(escaped(head) + "(" + unit + ")(" + unit + ")</LogManifest>");
     std::smatch m;
     ASSERT_TRUE(std::regex_match(t, m, whole)) << t;
@@ -202,8 +204,9 @@ TEST_F(PatchLogTest, RecordsOfSeveralThreadsNeverInterleave) {
     EXPECT_EQ(log.counter(), static_cast<std::uint32_t>(kThreads * kEach));
 
     const std::string t = text();
-    const std::regex unit(R"re(\t<LogUnit ID="\d{10}(\d{10})" Type=" INFO          " Date="[^"]*" Time="[^"]*" )re"
-                          R"re(Sender="T(\d)">\r\n\t\t<message>([a-d])\3{199}</message>\r\n\t</LogUnit>\r\n)re");
+    const std::regex unit(
+        R"re(\t<LogUnit ID="\d{10}(\d{10})" Type=" INFO          " Date="[^"]*" Time="[^"]*" )re"
+        R"re(Sender="T(\d)">\r\n\t\t<message>([a-d])\3{199}</message>\r\n\t</LogUnit>\r\n)re");
     // Walk record by record so that any torn record stops the match.
     int count = 0;
     std::set<std::string> ids;

@@ -14,7 +14,7 @@ namespace {
 using testing_support::TestMachine;
 
 class PayloadTest : public ::testing::Test {
-protected:
+  protected:
     PayloadTest() { mw::patchGlobals().rollbackMode = 0; }
     ~PayloadTest() override { mw::patchGlobals().rollbackMode = 0; }
     void addAll(const std::string& archive) {

@@ -27,8 +27,8 @@ std::string makeZip(const std::vector<ZipItem>& items) {
         info.tmz_date.tm_sec = static_cast<uInt>(item.second);
         const int method = item.stored ? 0 : Z_DEFLATED;
         const int level = item.stored ? 0 : Z_DEFAULT_COMPRESSION;
-        if (zipOpenNewFileInZip4_64(zf, item.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, 0,
-                                    -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
+        if (zipOpenNewFileInZip4_64(zf, item.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
+                                    level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
                                     item.utf8 ? (1u << 11) : 0u, 0) != ZIP_OK) {
             throw std::runtime_error("zipOpenNewFileInZip failed for " + item.name);
         }
@@ -43,7 +43,8 @@ std::string makeZip(const std::vector<ZipItem>& items) {
 }
 
 void ResourceModule::add(std::wstring type, std::uint16_t id, std::string_view data, std::uint16_t language) {
-    writer_.add(win::ResourceId(std::move(type)), id, language, std::vector<std::uint8_t>(data.begin(), data.end()));
+    writer_.add(win::ResourceId(std::move(type)), id, language,
+                std::vector<std::uint8_t>(data.begin(), data.end()));
 }
 
 const win::Module& ResourceModule::build() {

@@ -15,8 +15,8 @@ namespace shell_test {
 struct ZipItem {
     std::string name;
     std::string data;
-    bool stored = false;   // method 0 instead of deflate
-    bool utf8 = false;     // general-purpose flag bit 11
+    bool stored = false;                                                        // method 0 instead of deflate
+    bool utf8 = false;                                                          // general-purpose flag bit 11
     int year = 2009, month = 3, day = 15, hour = 10, minute = 20, second = 30;  // local DOS time
 };
 
@@ -25,13 +25,13 @@ std::string makeZip(const std::vector<ZipItem>& items);
 
 // A file carrying a resource table, opened as a module. The file lives in its own temporary folder.
 class ResourceModule {
-public:
+  public:
     ResourceModule() = default;
     void add(std::wstring type, std::uint16_t id, std::string_view data, std::uint16_t language = 0);
     // Writes the file and opens it; throws on failure.
     const win::Module& build();
 
-private:
+  private:
     testing_support::TempDir dir_;
     win::ResourceWriter writer_;
     win::Module module_;
@@ -51,12 +51,12 @@ std::vector<std::wstring> messagesOf(const std::vector<LogLine>& lines, std::wst
 // Opens the process-wide log in text format at level 3 on a file of the current machine for the
 // lifetime of the object; contents() closes it and returns its records.
 class CapturedLog {
-public:
+  public:
     CapturedLog(const testing_support::TestMachine& machine, int level = 3);
     ~CapturedLog();
     std::vector<LogLine> lines();
 
-private:
+  private:
     const testing_support::TestMachine& machine_;
 };
 

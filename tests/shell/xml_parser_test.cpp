@@ -49,9 +49,10 @@ TEST(FastXmlParser, SelectsChildElementsAlongAPathInDocumentOrder) {
 
 TEST(FastXmlParser, ReadsUtf16WithAByteOrderMarkFromAFile) {
     testing_support::TestMachine machine;
-    const std::wstring doc = L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
-                             L"<Manifest><FileSet><File Operation=\"\u00fcberschreiben\">"
-                             L"C:\\Programme\\\u65e5\u672c.dll</File></FileSet></Manifest>";
+    const std::wstring doc =
+        L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+        L"<Manifest><FileSet><File Operation=\"\u00fcberschreiben\">"
+        L"C:\\Programme\\\u65e5\u672c.dll</File></FileSet></Manifest>";
     machine.writeFile(L"C:\\w\\RollbackManifest.xml", "\xFF\xFE" + win::toUtf16le(doc));
     CFastXMLParser parser;
     ASSERT_TRUE(parser.parseFile(L"C:\\w\\RollbackManifest.xml")) << win::toUtf8(parser.errorText());
