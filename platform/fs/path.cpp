@@ -123,8 +123,18 @@ bool validName(const std::wstring& name) {
     return true;
 }
 
+// A name without letters that have case (digits, punctuation) has no other spelling to look for.
+bool hasCasedLetters(const std::wstring& name) {
+    for (wchar_t c : name) {
+        if (toUpper(c) != c || toLower(std::wstring_view(&c, 1))[0] != c) return true;
+    }
+    return false;
+}
+
 // The entry of `folder` whose name equals `name` without regard to case; empty when none.
 std::string findInsensitive(const fs::path& folder, const std::wstring& name) {
+    // Listing the folder is what makes filling a large folder slow, so skip it when it cannot help.
+    if (!hasCasedLetters(name)) return {};
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return {};
     std::string found;
