@@ -4,7 +4,7 @@ namespace win {
 
 namespace {
 
-struct Spec {
+struct Directive {
     bool left = false;
     bool plus = false;
     bool blank = false;
@@ -17,10 +17,10 @@ struct Spec {
     wchar_t conversion = 0;
 };
 
-std::wstring pad(std::wstring body, const Spec& spec) {
-    if (body.size() >= spec.width) return body;
-    const std::size_t fill = spec.width - body.size();
-    return spec.left ? body + std::wstring(fill, L' ') : std::wstring(fill, L' ') + body;
+std::wstring pad(std::wstring body, const Directive& directive) {
+    if (body.size() >= directive.width) return body;
+    const std::size_t fill = directive.width - body.size();
+    return directive.left ? body + std::wstring(fill, L' ') : std::wstring(fill, L' ') + body;
 }
 
 std::wstring digits(unsigned long long value, unsigned base, bool upper) {
@@ -34,44 +34,44 @@ std::wstring digits(unsigned long long value, unsigned base, bool upper) {
 }
 
 // Integer conversions: sign or prefix, precision as minimum digits, zero padding after the sign.
-std::wstring formatInteger(const FormatArg& arg, const Spec& spec) {
-    const bool isSigned = spec.conversion == L'd' || spec.conversion == L'i';
-    const unsigned base = (spec.conversion == L'x' || spec.conversion == L'X') ? 16 : 10;
+std::wstring formatInteger(const FormatArg& arg, const Directive& directive) {
+    const bool isSigned = directive.conversion == L'd' || directive.conversion == L'i';
+    const unsigned base = (directive.conversion == L'x' || directive.conversion == L'X') ? 16 : 10;
     bool negative = false;
     unsigned long long magnitude = 0;
     if (isSigned) {
         long long v = arg.signedValue();
-        if (spec.length == Spec::Length::normal) v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
-        if (spec.length == Spec::Length::shortInt)
+        if (directive.length == Directive::Length::normal) v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+        if (directive.length == Directive::Length::shortInt)
             v = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
         negative = v < 0;
         magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
     } else {
         unsigned long long v = arg.unsignedValue();
-        if (spec.length == Spec::Length::normal) v &= 0xFFFFFFFFULL;
-        if (spec.length == Spec::Length::shortInt) v &= 0xFFFFULL;
+        if (directive.length == Directive::Length::normal) v &= 0xFFFFFFFFULL;
+        if (directive.length == Directive::Length::shortInt) v &= 0xFFFFULL;
         magnitude = v;
     }
-    std::wstring number = digits(magnitude, base, spec.conversion == L'X');
-    if (spec.hasPrecision) {
-        if (spec.precision == 0 && magnitude == 0) number.clear();
-        if (number.size() < spec.precision) number.insert(0, spec.precision - number.size(), L'0');
+    std::wstring number = digits(magnitude, base, directive.conversion == L'X');
+    if (directive.hasPrecision) {
+        if (directive.precision == 0 && magnitude == 0) number.clear();
+        if (number.size() < directive.precision) number.insert(0, directive.precision - number.size(), L'0');
     }
     std::wstring prefix;
     if (isSigned) {
         if (negative)
             prefix = L"-";
-        else if (spec.plus)
+        else if (directive.plus)
             prefix = L"+";
-        else if (spec.blank)
+        else if (directive.blank)
             prefix = L" ";
-    } else if (spec.alternate && base == 16 && magnitude != 0) {
-        prefix = spec.conversion == L'X' ? L"0X" : L"0x";
+    } else if (directive.alternate && base == 16 && magnitude != 0) {
+        prefix = directive.conversion == L'X' ? L"0X" : L"0x";
     }
-    if (spec.zero && !spec.left && !spec.hasPrecision && prefix.size() + number.size() < spec.width) {
-        number.insert(0, spec.width - prefix.size() - number.size(), L'0');
+    if (directive.zero && !directive.left && !directive.hasPrecision && prefix.size() + number.size() < directive.width) {
+        number.insert(0, directive.width - prefix.size() - number.size(), L'0');
     }
-    return pad(prefix + number, spec);
+    return pad(prefix + number, directive);
 }
 
 // A number given where text was asked for prints as a plain decimal number.
@@ -89,24 +89,24 @@ std::wstring natural(const FormatArg& arg) {
     return {};
 }
 
-std::wstring convert(const FormatArg& arg, const Spec& spec) {
-    switch (spec.conversion) {
+std::wstring convert(const FormatArg& arg, const Directive& directive) {
+    switch (directive.conversion) {
         case L'd':
         case L'i':
         case L'u':
         case L'x':
         case L'X':
-            if (arg.kind() == FormatArg::Kind::string) return pad(natural(arg), spec);
-            return formatInteger(arg, spec);
+            if (arg.kind() == FormatArg::Kind::string) return pad(natural(arg), directive);
+            return formatInteger(arg, directive);
         case L'c':
-            if (arg.kind() == FormatArg::Kind::string) return pad(natural(arg), spec);
-            return pad(std::wstring(1, static_cast<wchar_t>(arg.unsignedValue() & 0x1FFFFF)), spec);
+            if (arg.kind() == FormatArg::Kind::string) return pad(natural(arg), directive);
+            return pad(std::wstring(1, static_cast<wchar_t>(arg.unsignedValue() & 0x1FFFFF)), directive);
         default: {  // s, S
             std::wstring text = natural(arg);
-            if (spec.hasPrecision && arg.kind() == FormatArg::Kind::string && text.size() > spec.precision) {
-                text.resize(spec.precision);
+            if (directive.hasPrecision && arg.kind() == FormatArg::Kind::string && text.size() > directive.precision) {
+                text.resize(directive.precision);
             }
-            return pad(text, spec);
+            return pad(text, directive);
         }
     }
 }
@@ -131,52 +131,52 @@ std::wstring formatArgs(std::wstring_view format, std::span<const FormatArg> arg
             continue;
         }
         const std::size_t start = i++;
-        Spec spec;
+        Directive directive;
         for (; i < n; ++i) {
             const wchar_t f = format[i];
             if (f == L'-')
-                spec.left = true;
+                directive.left = true;
             else if (f == L'+')
-                spec.plus = true;
+                directive.plus = true;
             else if (f == L' ')
-                spec.blank = true;
+                directive.blank = true;
             else if (f == L'0')
-                spec.zero = true;
+                directive.zero = true;
             else if (f == L'#')
-                spec.alternate = true;
+                directive.alternate = true;
             else
                 break;
         }
         // Widths beyond any sane output are clamped rather than allocated.
         constexpr std::size_t kMaxWidth = 4096;
         for (; i < n && isDigit(format[i]); ++i)
-            spec.width = std::min(kMaxWidth, spec.width * 10 + (format[i] - L'0'));
+            directive.width = std::min(kMaxWidth, directive.width * 10 + (format[i] - L'0'));
         if (i < n && format[i] == L'.') {
-            spec.hasPrecision = true;
+            directive.hasPrecision = true;
             for (++i; i < n && isDigit(format[i]); ++i) {
-                spec.precision = std::min(kMaxWidth, spec.precision * 10 + (format[i] - L'0'));
+                directive.precision = std::min(kMaxWidth, directive.precision * 10 + (format[i] - L'0'));
             }
         }
         if (format.substr(i).starts_with(L"I64")) {
-            spec.length = Spec::Length::longLong;
+            directive.length = Directive::Length::longLong;
             i += 3;
         } else if (format.substr(i).starts_with(L"I32")) {
             i += 3;
         } else if (format.substr(i).starts_with(L"ll")) {
-            spec.length = Spec::Length::longLong;
+            directive.length = Directive::Length::longLong;
             i += 2;
         } else if (i < n && (format[i] == L'l' || format[i] == L'w')) {
             ++i;
         } else if (i < n && format[i] == L'h') {
-            spec.length = Spec::Length::shortInt;
+            directive.length = Directive::Length::shortInt;
             ++i;
         }
         if (i >= n) {
             out.append(format.substr(start));
             break;
         }
-        spec.conversion = format[i++];
-        switch (spec.conversion) {
+        directive.conversion = format[i++];
+        switch (directive.conversion) {
             case L'%':
                 out += L'%';
                 break;
@@ -189,7 +189,7 @@ std::wstring formatArgs(std::wstring_view format, std::span<const FormatArg> arg
             case L's':
             case L'S':
                 // A missing argument prints nothing.
-                if (next < args.size()) out += convert(args[next], spec);
+                if (next < args.size()) out += convert(args[next], directive);
                 ++next;
                 break;
             default:
