@@ -104,6 +104,8 @@ int locateProduct(PatcherConfigRecord& config, std::wstring& installDir) {
 }
 
 bool isKnownInstallDir(const PatcherConfigRecord& config, const std::wstring& folder) {
+    // A lookup that fails answers "", which must not vouch for an empty folder.
+    if (folder.empty()) return false;
     TallySession session;
     for (const std::wstring& code : config.detectedProductCodes) {
         if (session.queryInstallDir(tallyId(code)) == folder) return true;

@@ -36,6 +36,8 @@ public:
     bool write(int type, std::wstring_view sender, std::wstring_view message);
     template <class... Args>
     bool writef(int type, std::wstring_view sender, std::wstring_view format, const Args&... args) {
+        // The level is read under the lock that setLevel writes it under.
+        std::lock_guard guard(lock_);
         if (!admits(type)) return true;
         return write(type, sender, win::format(format, args...));
     }

@@ -97,9 +97,8 @@ void cleanBackupFolder() {
     if (win::setCurrentDirectory(workPath(L"\\backup"))) {
         win::FindFile find;
         win::FindData entry;
+        // Every entry is named, "." and ".." included; deleting those (or a subfolder) simply fails.
         for (bool more = find.first(L"*", entry); more; more = find.next(entry)) {
-            // The folder's own "." and ".." are not backup copies.
-            if (entry.name == L"." || entry.name == L"..") continue;
             logInfo(L"deleting backup file: %s", entry.name);
             win::deleteFile(entry.name);
         }

@@ -55,7 +55,13 @@ bool isInside(const std::wstring& destination, const std::wstring& target) {
 }  // namespace
 
 void ansiPath(const std::wstring& path, char (&buffer)[kAnsiPathBuffer]) {
-    win::toCodePage(path, win::ansiCodePage(), buffer, kAnsiPathBuffer);
+    buffer[0] = '\0';
+    std::string converted;
+    // A path cut short names another file or folder: one that does not fit is left empty, which the
+    // extractor refuses.
+    if (!win::toCodePage(path, win::ansiCodePage(), converted) || converted.size() >= kAnsiPathBuffer) return;
+    converted.copy(buffer, converted.size());
+    buffer[converted.size()] = '\0';
 }
 
 bool createFolderPath(const std::wstring& path) {
@@ -125,7 +131,7 @@ bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatt
         return false;
     }
     // A longer name would come back cut short and land under the wrong name.
-    if (info.size_filename >= kMaxEntryName) {
+    if (info.size_filename > kMaxEntryName) {
         logError(L"Zip entry name is too long (%u bytes); the archive is not extracted.",
                  static_cast<unsigned>(info.size_filename));
         return false;
@@ -165,7 +171,12 @@ bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatt
         logError(L"Zip entry \"%s\" could not be written (error %u).", name, win::lastError());
         return false;
     }
-    if (unzOpenCurrentFile(zip) != UNZ_OK) return false;
+    if (unzOpenCurrentFile(zip) != UNZ_OK) {
+        logError(L"Zip entry \"%s\" cannot be read from the archive.", name);
+        file.close();
+        win::deleteFile(target);
+        return false;
+    }
 
     std::vector<char> buffer(kChunk);
     std::uint64_t total = 0;

@@ -9,7 +9,7 @@ namespace mw {
 
 constexpr std::size_t kAnsiPathBuffer = 1024;
 
-// `path` in the ANSI code page into a fixed buffer, cut off cleanly and always terminated.
+// `path` in the ANSI code page into a fixed buffer, always terminated; empty when it does not fit.
 void ansiPath(const std::wstring& path, char (&buffer)[kAnsiPathBuffer]);
 
 class TVRZipExtractor {

@@ -91,6 +91,12 @@ void dropBlankText(x::DOMNode* node) {
     }
 }
 
+// The writer copies comment text as it stands, so "--" or a closing "-" would end up as a file no
+// parser reads back.
+bool commentFits(std::wstring_view text) {
+    return text.find(L"--") == std::wstring_view::npos && (text.empty() || text.back() != L'-');
+}
+
 struct Step {
     bool anyDepth = false;
     std::u16string name;
@@ -205,7 +211,7 @@ bool Node::appendText(std::wstring_view text) {
 }
 
 Node Node::appendComment(std::wstring_view text) {
-    if (!node_) return {};
+    if (!node_ || !commentFits(text)) return {};
     try {
         x::DOMNode* n = dom(node_);
         return Node(n->appendChild(ownerOf(n)->createComment(toX(text).c_str())));
@@ -347,6 +353,9 @@ bool Document::load(std::wstring_view windowsPath) {
 bool Document::parse(std::string_view bytes) {
     close();
     try {
+        // Declared first so that it outlives the parser that points at it.
+        x::SecurityManager security;
+        security.setEntityExpansionLimit(1000);
         x::XercesDOMParser parser;
         parser.setValidationScheme(x::XercesDOMParser::Val_Never);
         parser.setDoNamespaces(false);
@@ -354,8 +363,6 @@ bool Document::parse(std::string_view bytes) {
         parser.setLoadExternalDTD(false);
         parser.setDisableDefaultEntityResolution(true);
         parser.setCreateEntityReferenceNodes(false);
-        x::SecurityManager security;
-        security.setEntityExpansionLimit(1000);
         parser.setSecurityManager(&security);
         x::MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
                                     u"document");
@@ -383,16 +390,22 @@ std::wstring Document::toString() const {
     if (!doc_) return {};
     try {
         x::DOMImplementation* impl = x::DOMImplementationRegistry::getDOMImplementation(u"LS");
-        x::DOMLSSerializer* writer = static_cast<x::DOMImplementationLS*>(impl)->createLSSerializer();
+        // Released on every path, a throwing write included.
+        std::unique_ptr<x::DOMLSSerializer, void (*)(x::DOMLSSerializer*)> writer(
+            static_cast<x::DOMImplementationLS*>(impl)->createLSSerializer(),
+            [](x::DOMLSSerializer* w) { w->release(); });
         x::DOMConfiguration* config = writer->getDomConfig();
         config->setParameter(x::XMLUni::fgDOMXMLDeclaration, false);
         if (config->canSetParameter(x::XMLUni::fgDOMWRTFormatPrettyPrint, true))
             config->setParameter(x::XMLUni::fgDOMWRTFormatPrettyPrint, true);
         writer->setNewLine(u"\r\n");
         XMLCh* text = writer->writeToString(docOf(doc_));
+        if (!text) {
+            error_ = L"cannot write the document: it holds text XML cannot carry";
+            return {};
+        }
         std::wstring out = fromX(text);
         x::XMLString::release(&text);
-        writer->release();
         // The indenting writer puts blank lines around the root's children. Only the writer emits CR LF
         // (a CR inside text is written as a reference), so dropping empty lines never touches content.
         for (std::size_t at = out.find(L"\r\n\r\n"); at != std::wstring::npos; at = out.find(L"\r\n\r\n", at))
@@ -430,7 +443,7 @@ Node Document::root() const {
 }
 
 Node Document::insertCommentBeforeRoot(std::wstring_view text) {
-    if (!doc_) return {};
+    if (!doc_ || !commentFits(text)) return {};
     try {
         x::DOMDocument* d = docOf(doc_);
         return Node(d->insertBefore(d->createComment(toX(text).c_str()), d->getDocumentElement()));

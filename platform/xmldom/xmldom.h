@@ -31,7 +31,7 @@ class Node {
     Node appendElement(std::wstring_view name);
     Node appendElement(std::wstring_view name, std::wstring_view text);  // element holding one text
     bool appendText(std::wstring_view text);
-    Node appendComment(std::wstring_view text);
+    Node appendComment(std::wstring_view text);  // empty Node for text holding "--" or ending in "-"
     // A deep copy of `source` (from this or any other document) as the last child.
     Node appendCopy(const Node& source);
 

@@ -68,6 +68,8 @@ TEST_F(Validation, SecondCodeChosenWhenFirstFolderIsMissing) {
     EXPECT_TRUE(mw::isKnownInstallDir(c, L"C:\\Program Files\\Orvex\\Lumen TX4"));
     EXPECT_FALSE(mw::isKnownInstallDir(c, L"C:\\program files\\orvex\\lumen tx4"));  // exact text only
     EXPECT_FALSE(mw::isKnownInstallDir(c, L"C:\\Program Files\\Gone"));              // not a detected code
+    c.detectedProductCodes.push_back(L"CODE-C");  // unknown to the database: its answer is empty
+    EXPECT_FALSE(mw::isKnownInstallDir(c, L""));
 }
 
 TEST_F(Validation, NotFoundWhenNoFolderExistsOrNoDatabase) {

@@ -55,6 +55,8 @@ TEST_F(BackupCleanUp, DeletesEveryFileAndLogsItsName) {
     const std::string log = win::toUtf8(win::fromUtf16le(bytes.substr(2)));
     EXPECT_TRUE(contains(log, "deleting backup file: 17\r\n")) << log;
     EXPECT_TRUE(contains(log, "deleting backup file: 18\r\n")) << log;
+    // Every entry the enumeration returns is named, the folder's own "." included.
+    EXPECT_TRUE(contains(log, "deleting backup file: .\r\n")) << log;
 }
 
 TEST_F(BackupCleanUp, MissingBackupFolderIsNotAnError) {

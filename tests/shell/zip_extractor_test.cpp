@@ -181,6 +181,10 @@ TEST_F(ZipExtractorTest, NamesTooLongForTheNameBufferAreRefused) {
     const std::string longName = std::string(255, 'n') + "/x.txt";
     EXPECT_EQ(extract({{longName, "x"}}, L"C:\\w\\S"), 0);
     EXPECT_TRUE(filesBelow(L"C:\\w\\S").empty());
+    // 260 bytes still fit.
+    const std::string fullName = std::string(254, 'n') + "/x.txt";
+    EXPECT_EQ(extract({{fullName, "x"}}, L"C:\\w\\T"), 1);
+    EXPECT_EQ(filesBelow(L"C:\\w\\T"), std::vector<std::string>{fullName});
 }
 
 TEST_F(ZipExtractorTest, EntryNamesInUtf8AndInTheAnsiCodePage) {
@@ -192,14 +196,29 @@ TEST_F(ZipExtractorTest, EntryNamesInUtf8AndInTheAnsiCodePage) {
     EXPECT_TRUE(win::pathExists(L"C:\\w\\S\\na\u00efve.txt"));
 }
 
-TEST(AnsiPath, CutsOffCleanlyInTheFixedBuffer) {
+// A path cut at the buffer's end would name a folder above the real one (the work folder itself when the
+// cut falls on a separator), so one that does not fit is refused instead.
+TEST(AnsiPath, PathThatDoesNotFitTheBufferIsLeftEmpty) {
     testing_support::TestMachine machine;
     char buffer[mw::kAnsiPathBuffer];
     std::memset(buffer, 'z', sizeof buffer);
-    mw::ansiPath(L"C:\\" + std::wstring(3000, L'a'), buffer);
+    const std::wstring fits = L"C:\\" + std::wstring(mw::kAnsiPathBuffer - 4, L'a');
+    mw::ansiPath(fits, buffer);
     EXPECT_EQ(std::strlen(buffer), mw::kAnsiPathBuffer - 1);
+    mw::ansiPath(fits + L"a", buffer);
+    EXPECT_STREQ(buffer, "");
     mw::ansiPath(L"C:\\caf\u00e9", buffer);
     EXPECT_STREQ(buffer, "C:\\caf\xE9");
+
+    TVRZipExtractor zip;
+    machine.writeFile(L"C:\\w\\a.zip", shell_test::makeZip({{"1", "one"}}));
+    mw::ansiPath(L"C:\\w\\a.zip", buffer);
+    ASSERT_TRUE(zip.open(buffer));
+    std::wstring longFolder = L"C:\\w";
+    for (int i = 0; i < 6; ++i) longFolder += L"\\" + std::wstring(200, static_cast<wchar_t>(L'b' + i));
+    mw::ansiPath(longFolder, buffer);
+    EXPECT_EQ(zip.extractAll(buffer, false), 0);
+    EXPECT_FALSE(win::pathExists(L"C:\\w\\" + std::wstring(200, L'b')));
 }
 
 TEST(CreateFolderPath, Rules) {

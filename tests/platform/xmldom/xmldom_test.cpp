@@ -133,6 +133,15 @@ TEST(XmlDom, InvalidNamesFailWithoutThrowing) {
     EXPECT_FALSE(Node().appendElement(L"x"));
     EXPECT_EQ(Node().attribute(L"x"), L"");
     EXPECT_TRUE(Node().select(L"//x").empty());
+
+    // What would make an unreadable file is refused, and a failed save says why.
+    EXPECT_FALSE(doc.root().appendComment(L"a--b"));
+    EXPECT_FALSE(doc.insertCommentBeforeRoot(L"ends-"));
+    EXPECT_TRUE(doc.root().appendComment(L"a - b"));
+    doc.root().appendElement(L"V", L"bell \x07");
+    TestMachine machine;
+    EXPECT_FALSE(doc.save(L"C:\\bad.xml", L"version='1.0'"));
+    EXPECT_FALSE(doc.error().empty());
 }
 
 }  // namespace
