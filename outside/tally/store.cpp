@@ -96,14 +96,21 @@ class Transaction {
     bool open_ = false;
 };
 
+// Naming a collection moves the product into it: time stamps given with it then land on that
+// collection, and it is the one the patcher is answered with. A collection left without members goes.
 bool ensureCollection(sqlite3* db, const std::string& payload, const std::string& collection,
                       std::string& error) {
+    Statement leave(db, "DELETE FROM members WHERE payload = ? AND collection <> ?");
+    leave.bind(1, payload).bind(2, collection);
+    if (!run(db, leave, error)) return false;
     Statement c(db, "INSERT OR IGNORE INTO collections(id) VALUES(?)");
     c.bind(1, collection);
     if (!run(db, c, error)) return false;
     Statement m(db, "INSERT OR IGNORE INTO members(collection, payload) VALUES(?, ?)");
     m.bind(1, collection).bind(2, payload);
-    return run(db, m, error);
+    if (!run(db, m, error)) return false;
+    Statement orphans(db, "DELETE FROM collections WHERE id NOT IN (SELECT collection FROM members)");
+    return run(db, orphans, error);
 }
 
 std::string firstCollection(sqlite3* db, const std::string& payload) {

@@ -175,11 +175,24 @@ TEST_F(TallyLibrary, SetAndRemoveChangeWhatLaterSessionsSee) {
     EXPECT_EQ(c.tsModified, 1800000000);
     close(h);
 
+    // Registering it in another collection moves it there, with the time stamps given.
+    ASSERT_EQ(addProduct("LTX4", nullptr, nullptr, nullptr, nullptr, "COLL-8", 1900000000, 1900000001),
+              TALLY_OK);
+    ASSERT_EQ(open(&h), TALLY_OK);
+    const char* const* list = nullptr;
+    ASSERT_EQ(collections(h, TALLY_RELATION_OWNING_COLLECTIONS, "LTX4", &list), TALLY_OK);
+    EXPECT_STREQ(list[0], "COLL-8");
+    EXPECT_EQ(list[1], nullptr);
+    ASSERT_EQ(collection(h, "COLL-8", &c), TALLY_OK);
+    EXPECT_EQ(c.tsInstalled, 1900000000);
+    EXPECT_EQ(collection(h, "COLL-7", &c), TALLY_E_NOT_FOUND);
+    close(h);
+
     ASSERT_EQ(removeProduct("LTX4"), TALLY_OK);
     EXPECT_EQ(removeProduct("LTX4"), TALLY_E_NOT_FOUND);
     ASSERT_EQ(open(&h), TALLY_OK);
     EXPECT_EQ(payload(h, "LTX4", &rec), TALLY_E_NOT_FOUND);
-    EXPECT_EQ(collection(h, "COLL-7", &c), TALLY_E_NOT_FOUND);  // its collection went with it
+    EXPECT_EQ(collection(h, "COLL-8", &c), TALLY_E_NOT_FOUND);  // its collection went with it
     close(h);
 }
 
