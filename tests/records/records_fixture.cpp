@@ -53,28 +53,7 @@ void RecordsTest::setTallyValue(const std::string& code, const std::string& name
 
 std::vector<Logged> RecordsTest::log() {
     mw::PatchLog::instance().flush();
-    std::vector<Logged> out;
-    std::string bytes = machine_->readFile(kLog);
-    if (bytes.size() < 2) return out;
-    const std::wstring text = win::fromUtf16le(std::string_view(bytes).substr(2));
-    // Date, time, type padded to 15, sender (empty here), message; each part two blanks apart.
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find(L"\r\n", pos);
-        if (end == std::wstring::npos) end = text.size();
-        const std::wstring line = text.substr(pos, end - pos);
-        pos = end + 2;
-        if (line.size() < 39 || line[2] != L'/' || line[5] != L'/') {
-            // A message that holds line breaks continues on lines of its own.
-            if (!out.empty()) out.back().message += L"\r\n" + line;
-            continue;
-        }
-        std::wstring type = line.substr(20, 15);
-        type.erase(type.find_last_not_of(L' ') + 1);
-        type.erase(0, type.find_first_not_of(L' '));
-        out.push_back({type, line.substr(39)});
-    }
-    return out;
+    return testing_support::parseTextLog(machine_->readFile(kLog));
 }
 
 bool RecordsTest::logged(const std::wstring& type, const std::wstring& message) {

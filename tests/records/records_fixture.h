@@ -11,14 +11,12 @@
 #include "mendwell/shell/config_record.h"
 #include "outside/tally/tally_api.h"
 #include "platform/system/library.h"
+#include "tests/support/logfile.h"
 #include "tests/support/testmachine.h"
 
 namespace records_test {
 
-struct Logged {
-    std::wstring type;  // INFO, ERROR, WARNING, CRITICALINFO, ...
-    std::wstring message;
-};
+using Logged = testing_support::LogLine;
 
 class RecordsTest : public ::testing::Test {
   protected:

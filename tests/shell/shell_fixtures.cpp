@@ -57,37 +57,6 @@ const win::Module& ResourceModule::build() {
     return module_;
 }
 
-std::vector<LogLine> parseTextLog(const std::string& bytes) {
-    std::vector<LogLine> out;
-    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return out;
-    const std::wstring text = win::fromUtf16le(std::string_view(bytes).substr(2));
-    // Date (8), two blanks, time (8), two blanks, type name (15), two blanks, sender, two blanks, message.
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find(L"\r\n", pos);
-        if (end == std::wstring::npos) end = text.size();
-        const std::wstring line = text.substr(pos, end - pos);
-        pos = end + 2;
-        if (line.size() < 39) continue;
-        LogLine l;
-        std::wstring type = line.substr(20, 15);
-        l.type = type.substr(1, type.find_last_not_of(L' '));
-        const std::size_t senderEnd = line.find(L"  ", 37);
-        l.sender = line.substr(37, senderEnd - 37);
-        l.message = line.substr(senderEnd + 2);
-        out.push_back(l);
-    }
-    return out;
-}
-
-std::vector<std::wstring> messagesOf(const std::vector<LogLine>& lines, std::wstring_view type) {
-    std::vector<std::wstring> out;
-    for (const LogLine& l : lines) {
-        if (l.type == type) out.push_back(l.message);
-    }
-    return out;
-}
-
 CapturedLog::CapturedLog(const testing_support::TestMachine& machine, int level) : machine_(machine) {
     fs::create_directories(machine.host(L"C:\\captured"));
     fs::remove(machine.host(kCapturedLog));

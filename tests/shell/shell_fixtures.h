@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/resources/resources.h"
+#include "tests/support/logfile.h"
 #include "tests/support/testmachine.h"
 
 namespace shell_test {
@@ -37,16 +38,9 @@ class ResourceModule {
     win::Module module_;
 };
 
-// One record of a text-format log: its type name and message.
-struct LogLine {
-    std::wstring type;
-    std::wstring sender;
-    std::wstring message;
-};
-// Decodes a text-format log (byte-order mark first) into its records.
-std::vector<LogLine> parseTextLog(const std::string& bytes);
-// The messages of the given type name ("INFO", "ERROR", ...), in order.
-std::vector<std::wstring> messagesOf(const std::vector<LogLine>& lines, std::wstring_view type);
+using testing_support::LogLine;
+using testing_support::messagesOf;
+using testing_support::parseTextLog;
 
 // Opens the process-wide log in text format at level 3 on a file of the current machine for the
 // lifetime of the object; contents() closes it and returns its records.
