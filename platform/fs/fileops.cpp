@@ -1,6 +1,7 @@
 // Path-level file operations: attributes, copy, move, delete, folders, times and sizes.
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <vector>
@@ -52,6 +53,17 @@ fs::path writtenName(std::wstring_view path, const fs::path& resolved) {
     std::wstring full;
     if (!fullPath(path, full)) return resolved;
     return resolved.parent_path() / toUtf8(fileNamePart(removeBackslash(full)));
+}
+
+// rename(2), refusing an existing target unless `replace`: a file made by a process outside the
+// guard between the check and the rename is not silently overwritten. 0 or -1 with errno.
+int renameFile(const fs::path& from, const fs::path& to, bool replace) {
+    if (!replace) {
+        const int rc = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+        if (rc == 0 || errno != EINVAL) return rc;
+        // A file system without the flag: the check under the guard has to do.
+    }
+    return ::rename(from.c_str(), to.c_str());
 }
 
 }  // namespace
@@ -131,17 +143,22 @@ bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags) {
     if (flags & moveflag::delayUntilReboot) return hostfs::fail(err::notSupported);
     hostfs::Target src;
     hostfs::Target dst;
-    if (!hostfs::resolve(from, src) || !hostfs::resolve(to, dst)) return false;
-    if (!src.exists) return hostfs::fail(hostfs::missingError(src.host));
-    if (isDriveRoot(from) || isDriveRoot(to)) return hostfs::fail(err::accessDenied);
-    fs::path target = dst.host;
+    fs::path target;
     {
         sharing::Guard guard;
+        // Looked at under the guard: another process may make or remove either file until then.
+        if (!hostfs::resolve(from, src) || !hostfs::resolve(to, dst)) return false;
+        if (!src.exists) return hostfs::fail(hostfs::missingError(src.host));
+        if (isDriveRoot(from) || isDriveRoot(to)) return hostfs::fail(err::accessDenied);
+        target = dst.host;
+        bool mayReplace = true;
         if (dst.exists && sameFile(src.st, dst.st)) {
             // Renaming to the same name in another case.
             target = writtenName(to, dst.host);
+        } else if (!(flags & moveflag::replaceExisting)) {
+            if (dst.exists) return hostfs::fail(err::alreadyExists);
+            mayReplace = false;
         } else if (dst.exists) {
-            if (!(flags & moveflag::replaceExisting)) return hostfs::fail(err::alreadyExists);
             if (dst.isDirectory() || src.isDirectory()) return hostfs::fail(err::accessDenied);
             if (hostfs::isReadOnly(dst.host, dst.st)) return hostfs::fail(err::accessDenied);
             if (sharing::pathConflicts(dst.host, access::del, kShareAll))
@@ -150,7 +167,7 @@ bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags) {
         if (!src.isDirectory() && sharing::pathConflicts(src.host, access::del, kShareAll)) {
             return hostfs::fail(err::sharingViolation);
         }
-        if (::rename(src.host.c_str(), target.c_str()) != 0) {
+        if (renameFile(src.host, target, mayReplace) != 0) {
             const int error = errno;
             if (error != EXDEV) {
                 if (error == ENOENT) return hostfs::fail(err::pathNotFound);
@@ -175,11 +192,11 @@ bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags) {
 }
 
 bool deleteFile(std::wstring_view path) {
+    sharing::Guard guard;
     hostfs::Target t;
     if (!hostfs::resolve(path, t)) return false;
     if (!t.exists) return hostfs::fail(hostfs::missingError(t.host));
     if (t.isDirectory() || hostfs::isReadOnly(t.host, t.st)) return hostfs::fail(err::accessDenied);
-    sharing::Guard guard;
     if (sharing::pathConflicts(t.host, access::del, kShareAll)) return hostfs::fail(err::sharingViolation);
     if (::unlink(t.host.c_str()) != 0) return hostfs::fail(errno, t.host);
     setLastError(err::success);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/machine/machine.h"
+#include "platform/system/environment_lock.h"
 #include "platform/text/text.h"
 #include "platform/win.h"
 
@@ -271,7 +272,12 @@ std::wstring currentDirectory() {
     }
     // A new machine (or the first call): start again from what the parent handed down.
     std::wstring initial = L"C:\\";
-    if (const char* inherited = std::getenv("MENDWELL_CWD"); inherited && *inherited) {
+    std::string inherited;
+    {
+        std::lock_guard envLock(environmentMutex());
+        if (const char* value = std::getenv("MENDWELL_CWD")) inherited = value;
+    }
+    if (!inherited.empty()) {
         std::wstring candidate;
         const std::wstring text = fromUtf8(inherited);
         if (text.size() >= 3 && isDriveLetter(text[0]) && text[1] == L':' && isSeparator(text[2]) &&

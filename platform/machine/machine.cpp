@@ -9,6 +9,7 @@
 #include "platform/machine/folders.h"
 #include "platform/machine/profile.h"
 #include "platform/machine/store.h"
+#include "platform/system/environment_lock.h"
 #include "platform/text/text.h"
 
 namespace win {
@@ -145,9 +146,14 @@ bool Machine::open(const fs::path& root, Machine& out, std::string& error) {
 Machine& Machine::current() {
     std::lock_guard lock(g_mutex);
     if (!g_current) {
-        const char* named = std::getenv("MENDWELL_MACHINE");
-        auto machine =
-            (named && *named) ? openOrFail(fs::path(named), false) : openOrFail(defaultMachineFolder(), true);
+        std::string named;
+        fs::path fallback;
+        {
+            std::lock_guard envLock(environmentMutex());
+            if (const char* value = std::getenv("MENDWELL_MACHINE")) named = value;
+            if (named.empty()) fallback = defaultMachineFolder();
+        }
+        auto machine = !named.empty() ? openOrFail(fs::path(named), false) : openOrFail(fallback, true);
         g_current = machine.get();
         g_machines.push_back(std::move(machine));
     }
@@ -161,6 +167,7 @@ bool Machine::select(const fs::path& root, std::string& error) {
     const fs::path absolute = fs::absolute(root, ec);
     machine->root_ = ec ? root : absolute;
     std::lock_guard lock(g_mutex);
+    std::lock_guard envLock(environmentMutex());
     if (::setenv("MENDWELL_MACHINE", machine->root_.c_str(), 1) != 0) {
         error = "cannot set MENDWELL_MACHINE";
         return false;

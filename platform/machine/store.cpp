@@ -142,7 +142,11 @@ bool check(const fs::path& file, std::string& error) {
     }
     rc = sqlite3_step(stmt);
     std::string format;
-    if (rc == SQLITE_ROW) format = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    if (rc == SQLITE_ROW) {
+        // A foreign database may hold NULL there.
+        const unsigned char* text = sqlite3_column_text(stmt, 0);
+        if (text) format = reinterpret_cast<const char*>(text);
+    }
     sqlite3_finalize(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
         error = prefix(file) + "cannot read the machine store (" + sqlite3_errmsg(d.db) + ")";

@@ -15,6 +15,7 @@
 #include "platform/process/command_line_env.h"
 #include "platform/process/process.h"
 #include "platform/process/program_search.h"
+#include "platform/system/environment_lock.h"
 #include "platform/text/text.h"
 
 extern char** environ;
@@ -56,12 +57,14 @@ bool sameName(std::string_view a, std::string_view b) {
 std::vector<std::string> childEnvironment(const std::wstring& commandLine, const std::wstring& directory,
                                           const ChildOptions& options) {
     std::vector<std::pair<std::string, std::string>> vars;
+    std::unique_lock lock(environmentMutex());
     for (char** e = environ; *e; ++e) {
         std::string_view kv(*e);
         const auto eq = kv.find('=');
         if (eq == std::string_view::npos) continue;
         vars.emplace_back(std::string(kv.substr(0, eq)), std::string(kv.substr(eq + 1)));
     }
+    lock.unlock();
     auto set = [&vars](std::string name, std::string value) {
         // Windows variable names ignore case: replace whatever spelling is there.
         for (auto& [n, v] : vars) {

@@ -53,12 +53,27 @@ LONG findChild(Session& s, const KeyRef& parent, std::wstring_view name, bool ch
     return 0;
 }
 
+// Key ids are never used twice: an open handle names its key by id, and a key made after a deletion
+// must not answer to the deleted key's handles. The highest id ever given is kept in meta.
 LONG insertChild(Session& s, const KeyRef& parent, std::wstring_view name, KeyRef& out) {
-    Statement st = s.prepare("INSERT INTO reg_keys(parent, name, folded) VALUES (?1, ?2, ?3) RETURNING id");
-    if (!st.ok()) return kIoFailed;
-    st.bind(1, parent.id).bind(2, toUtf8(name)).bind(3, storedb::fold(name));
-    if (st.step() != SQLITE_ROW) return kIoFailed;
-    out.id = st.integer(0);
+    {
+        Statement st = s.prepare(
+            "INSERT INTO reg_keys(id, parent, name, folded) VALUES (max("
+            " (SELECT coalesce(max(id), 0) FROM reg_keys),"
+            " coalesce((SELECT CAST(value AS INTEGER) FROM meta WHERE name = 'last_key_id'), 0)) + 1,"
+            " ?1, ?2, ?3) RETURNING id");
+        if (!st.ok()) return kIoFailed;
+        st.bind(1, parent.id).bind(2, toUtf8(name)).bind(3, storedb::fold(name));
+        if (st.step() != SQLITE_ROW) return kIoFailed;
+        out.id = st.integer(0);
+        if (st.step() != SQLITE_DONE) return kIoFailed;
+    }
+    Statement mark = s.prepare(
+        "INSERT INTO meta(name, value) VALUES ('last_key_id', ?1)"
+        " ON CONFLICT(name) DO UPDATE SET value = excluded.value");
+    if (!mark.ok()) return kIoFailed;
+    mark.bind(1, std::to_string(out.id));
+    if (mark.step() != SQLITE_DONE) return kIoFailed;
     out.name = parent.name + L"\\" + std::wstring(name);
     return 0;
 }

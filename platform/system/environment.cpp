@@ -4,6 +4,7 @@
 
 #include "platform/fs/path.h"
 #include "platform/machine/machine.h"
+#include "platform/system/environment_lock.h"
 #include "platform/system/system.h"
 #include "platform/text/text.h"
 
@@ -14,11 +15,6 @@ namespace win {
 namespace {
 
 constexpr DWORD kEnvVarNotFound = 203;
-
-std::mutex& envMutex() {
-    static std::mutex m;
-    return m;
-}
 
 // The host spelling of a variable whose name matches without regard to case.
 bool findHost(std::wstring_view name, std::string& hostName, std::string& value) {
@@ -93,10 +89,15 @@ bool validName(std::wstring_view name) {
 
 }  // namespace
 
+std::mutex& environmentMutex() {
+    static std::mutex m;
+    return m;
+}
+
 std::optional<std::wstring> getEnv(std::wstring_view name) {
     const Default* d = defaultFor(name);
     {
-        std::lock_guard lock(envMutex());
+        std::lock_guard lock(environmentMutex());
         std::string hostName, value;
         if (findHost(name, hostName, value)) {
             std::wstring text = fromUtf8(value);
@@ -111,7 +112,7 @@ std::optional<std::wstring> getEnv(std::wstring_view name) {
 
 bool setEnv(std::wstring_view name, std::wstring_view value) {
     if (!validName(name)) return false;
-    std::lock_guard lock(envMutex());
+    std::lock_guard lock(environmentMutex());
     std::string hostName, old;
     if (!findHost(name, hostName, old)) hostName = toUtf8(name);
     return ::setenv(hostName.c_str(), toUtf8(value).c_str(), 1) == 0;
@@ -119,7 +120,7 @@ bool setEnv(std::wstring_view name, std::wstring_view value) {
 
 bool unsetEnv(std::wstring_view name) {
     if (!validName(name)) return false;
-    std::lock_guard lock(envMutex());
+    std::lock_guard lock(environmentMutex());
     std::string hostName, old;
     while (findHost(name, hostName, old)) ::unsetenv(hostName.c_str());
     return true;

@@ -1,6 +1,7 @@
 #include "platform/registry/registry.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -196,6 +197,21 @@ TEST(Registry, DeletingKeys) {
     EXPECT_EQ(hklm.deleteKey(L""), kDenied);  // a hive itself cannot go
 }
 
+TEST(Registry, AHandleToADeletedKeyNeverReachesAKeyMadeAfterIt) {
+    TestMachine machine;
+    RegKey old;
+    ASSERT_EQ(old.create(RegRoot::localMachine, L"Software\\Old"), 0);
+    RegKey software;
+    ASSERT_EQ(software.open(RegRoot::localMachine, L"Software"), 0);
+    ASSERT_EQ(software.deleteKey(L"Old"), 0);
+    RegKey fresh;
+    ASSERT_EQ(fresh.create(RegRoot::localMachine, L"Software\\Fresh"), 0);
+
+    EXPECT_EQ(old.setDword(L"v", 1), 1018);
+    win::DWORD v = 0;
+    EXPECT_EQ(fresh.queryDword(L"v", v), kMissing);
+}
+
 TEST(Registry, DeniedKeysRefuseEveryChange) {
     TestMachine machine;
     RegKey key;
@@ -267,6 +283,19 @@ TEST(Registry, StoreCheckNamesThePath) {
     ASSERT_TRUE(win::store::initialise(file, error)) << error;
     EXPECT_TRUE(win::store::check(file, error)) << error;
     EXPECT_FALSE(win::store::initialise(file, error));  // never over an existing file
+
+    // Someone else's database with a meta table of its own: refused, not a crash.
+    auto foreign = dir.path() / "foreign.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE meta(name TEXT, value TEXT);"
+                           " INSERT INTO meta VALUES ('format', NULL);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_FALSE(win::store::check(foreign, error));
+    EXPECT_NE(error.find("not a Mendwell machine store"), std::string::npos) << error;
 }
 
 // Two processes writing at once: every write lands (the full-size run is in bench/platform).
