@@ -198,6 +198,18 @@ LONG removeSubtree(Session& s, std::int64_t id, bool keepTop) {
     return 0;
 }
 
+// The key a deletion below an open handle acts on: the handle's key must still exist, the target must
+// exist and must not be denied.
+LONG deletionTarget(Session& s, const KeyRef& from, const std::vector<std::wstring>& parts, KeyRef& target) {
+    KeyState self;
+    LONG rc = keyState(s, from.id, self);
+    if (rc != 0) return rc;
+    if (!self.exists) return kKeyDeleted;
+    rc = walk(s, from, parts, false, true, target, nullptr);
+    if (rc != 0) return rc;
+    return writable(s, target.id);
+}
+
 bool isRoot(Session& s, std::int64_t id) {
     Statement st = s.prepare("SELECT parent IS NULL FROM reg_keys WHERE id = ?1");
     st.bind(1, id);
@@ -396,14 +408,8 @@ LONG RegKey::deleteKey(std::wstring_view subKey) {
     MW_REG_HANDLE(s, state_)
     Transaction tx(s);
     if (!tx.ok()) return kIoFailed;
-    KeyState self;
-    LONG rc = keyState(s, state_->key.id, self);
-    if (rc != 0) return rc;
-    if (!self.exists) return kKeyDeleted;
     KeyRef target;
-    rc = walk(s, state_->key, splitPath(subKey), false, true, target, nullptr);
-    if (rc != 0) return rc;
-    rc = writable(s, target.id);
+    LONG rc = deletionTarget(s, state_->key, splitPath(subKey), target);
     if (rc != 0) return rc;
     if (isRoot(s, target.id)) return static_cast<LONG>(err::accessDenied);
     {
@@ -424,15 +430,9 @@ LONG RegKey::deleteTree(std::wstring_view subKey) {
     MW_REG_HANDLE(s, state_)
     Transaction tx(s);
     if (!tx.ok()) return kIoFailed;
-    KeyState self;
-    LONG rc = keyState(s, state_->key.id, self);
-    if (rc != 0) return rc;
-    if (!self.exists) return kKeyDeleted;
-    std::vector<std::wstring> parts = splitPath(subKey);
+    const std::vector<std::wstring> parts = splitPath(subKey);
     KeyRef target;
-    rc = walk(s, state_->key, parts, false, true, target, nullptr);
-    if (rc != 0) return rc;
-    rc = writable(s, target.id);
+    LONG rc = deletionTarget(s, state_->key, parts, target);
     if (rc != 0) return rc;
     // One denied key anywhere below refuses the whole deletion; nothing is half removed.
     bool denied = false;
