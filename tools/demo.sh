@@ -20,13 +20,24 @@ step() { printf '\n== %s\n' "$*"; }
 step "A fresh machine"
 "$BIN/machine" create "$MENDWELL_MACHINE" || exit 1
 
+UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\'"$PRODUCT_CODE"
+step "The machine: its profile, drive C:, the product's installed-programs entry and a service"
+sed 's/^/  /' "$MENDWELL_MACHINE/machine.ini"
+echo 'C:\'
+"$BIN/machine" ls 'C:\' | sed 's/^/  /'
+"$BIN/machine" reg add "$UNINSTALL_KEY" /v DisplayName /t REG_SZ /d "Lumen TX4" /f >/dev/null &&
+  "$BIN/machine" reg add "$UNINSTALL_KEY" /v DisplayVersion /t REG_SZ /d "9.0" /f >/dev/null || exit 1
+"$BIN/machine" reg query "$UNINSTALL_KEY"
+"$BIN/machine" service add LumenLicensing --display "Lumen Licensing Service" --state running || exit 1
+"$BIN/machine" service query LumenLicensing
+
 step "The installed product: Lumen TX4 9.0"
 product="$("$BIN/machine" path "$INSTALL_DIR")"
 mkdir -p "$product/docs"
 printf '[Lumen]\r\nVersion=9.0\r\n' >"$product/lumen.ini"
 printf 'Lumen TX4 9.0\r\n' >"$product/docs/readme.txt"
 "$BIN/tally" add "$PRODUCT_CODE" --installdir "$INSTALL_DIR" --version 9.0 --language en_US \
-  --product-code "$PRODUCT_CODE" || exit 1
+  --product-code "$PRODUCT_CODE" --collection LumenTX4-Suite --installed 1780000000 --modified 1780000000 || exit 1
 "$BIN/tally" list
 
 step "Assembling the sample patch ($PATCH_DIR)"
@@ -61,6 +72,9 @@ echo "Product folder $INSTALL_DIR:"
 (cd "$product" && find . -type f | sort | sed 's|^\./|  |')
 echo "Installed-product database:"
 "$BIN/tally" list | sed 's/^/  /'
+echo "Installed-programs entry and service:"
+"$BIN/machine" reg query "$UNINSTALL_KEY" | sed 's/^/  /'
+"$BIN/machine" service query LumenLicensing | sed 's/^/  /'
 
 if [ -n "${MENDWELL_DEMO_KEEP:-}" ]; then
   step "Kept for inspection: $DEMO"

@@ -130,7 +130,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usageError("no command given");
     const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    const auto asksForHelp = [](const std::string& a) { return a == "--help" || a == "-h" || a == "help"; };
+    // "tally add --help" and the like show the usage too.
+    if (asksForHelp(command) || (args.size() > 1 && asksForHelp(args[1]))) {
         std::fputs(kUsage, stdout);
         return 0;
     }
