@@ -22,7 +22,7 @@ enum LogType {
 enum LogFormat { logFormatXml = 0, logFormatText = 1 };
 
 class PatchLog {
-public:
+  public:
     PatchLog() = default;
     ~PatchLog();  // closes the stream if still open
     PatchLog(const PatchLog&) = delete;
@@ -50,7 +50,7 @@ public:
     bool isOpen() const;
     const std::wstring& path() const { return path_; }
 
-private:
+  private:
     bool admits(int type) const { return type <= level_; }
     void writeRaw(std::wstring_view text);
 
@@ -83,6 +83,8 @@ template <class... Args>
 inline void logCritical(std::wstring_view format, const Args&... args) {
     PatchLog::instance().writef(mw::logTypeCriticalInfo, L"", format, args...);
 }
-inline bool logFlush() { return PatchLog::instance().flush(); }
+inline bool logFlush() {
+    return PatchLog::instance().flush();
+}
 
 }  // namespace mw

@@ -42,9 +42,9 @@ constexpr DWORD writeThrough = 0x8;
 // MoveFileExW: 183 onto an existing file without replaceExisting, 5 replacing a read-only file.
 bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags);
 
-bool deleteFile(std::wstring_view path);          // 5 on a read-only file or a folder, 32 when open
-bool createDirectory(std::wstring_view path);     // 183 when it exists, 3 when the parent is missing
-bool removeDirectory(std::wstring_view path);     // 145 when not empty, 267 on a file
+bool deleteFile(std::wstring_view path);       // 5 on a read-only file or a folder, 32 when open
+bool createDirectory(std::wstring_view path);  // 183 when it exists, 3 when the parent is missing
+bool removeDirectory(std::wstring_view path);  // 145 when not empty, 267 on a file
 
 struct FileTimes {
     FileTime creation = 0;
@@ -73,7 +73,7 @@ struct FindData {
 // FindFirstFileW / FindNextFileW over one folder; the pattern's last part may hold * and ?.
 // "." and ".." are reported for folders other than a drive root, as Windows does.
 class FindFile {
-public:
+  public:
     FindFile();
     ~FindFile();
     FindFile(const FindFile&) = delete;
@@ -82,7 +82,7 @@ public:
     bool next(FindData& data);                              // false with 18 at the end
     void close();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -98,11 +98,17 @@ constexpr DWORD read = 1;
 constexpr DWORD write = 2;
 constexpr DWORD del = 4;
 }  // namespace share
-enum class Disposition { createNew = 1, createAlways = 2, openExisting = 3, openAlways = 4, truncateExisting = 5 };
+enum class Disposition {
+    createNew = 1,
+    createAlways = 2,
+    openExisting = 3,
+    openAlways = 4,
+    truncateExisting = 5
+};
 
 // CreateFileW on a file. Closing is automatic.
 class File {
-public:
+  public:
     File();
     ~File();
     File(File&& other) noexcept;
@@ -125,7 +131,7 @@ public:
     bool setTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite);
     void close();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -29,8 +29,8 @@ std::wstring currentDirectory();
 bool setCurrentDirectory(std::wstring_view path);
 
 // Small helpers on Windows path text (no file system access).
-std::wstring fileNamePart(std::wstring_view path);    // text after the last '\' or '/'
-std::wstring parentPart(std::wstring_view path);      // text before the last '\' or '/' ("" if none)
+std::wstring fileNamePart(std::wstring_view path);     // text after the last '\' or '/'
+std::wstring parentPart(std::wstring_view path);       // text before the last '\' or '/' ("" if none)
 std::wstring removeBackslash(std::wstring_view path);  // PathRemoveBackslashW (keeps "C:\")
 std::wstring combine(std::wstring_view folder, std::wstring_view name);  // one '\' between
 

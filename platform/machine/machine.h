@@ -21,7 +21,7 @@ struct MachineProfile {
 };
 
 class Machine {
-public:
+  public:
     // Makes a new machine folder: drive_c with the Windows folder tree of the profile's shell folders,
     // machine.ini and an initialised store. False with a message naming the path on failure.
     static bool create(const std::filesystem::path& root, const MachineProfile& profile, std::string& error);
@@ -54,7 +54,7 @@ public:
     // Writes the profile back to machine.ini (used by tools/machine).
     bool saveProfile(std::string& error) const;
 
-private:
+  private:
     bool ok_ = false;
     std::string error_;
     std::filesystem::path root_;

@@ -40,7 +40,7 @@ struct ChildOptions {
 
 // CreateProcessW + WaitForSingleObject + GetExitCodeProcess.
 class ChildProcess {
-public:
+  public:
     ChildProcess();
     ~ChildProcess();  // does not kill a running child
     ChildProcess(const ChildProcess&) = delete;
@@ -61,16 +61,16 @@ public:
     DWORD pid() const;
     bool kill();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
 struct ProcessEntry {
     DWORD pid = 0;
-    std::wstring exeName;                // file name of the executable
-    std::wstring fullPath;               // Windows path when inside the machine, else the host path
-    std::vector<std::wstring> modules;   // file names of the loaded modules (executable first)
+    std::wstring exeName;               // file name of the executable
+    std::wstring fullPath;              // Windows path when inside the machine, else the host path
+    std::vector<std::wstring> modules;  // file names of the loaded modules (executable first)
 };
 // Processes readable from /proc (others are skipped, as EnumProcesses skips protected ones).
 std::vector<ProcessEntry> listProcesses();

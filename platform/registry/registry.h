@@ -32,7 +32,7 @@ std::wstring regRootName(RegRoot root);  // "HKEY_LOCAL_MACHINE", ...
 
 // An open key (HKEY). Subkey paths use '\'; a leading or trailing '\' is ignored.
 class RegKey {
-public:
+  public:
     RegKey();
     ~RegKey();
     RegKey(RegKey&& other) noexcept;
@@ -70,7 +70,7 @@ public:
     LONG queryString(std::wstring_view valueName, std::wstring& text) const;  // 13 when not a string type
     LONG queryDword(std::wstring_view valueName, DWORD& value) const;         // 13 when not a dword
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -7,7 +7,7 @@
 namespace win::rsrc {
 
 class MappedFile {
-public:
+  public:
     MappedFile() = default;
     ~MappedFile();
     MappedFile(const MappedFile&) = delete;
@@ -19,7 +19,7 @@ public:
     bool isOpen() const { return open_; }
     std::span<const std::uint8_t> bytes() const { return {base_, size_}; }
 
-private:
+  private:
     bool open_ = false;
     const std::uint8_t* base_ = nullptr;
     std::size_t size_ = 0;

@@ -30,20 +30,20 @@ struct ResourceEntry {
 };
 
 class ResourceWriter {
-public:
+  public:
     void add(ResourceId type, std::uint16_t id, std::uint16_t language, std::vector<std::uint8_t> data);
     // Writes `program`'s bytes (without any resource table it already carries) followed by the table
     // to `output`, executable. False with a message naming the path on failure.
     bool write(const std::filesystem::path& program, const std::filesystem::path& output,
                std::string& error) const;
 
-private:
+  private:
     std::vector<ResourceEntry> entries_;
 };
 
 // A mapped module (HMODULE): the running program or any file carrying a resource table.
 class Module {
-public:
+  public:
     Module();
     ~Module();
     Module(const Module&) = delete;
@@ -60,7 +60,7 @@ public:
                                        std::optional<std::uint16_t> language = std::nullopt) const;
     std::vector<ResourceEntry> list() const;  // copies; for tools
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -36,19 +36,19 @@ struct ServiceBehaviour {
 };
 
 class ServiceManager {
-public:
+  public:
     ServiceManager();
     ~ServiceManager();
     bool open();  // OpenSCManagerW; false with 5 when the machine's store is unusable
     bool isOpen() const;
     void close();
 
-private:
+  private:
     bool open_ = false;
 };
 
 class Service {
-public:
+  public:
     Service();
     ~Service();
     Service(const Service&) = delete;
@@ -63,7 +63,7 @@ public:
     // Arguments of the last start, for tests.
     std::vector<std::wstring> lastStartArguments();
 
-private:
+  private:
     std::wstring name_;
     bool open_ = false;
 };

@@ -6,14 +6,14 @@
 namespace win {
 
 class Library {
-public:
+  public:
     Library() = default;
     ~Library();
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
     bool load(std::wstring_view windowsPath);  // 126 when missing or not loadable
-    void* symbol(const char* name) const;     // nullptr with 127 when not exported
+    void* symbol(const char* name) const;      // nullptr with 127 when not exported
     template <class F>
     F function(const char* name) const {
         return reinterpret_cast<F>(symbol(name));
@@ -21,7 +21,7 @@ public:
     bool isLoaded() const { return handle_ != nullptr; }
     void free();
 
-private:
+  private:
     void* handle_ = nullptr;
 };
 

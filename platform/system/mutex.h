@@ -6,7 +6,7 @@
 namespace win {
 
 class NamedMutex {
-public:
+  public:
     NamedMutex() = default;
     ~NamedMutex();
     NamedMutex(const NamedMutex&) = delete;
@@ -18,7 +18,7 @@ public:
     void release();
     bool held() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

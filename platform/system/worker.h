@@ -9,7 +9,7 @@
 namespace win {
 
 class WorkerThread {
-public:
+  public:
     WorkerThread() = default;
     ~WorkerThread();  // joins
     WorkerThread(const WorkerThread&) = delete;
@@ -25,7 +25,7 @@ public:
     // A call from a thread that is not a WorkerThread does nothing.
     static void checkpoint();
 
-private:
+  private:
     struct Control {
         std::mutex mutex;
         std::condition_variable cv;

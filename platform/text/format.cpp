@@ -41,7 +41,8 @@ std::wstring formatInteger(const FormatArg& arg, const Directive& directive) {
     unsigned long long magnitude = 0;
     if (isSigned) {
         long long v = arg.signedValue();
-        if (directive.length == Directive::Length::normal) v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+        if (directive.length == Directive::Length::normal)
+            v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
         if (directive.length == Directive::Length::shortInt)
             v = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
         negative = v < 0;
@@ -68,7 +69,8 @@ std::wstring formatInteger(const FormatArg& arg, const Directive& directive) {
     } else if (directive.alternate && base == 16 && magnitude != 0) {
         prefix = directive.conversion == L'X' ? L"0X" : L"0x";
     }
-    if (directive.zero && !directive.left && !directive.hasPrecision && prefix.size() + number.size() < directive.width) {
+    if (directive.zero && !directive.left && !directive.hasPrecision &&
+        prefix.size() + number.size() < directive.width) {
         number.insert(0, directive.width - prefix.size() - number.size(), L'0');
     }
     return pad(prefix + number, directive);
@@ -103,7 +105,8 @@ std::wstring convert(const FormatArg& arg, const Directive& directive) {
             return pad(std::wstring(1, static_cast<wchar_t>(arg.unsignedValue() & 0x1FFFFF)), directive);
         default: {  // s, S
             std::wstring text = natural(arg);
-            if (directive.hasPrecision && arg.kind() == FormatArg::Kind::string && text.size() > directive.precision) {
+            if (directive.hasPrecision && arg.kind() == FormatArg::Kind::string &&
+                text.size() > directive.precision) {
                 text.resize(directive.precision);
             }
             return pad(text, directive);

@@ -16,7 +16,7 @@
 namespace win {
 
 class FormatArg {
-public:
+  public:
     enum class Kind { string, signedInt, unsignedInt, character };
 
     FormatArg(std::wstring_view s) : kind_(Kind::string), s_(s) {}
@@ -37,7 +37,7 @@ public:
         return kind_ == Kind::signedInt ? static_cast<unsigned long long>(i_) : u_;
     }
 
-private:
+  private:
     Kind kind_;
     std::wstring_view s_;
     long long i_ = 0;

@@ -9,8 +9,8 @@ namespace win {
 // Invalid input is replaced by U+FFFD (or '?' in a code page); these never fail.
 std::string toUtf8(std::wstring_view text);
 std::wstring fromUtf8(std::string_view text);
-std::string toUtf16le(std::wstring_view text);         // bytes, no byte-order mark, no terminator
-std::wstring fromUtf16le(std::string_view bytes);      // a trailing odd byte is ignored
+std::string toUtf16le(std::wstring_view text);     // bytes, no byte-order mark, no terminator
+std::wstring fromUtf16le(std::string_view bytes);  // a trailing odd byte is ignored
 
 // Code pages 1250-1258, 437, 850, 866, 932, 936, 949, 950 and 65001. False with last error 87 for an
 // unknown code page; characters the page cannot hold become '?'.

@@ -22,7 +22,8 @@ fs::path makeTempDir(const char* prefix) {
     static std::atomic<int> counter{0};
     fs::path base = fs::temp_directory_path();
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        fs::path p = base / (std::string(prefix) + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        fs::path p =
+            base / (std::string(prefix) + std::to_string(getpid()) + "-" + std::to_string(counter++));
         std::error_code ec;
         if (fs::create_directory(p, ec)) return p;
     }
@@ -67,7 +68,8 @@ TestMachine::~TestMachine() {
 fs::path TestMachine::host(std::wstring_view windowsPath) const {
     std::string p = narrow(windowsPath);
     if (p.size() < 2 || p[1] != ':') throw std::runtime_error("not a drive path: " + p);
-    std::string drive = std::string("drive_") + static_cast<char>(std::tolower(static_cast<unsigned char>(p[0])));
+    std::string drive =
+        std::string("drive_") + static_cast<char>(std::tolower(static_cast<unsigned char>(p[0])));
     fs::path out = root_ / drive;
     std::string rest = p.substr(2);
     std::stringstream ss(rest);
@@ -84,9 +86,13 @@ void TestMachine::writeFile(std::wstring_view windowsPath, std::string_view byte
     writeHostFile(p, bytes);
 }
 
-std::string TestMachine::readFile(std::wstring_view windowsPath) const { return readHostFile(host(windowsPath)); }
+std::string TestMachine::readFile(std::wstring_view windowsPath) const {
+    return readHostFile(host(windowsPath));
+}
 
-bool TestMachine::exists(std::wstring_view windowsPath) const { return fs::exists(host(windowsPath)); }
+bool TestMachine::exists(std::wstring_view windowsPath) const {
+    return fs::exists(host(windowsPath));
+}
 
 TempDir::TempDir() : path_(makeTempDir("mw-tmp-")) {}
 
@@ -139,14 +145,22 @@ RunResult runProgram(const fs::path& program, const std::vector<std::string>& ar
     close(pipeFds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) result.exitCode = 128 + WTERMSIG(status);
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.exitCode = 128 + WTERMSIG(status);
     return result;
 }
 
-fs::path binDir() { return MENDWELL_BIN_DIR; }
-fs::path sourceDir() { return MENDWELL_SOURCE_DIR; }
-fs::path buildDir() { return MENDWELL_BUILD_DIR; }
+fs::path binDir() {
+    return MENDWELL_BIN_DIR;
+}
+fs::path sourceDir() {
+    return MENDWELL_SOURCE_DIR;
+}
+fs::path buildDir() {
+    return MENDWELL_BUILD_DIR;
+}
 
 std::string readHostFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

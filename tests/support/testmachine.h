@@ -13,7 +13,7 @@ namespace testing_support {
 // A new machine in its own temporary folder, selected as the current machine of the test process.
 // The folder is removed when the object goes.
 class TestMachine {
-public:
+  public:
     explicit TestMachine(const win::MachineProfile& profile = {});
     ~TestMachine();
     TestMachine(const TestMachine&) = delete;
@@ -27,18 +27,18 @@ public:
     std::string readFile(std::wstring_view windowsPath) const;
     bool exists(std::wstring_view windowsPath) const;
 
-private:
+  private:
     std::filesystem::path root_;
 };
 
 // A temporary folder removed at the end of the scope.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 class EnvGuard {
-public:
+  public:
     explicit EnvGuard(std::vector<std::string> names) {
         for (auto& n : names) {
             const char* v = std::getenv(n.c_str());
@@ -23,6 +23,6 @@ public:
         }
     }
 
-private:
+  private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
