@@ -34,6 +34,20 @@ TEST_F(StartupTest, SecondInstanceReturns12AndWritesNothing) {
     EXPECT_EQ(run({"-SILENT"}, program).exitCode, 5);
 }
 
+TEST_F(StartupTest, UnusableMachineIsNamedNotTakenForASecondInstance) {
+    testing_support::TempDir elsewhere;
+    const fs::path missing = elsewhere.path() / "no-machine";
+    PatcherRun r = run({"-SILENT"}, patcher(), {{"MENDWELL_MACHINE", missing.string()}});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_TRUE(contains(r.output, missing.string())) << r.output;
+
+    testing_support::writeHostFile(machine_->root() / "store.db", "not a database");
+    r = run({"-SILENT"});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_TRUE(contains(r.output, "store.db")) << r.output;
+    EXPECT_EQ(logBytes(), "");
+}
+
 using NotAdministrator = NonAdministratorTest;
 
 TEST_F(NotAdministrator, Returns13WithTheMessageInEveryMode) {
