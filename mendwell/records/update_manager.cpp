@@ -29,7 +29,7 @@ constexpr std::size_t kMaxPathCharacters = 4097;
 void report(std::int32_t code, const std::wstring& text) {
     VerdictaLibrary library;
     const std::wstring path = VerdictaLibrary::path();
-    if (!library.load()) {
+    if (!library.load(path)) {
         logError(L"Unable to load the QUD library: %s", path);
         return;
     }
@@ -76,7 +76,7 @@ void reportRefusal() {
 bool administratorCheck() {
     VerdictaLibrary library;
     const std::wstring path = VerdictaLibrary::path();
-    if (library.load()) logInfo(L"Successfully loaded the QUD library: %s", path);
+    if (library.load(path)) logInfo(L"Successfully loaded the QUD library: %s", path);
     if (!win::isAdministrator()) {
         logError(kNotAdministrator);
         if (auto setVerdicta = library.isLoaded() ? library.setVerdicta() : nullptr) {
@@ -153,8 +153,8 @@ std::wstring VerdictaLibrary::path() {
     return p;
 }
 
-bool VerdictaLibrary::load() {
-    return library_.load(path());
+bool VerdictaLibrary::load(const std::wstring& path) {
+    return library_.load(path);
 }
 
 void VerdictaLibrary::unload() {
@@ -178,7 +178,7 @@ std::wstring detectUpdateManager() {
     logInfo(L"Patcher has successfully extracted the QUD library from the EXE resource.");
 
     VerdictaLibrary library;
-    if (!library.load()) {
+    if (!library.load(path)) {
         logError(
             L"Failed to load the library, The library stuffed in the Mendwell might be corrupted, please "
             L"check "

@@ -17,7 +17,7 @@ class VerdictaLibrary {
     // Creates the work folder and logs the path ("new hQUDModule").
     static std::wstring path();
 
-    bool load();  // LoadLibraryW on path()
+    bool load(const std::wstring& path);  // LoadLibraryW on the path() the caller built
     // Frees the library with the two closing log lines; nothing when not loaded.
     void unload();
     bool isLoaded() const { return library_.isLoaded(); }

@@ -37,16 +37,20 @@ struct BuiltPatchers {
     TempDir folder;
     std::map<std::string, fs::path> byConfig;
 
-    BuiltPatchers() {
-        const fs::path bin = folder.path() / "bin";
+    BuiltPatchers() { makeBin(folder.path() / "bin", {}); }
+
+    // A bin folder as above, plus the result library when one is given.
+    static void makeBin(const fs::path& bin, const fs::path& resultLibrary) {
         fs::create_directories(bin);
-        for (const char* name : {"Mendwell", "orvex_tally.so"}) {
-            std::error_code ec;
+        std::error_code ec;
+        for (const char* name : {"Mendwell", "orvex_tally.so"})
             fs::create_symlink(testing_support::binDir() / name, bin / name, ec);
-        }
+        if (!resultLibrary.empty()) fs::create_symlink(resultLibrary, bin / "Verdicta.so", ec);
         testing_support::writeHostFile(bin / "patch", "patch tool stand-in");
         testing_support::writeHostFile(bin / "quadw32.so", "patch engine stand-in");
     }
+
+    const fs::path& assemble(const std::string& key, const std::string& config, const fs::path& bin);
 };
 
 BuiltPatchers& built() {
@@ -74,24 +78,41 @@ std::string configXml(const std::string& extra) {
 )";
 }
 
-const fs::path& patcher(const std::string& config) {
-    BuiltPatchers& b = built();
-    auto found = b.byConfig.find(config);
-    if (found != b.byConfig.end()) return found->second;
+const fs::path& BuiltPatchers::assemble(const std::string& key, const std::string& config,
+                                        const fs::path& bin) {
+    auto found = byConfig.find(key);
+    if (found != byConfig.end()) return found->second;
 
-    const std::string n = std::to_string(b.byConfig.size());
-    const fs::path dir = b.folder.path() / ("patch" + n);
+    const std::string n = std::to_string(byConfig.size());
+    const fs::path dir = folder.path() / ("patch" + n);
     fs::create_directories(dir / "payload");
     testing_support::writeHostFile(dir / "config.xml", config);
     testing_support::writeHostFile(dir / "manifest.xml", kManifest);
     testing_support::writeHostFile(dir / "payload" / "1", "Lumen TX4 9.0.3\r\n");
     testing_support::writeHostFile(dir / "payload" / "2", std::string(4096, 'L'));
-    const fs::path out = b.folder.path() / ("Mendwell" + n);
-    auto result = testing_support::runProgram(
-        testing_support::binDir() / "mendwell-build",
-        {"assemble", dir.string(), "-o", out.string(), "--bin", (b.folder.path() / "bin").string()});
+    const fs::path out = folder.path() / ("Mendwell" + n);
+    auto result =
+        testing_support::runProgram(testing_support::binDir() / "mendwell-build",
+                                    {"assemble", dir.string(), "-o", out.string(), "--bin", bin.string()});
     if (result.exitCode != 0) ADD_FAILURE() << "mendwell-build failed:\n" << result.output;
-    return b.byConfig.emplace(config, out).first->second;
+    return byConfig.emplace(key, out).first->second;
+}
+
+const fs::path& patcher(const std::string& config) {
+    BuiltPatchers& b = built();
+    return b.assemble(config, config, b.folder.path() / "bin");
+}
+
+const fs::path& patcherWithResultLibrary(const fs::path& resultLibrary, const std::string& config) {
+    BuiltPatchers& b = built();
+    const std::string key = resultLibrary.string() + "\n" + config;
+    if (b.byConfig.count(key) == 0) {
+        // One bin folder per library, named after the patcher it is for.
+        const fs::path bin = b.folder.path() / ("bin" + std::to_string(b.byConfig.size()));
+        BuiltPatchers::makeBin(bin, resultLibrary);
+        return b.assemble(key, config, bin);
+    }
+    return b.byConfig.at(key);
 }
 
 ScenarioTest::ScenarioTest(const win::MachineProfile& profile)

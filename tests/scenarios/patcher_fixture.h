@@ -23,6 +23,9 @@ std::string configXml(const std::string& extra = "<ComboPatch>false</ComboPatch>
 // A patcher built from a patch folder with `config`, a small manifest and a two-file payload; built once
 // per distinct config for the whole test program and removed at exit.
 const std::filesystem::path& patcher(const std::string& config = configXml());
+// The same patcher also carrying `resultLibrary` as its Verdicta library (QUDLIB).
+const std::filesystem::path& patcherWithResultLibrary(const std::filesystem::path& resultLibrary,
+                                                      const std::string& config = configXml());
 
 struct PatcherRun {
     int exitCode = -1;
