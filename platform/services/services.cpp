@@ -11,6 +11,13 @@ using storedb::Session;
 using storedb::Statement;
 using storedb::Transaction;
 
+// A store that cannot be used fails the call with its reason as the last error.
+bool unusable(const Session& s) {
+    if (s.status() == 0) return false;
+    setLastError(s.status());
+    return true;
+}
+
 // Arguments as length-prefixed UTF-8, so that empty arguments survive.
 std::vector<std::uint8_t> packArguments(const std::vector<std::wstring>& arguments) {
     std::vector<std::uint8_t> out;
@@ -127,10 +134,7 @@ void poll(Row& row) {
 template <typename Change>
 bool update(std::wstring_view name, Change change) {
     Session s;
-    if (s.status()) {
-        setLastError(s.status());
-        return false;
-    }
+    if (unusable(s)) return false;
     Transaction tx(s);
     if (!tx.ok()) {
         setLastError(storedb::kRegistryIoFailed);
@@ -181,10 +185,7 @@ bool Service::open(const ServiceManager& manager, std::wstring_view name) {
         return false;
     }
     Session s;
-    if (s.status()) {
-        setLastError(s.status());
-        return false;
-    }
+    if (unusable(s)) return false;
     Row row;
     DWORD rc = load(s, name, row);
     if (rc != 0) {
@@ -291,10 +292,7 @@ bool addService(const ServiceRecord& record) {
         return false;
     }
     Session s;
-    if (s.status()) {
-        setLastError(s.status());
-        return false;
-    }
+    if (unusable(s)) return false;
     Transaction tx(s);
     Row row;
     row.record = record;
@@ -309,10 +307,7 @@ bool addService(const ServiceRecord& record) {
 
 bool getService(std::wstring_view name, ServiceRecord& record) {
     Session s;
-    if (s.status()) {
-        setLastError(s.status());
-        return false;
-    }
+    if (unusable(s)) return false;
     Row row;
     DWORD rc = load(s, name, row);
     setLastError(rc);
@@ -335,10 +330,7 @@ bool setService(const ServiceRecord& record) {
 std::vector<ServiceRecord> listServices() {
     std::vector<ServiceRecord> out;
     Session s;
-    if (s.status()) {
-        setLastError(s.status());
-        return out;
-    }
+    if (unusable(s)) return out;
     Statement st = s.prepare(kSelectAll);
     if (!st.ok()) {
         setLastError(storedb::kRegistryIoFailed);
