@@ -1,0 +1,63 @@
+// The manifest model: the records read from manifest.xml and from the rollback manifest, and the readers
+// that build them from the document tree one entry at a time.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "mendwell/shell/fast_xml_parser.h"
+
+namespace mw {
+
+// Element paths of the sets, from the root.
+inline constexpr const wchar_t* kFileSetPath = L"Manifest/FileSet/File";
+inline constexpr const wchar_t* kDirectorySetPath = L"Manifest/DirectorySet/Directory";
+inline constexpr const wchar_t* kPdsSetPath = L"Manifest/PDSSet/PDS";
+inline constexpr const wchar_t* kServiceSetPath = L"Manifest/ServiceSet/Service";
+inline constexpr const wchar_t* kAddRemoveInfoPath = L"Manifest/AddRemoveInfo";
+
+struct FileRecord {
+    std::wstring operation;        // add, rename, remove, blindoverwrite, patch, overwrite, touch
+    std::wstring objectName;       // payload file name in the staging area
+    std::wstring destinationPath;  // resolved as the run's mode says; tokens still in place
+    std::wstring renamePath;
+    std::wstring beforePatch;  // MD5 text, or empty
+    std::wstring afterPatch;
+    std::wstring touch = L"false";
+    std::wstring defaultFileName;
+    std::wstring ascii = L"true";
+};
+
+struct DirectoryRecord {
+    std::wstring operation;  // add, remove
+    std::wstring directoryBase;
+    std::wstring subDirectoryTree;
+};
+
+struct RegistryRecord {
+    std::wstring operation;  // add, remove
+    std::wstring root;       // HKCR, HKLM, HKCU, HKUSERS, HKCC
+    std::wstring keyPath;
+    std::wstring keyName;  // the value's name
+    std::wstring value;
+    std::wstring dataType;
+    std::wstring subtree;
+};
+
+struct ServiceRecord {
+    std::wstring operation;  // stop, start
+    std::wstring filePath;
+    std::wstring serviceName;
+    std::wstring startElevated;
+    std::vector<std::wstring> arguments;
+};
+
+struct AddRemoveRecord {
+    std::wstring displayName;
+    std::wstring displayVersion;
+    std::wstring supportPhoneNumber;
+    std::wstring publisher;
+    std::wstring comment;
+    std::wstring supportURL;
+};
+
+}  // namespace mw
