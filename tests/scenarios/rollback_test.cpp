@@ -2,6 +2,7 @@
 // file (bytes and read-only bit) and every registry value back exactly as they were, and the run ends in 9.
 #include "tests/scenarios/patcher_fixture.h"
 
+#include <map>
 #include <sstream>
 
 #include "platform/fs/file.h"
@@ -54,34 +55,44 @@ const char* const kEveryKindManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 constexpr int kEntries = 12;
 
-const fs::path& everyKindPatcher() {
+// The patch tool is carried but never run here: stand-ins do where it is not built yet.
+fs::path binFolder(const fs::path& folder) {
+    const fs::path bin = folder / "bin";
+    if (fs::exists(bin)) return bin;
+    fs::create_directories(bin);
+    for (const char* name : {"Mendwell", "orvex_tally.so", "patch", "quadw32.so"}) {
+        std::error_code ec;
+        if (fs::exists(testing_support::binDir() / name))
+            fs::create_symlink(testing_support::binDir() / name, bin / name, ec);
+        else
+            writeHostFile(bin / name, "stand-in");
+    }
+    return bin;
+}
+
+// Assembled once per manifest for the whole test program.
+const fs::path& patcherWith(const std::string& manifest) {
     static testing_support::TempDir folder;
-    static const fs::path program = [] {
-        const fs::path dir = folder.path() / "patch";
-        fs::create_directories(dir / "payload");
-        writeHostFile(dir / "config.xml", configXml());
-        writeHostFile(dir / "manifest.xml", kEveryKindManifest);
-        writeHostFile(dir / "payload" / "1", "added in 9.0.3");
-        writeHostFile(dir / "payload" / "2", "lumen.dll of 9.0.3");
-        writeHostFile(dir / "payload" / "3", "[Lumen]\r\nVersion=9.0.3\r\n");
-        // The patch tool is carried but never run here: stand-ins do where it is not built yet.
-        const fs::path bin = folder.path() / "bin";
-        fs::create_directories(bin);
-        for (const char* name : {"Mendwell", "orvex_tally.so", "patch", "quadw32.so"}) {
-            std::error_code ec;
-            if (fs::exists(testing_support::binDir() / name))
-                fs::create_symlink(testing_support::binDir() / name, bin / name, ec);
-            else
-                writeHostFile(bin / name, "stand-in");
-        }
-        const fs::path out = folder.path() / "Mendwell";
-        auto r = testing_support::runProgram(
-            testing_support::binDir() / "mendwell-build",
-            {"assemble", dir.string(), "-o", out.string(), "--bin", bin.string()});
-        if (r.exitCode != 0) ADD_FAILURE() << r.output;
-        return out;
-    }();
-    return program;
+    static std::map<std::string, fs::path> built;
+    if (built.count(manifest)) return built[manifest];
+    const std::string n = std::to_string(built.size());
+    const fs::path dir = folder.path() / ("patch" + n);
+    fs::create_directories(dir / "payload");
+    writeHostFile(dir / "config.xml", configXml());
+    writeHostFile(dir / "manifest.xml", manifest);
+    writeHostFile(dir / "payload" / "1", "added in 9.0.3");
+    writeHostFile(dir / "payload" / "2", "lumen.dll of 9.0.3");
+    writeHostFile(dir / "payload" / "3", "[Lumen]\r\nVersion=9.0.3\r\n");
+    const fs::path out = folder.path() / ("Mendwell" + n);
+    auto r = testing_support::runProgram(
+        testing_support::binDir() / "mendwell-build",
+        {"assemble", dir.string(), "-o", out.string(), "--bin", binFolder(folder.path()).string()});
+    if (r.exitCode != 0) ADD_FAILURE() << r.output;
+    return built[manifest] = out;
+}
+
+const fs::path& everyKindPatcher() {
+    return patcherWith(kEveryKindManifest);
 }
 
 class RollbackTest : public ScenarioTest {
@@ -185,6 +196,20 @@ TEST_F(RollbackTest, AFileInUseAndADeniedKeyFailTheRunAndRollBack) {
     ASSERT_EQ(
         win::setRegKeyDenied(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins", false), 0);
     EXPECT_EQ(snapshot(), before) << logText();
+}
+
+// An incomplete entry fails the run before anything changes; the rollback that follows has nothing to undo.
+TEST_F(RollbackTest, AnUnreadableManifestChangesNothing) {
+    installProduct();
+    const std::string before = snapshot();
+    std::string broken = kEveryKindManifest;
+    broken.replace(broken.rfind("<ObjectName>6</ObjectName>"), 26, "");
+    PatcherRun r = run({"-SILENT"}, patcherWith(broken));
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("ERROR", "Some mandatory tags might be missing..."))) << log;
+    EXPECT_FALSE(contains(log, "Adding file:"));
+    EXPECT_EQ(snapshot(), before);
 }
 
 }  // namespace
