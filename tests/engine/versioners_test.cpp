@@ -83,12 +83,19 @@ TEST(GetFileVersion, EachVersionerOnItsKindOfFile) {
         // The greedy ".+" leaves one digit to the first group.
         {L"C:\\f\\s.jsx", "// @@@BUILDINFO@@@ v12.3.4.5\n", 0, kindJSX, {2, 3, 4, 5}},
         // The first versioner in the list that recognises a file decides.
-        {L"C:\\f\\both.txt", "begincmap\n/CMapVersion 2.1 def\n##Orvex File Version: 3.1\n", 0, kindCMap,
+        {L"C:\\f\\both.txt",
+         "begincmap\n/CMapVersion 2.1 def\n##Orvex File Version: 3.1\n",
+         0,
+         kindCMap,
          {2, 1, 0, 0}},
         {L"C:\\f\\nomark.txt", "/CMapVersion 2.1 def\n", 3, kindNone, {}},
         {L"C:\\f\\Font.OTF", otf, 0, kindOTFFont, {5, 1, 2, 0}},
         {L"C:\\f\\Font.ttf", otf, 3, kindNone, {}},
-        {L"C:\\f\\fonts.db", "Orvex Tandem Font Database\nversion=4.2.1.7\n", 0, kindFontDatabase, {4, 2, 1, 7}},
+        {L"C:\\f\\fonts.db",
+         "Orvex Tandem Font Database\nversion=4.2.1.7\n",
+         0,
+         kindFontDatabase,
+         {4, 2, 1, 7}},
         {L"C:\\f\\p.ICM", profileHeader(128), 0, kindColorProfile, {2024, 7, 15, 13 * 60 + 45 + 1}},
         // "icc" or "csf" anywhere in the path: any file of 36 bytes or more is a profile.
         {L"C:\\icc\\notes.txt", profileHeader(36), 0, kindColorProfile, {2024, 7, 15, 826}},
@@ -96,7 +103,11 @@ TEST(GetFileVersion, EachVersionerOnItsKindOfFile) {
         {L"C:\\mycsf\\x.pfb", profileHeader(40) + pfb, 0, kindColorProfile, {2024, 7, 15, 826}},
         {L"C:\\f\\conv.cnv", icuHeader("cnvt", 25), 0, kindICU, {6100, 2300, 0, 0}},
         {L"C:\\f\\conv24.cnv", icuHeader("cnvt", 24), 3, kindNone, {}},
-        {L"C:\\f\\common.dat", commonDataHeader(), 0, kindICU, {1000 * 'n' + 100 * 2 + 10 * 'D' + 4, 91, 0, 0}},
+        {L"C:\\f\\common.dat",
+         commonDataHeader(),
+         0,
+         kindICU,
+         {1000 * 'n' + 100 * 2 + 10 * 'D' + 4, 91, 0, 0}},
         {L"C:\\f\\empty.txt", "", 3, kindNone, {}},
     };
     for (const VersionRow& row : rows) {
@@ -128,8 +139,8 @@ TEST(GetFileVersion, FilesItCannotUse) {
     machine.writeFile(L"C:\\f\\a.txt", "##Orvex File Version: 3.1\n");
     {
         win::File reader;
-        ASSERT_TRUE(
-            reader.open(L"C:\\f\\a.txt", win::access::read, win::share::read, win::Disposition::openExisting));
+        ASSERT_TRUE(reader.open(L"C:\\f\\a.txt", win::access::read, win::share::read,
+                                win::Disposition::openExisting));
         EXPECT_EQ(getFileVersion("C:\\f\\a.txt", &v, &kind), versionCannotOpen);
     }
     EXPECT_EQ(getFileVersion("C:\\f\\a.txt", &v, &kind), versionRecognised);
@@ -185,8 +196,7 @@ TEST(ParseVersionText, FourDottedNumbers) {
 // Files carrying a version resource the way our own programs do (a resource table after the bytes).
 class VersionResourceTest : public ::testing::Test {
   protected:
-    explicit VersionResourceTest(std::uint16_t userLanguage = 0x0409)
-        : machine_(profile(userLanguage)) {
+    explicit VersionResourceTest(std::uint16_t userLanguage = 0x0409) : machine_(profile(userLanguage)) {
         win::createDirectory(L"C:\\captured");
         mw::PatchLog::instance().open(kLog, false, mw::logFormatText);
         mw::PatchLog::instance().setLevel(2);
@@ -199,8 +209,8 @@ class VersionResourceTest : public ::testing::Test {
         return p;
     }
 
-    void versioned(const std::wstring& path, std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d,
-                   const std::vector<win::VersionStrings>& strings = {}) {
+    void versioned(const std::wstring& path, std::uint16_t a, std::uint16_t b, std::uint16_t c,
+                   std::uint16_t d, const std::vector<win::VersionStrings>& strings = {}) {
         machine_.writeFile(path, "MZ program bytes");
         win::ResourceWriter writer;
         const win::VersionInfo info{(std::uint32_t{a} << 16) | b, (std::uint32_t{c} << 16) | d, 0, 0};
@@ -231,8 +241,7 @@ TEST_F(VersionResourceTest, OsVersionDecidesWhenNoVersionerKnowsTheFile) {
     };
     const Row rows[] = {
         {L"C:\\p\\v2.dll", L"C:\\p\\v10.dll", 1},  // numbers, not text
-        {L"C:\\p\\v10.dll", L"C:\\p\\v2.dll", -1},
-        {L"C:\\p\\v10.dll", L"C:\\p\\other.dll", 0},
+        {L"C:\\p\\v10.dll", L"C:\\p\\v2.dll", -1},    {L"C:\\p\\v10.dll", L"C:\\p\\other.dll", 0},
         {L"C:\\p\\v3.dll", L"C:\\p\\bare.dll", -1},  // the second reads as 0.0.0.0
         {L"C:\\p\\bare.dll", L"C:\\p\\v3.dll", 1},   // no version: overwrite
         {L"C:\\p\\missing.dll", L"C:\\p\\v3.dll", 1},
@@ -258,7 +267,8 @@ TEST_F(VersionResourceTest, OsVersionDecidesWhenNoVersionerKnowsTheFile) {
 
 TEST_F(VersionResourceTest, VersionerDecidesAndReportsTheKind) {
     auto pfb = [&](const wchar_t* path, std::string_view version) {
-        machine_.writeFile(path, "%!PS-AdobeFont-1.0\n/version (" + std::string(version) + ") readonly def\n");
+        machine_.writeFile(path,
+                           "%!PS-AdobeFont-1.0\n/version (" + std::string(version) + ") readonly def\n");
     };
     pfb(L"C:\\f\\v1_2.pfb", "1.2");
     pfb(L"C:\\f\\v1_10.pfb", "1.10");
