@@ -81,5 +81,23 @@ TEST_F(RollbackRunTest, AnEmptyInstallFolderChangesNothing) {
     EXPECT_FALSE(win::pathExists(mw::workPath(L"\\manifest.xml")));
 }
 
+// A cancel asked for while the payload is extracted (here: at the first notification) ends the normal run
+// at its next check, before anything is read or changed.
+TEST_F(EngineTest, ACancelRequestEndsTheNormalRunAtItsNextCheck) {
+    std::vector<std::int32_t> states;
+    mw::setPatchObserver({.notify =
+                              [&states](mw::PatchStateBlock& block) {
+                                  states.push_back(block.state);
+                                  mw::patchGlobals().rollbackRequested = true;
+                              },
+                          .statusText = nullptr});
+    mw::PatchController::MyThreadProc(L"C:\\P");
+    mw::setPatchObserver({});
+    EXPECT_EQ(mw::patchGlobals().block.state, mw::stateRollingBack);
+    EXPECT_EQ(states, (std::vector<std::int32_t>{mw::statePatching, mw::stateRollingBack}));
+    EXPECT_TRUE(logged(L"INFO", L"Exiting patch thread, creating rollback thread..."));
+    EXPECT_FALSE(logged(L"ERROR", L"Processing of manifest XML file failed."));
+}
+
 }  // namespace
 }  // namespace engine_test
