@@ -79,7 +79,7 @@ step "The machine afterwards"
 echo "Product folder $INSTALL_DIR (name: content):"
 if [ -d "$product" ]; then show_product; else echo "  (gone)"; fi
 history="$("$BIN/machine" path 'C:\Program Files\Common Files\Orvex\Installers')/$PRODUCT_CODE.patch"
-echo "Patch history file (C:\Program Files\Common Files\Orvex\Installers\$PRODUCT_CODE.patch):"
+echo "Patch history file (C:\Program Files\Common Files\Orvex\Installers\\$PRODUCT_CODE.patch):"
 if [ -f "$history" ]; then
   iconv -f UTF-16LE -t UTF-8 "$history" | sed '1s/^\xEF\xBB\xBF//' | tr -d '\r' | sed 's/^/  /'
 else
