@@ -65,9 +65,16 @@ void write(const fs::path& path, const std::string& bytes) {
 
 // Product-relative Windows names: one folder of 1000 files, the rest spread over nested folders.
 std::vector<std::string> productNames(int entries) {
-    static const char* const folders[] = {"bin", "Plug-ins\\Effects", "Plug-ins\\Filters", "Presets\\Brushes",
-                                          "Presets\\Swatches", "Required\\Fonts", "Locales\\en_US",
-                                          "Locales\\de_DE", "Help\\Topics", "Scripts\\Startup"};
+    static const char* const folders[] = {"bin",
+                                          "Plug-ins\\Effects",
+                                          "Plug-ins\\Filters",
+                                          "Presets\\Brushes",
+                                          "Presets\\Swatches",
+                                          "Required\\Fonts",
+                                          "Locales\\en_US",
+                                          "Locales\\de_DE",
+                                          "Help\\Topics",
+                                          "Scripts\\Startup"};
     std::vector<std::string> names;
     for (int i = 0; i < entries; ++i) {
         if (i < 1000) {
@@ -103,8 +110,8 @@ void benchOne(const fs::path& bin, int entries) {
     setenv("MENDWELL_MACHINE", machine.c_str(), 1);
     runProgram({(bin / "machine").string(), "create", machine.string()});
     const std::string installDir = "C:\\Program Files\\Orvex\\Lumen TX4";
-    runProgram({(bin / "tally").string(), "add", kCode, "--installdir", installDir, "--version", "9.0", "--language",
-                "en_US"});
+    runProgram({(bin / "tally").string(), "add", kCode, "--installdir", installDir, "--version", "9.0",
+                "--language", "en_US"});
     const fs::path product = machine / "drive_c" / "Program Files" / "Orvex" / "Lumen TX4";
 
     std::mt19937_64 rng(entries);
@@ -122,13 +129,14 @@ void benchOne(const fs::path& bin, int entries) {
     }
     manifest += "</FileSet>\n</Manifest>\n";
     write(patch / "manifest.xml", manifest);
-    write(patch / "config.xml", std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PatcherConfig><Name>Lumen "
-                                            "TX4</Name><PatcherID>{0F5D3A61-2B7C-4E84-A1D9-3C6B8E2F7A45}</PatcherID>"
-                                            "<BuildNumber>1</BuildNumber><ComboPatch>false</ComboPatch><ProductData>"
-                                            "<OrvexCode><GUID>") +
-                                        kCode +
-                                        "</GUID></OrvexCode><OldVersion>9.0</OldVersion><NewVersion>9.0.3</"
-                                        "NewVersion></ProductData></PatcherConfig>\n");
+    write(patch / "config.xml",
+          std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PatcherConfig><Name>Lumen "
+                      "TX4</Name><PatcherID>{0F5D3A61-2B7C-4E84-A1D9-3C6B8E2F7A45}</PatcherID>"
+                      "<BuildNumber>1</BuildNumber><ComboPatch>false</ComboPatch><ProductData>"
+                      "<OrvexCode><GUID>") +
+              kCode +
+              "</GUID></OrvexCode><OldVersion>9.0</OldVersion><NewVersion>9.0.3</"
+              "NewVersion></ProductData></PatcherConfig>\n");
     const fs::path patcher = root / "Patcher";
     const Outcome built = runProgram({(bin / "mendwell-build").string(), "assemble", patch.string(), "-o",
                                       patcher.string(), "--bin", bin.string()});

@@ -18,7 +18,8 @@ void installColorProfile(const std::wstring& target, int rollbackMode, bool inst
     const std::wstring folder = win::colorDirectory();
     const std::wstring name = win::fileNamePart(target);
     if (folder.size() + 1 + name.size() > kColourPathLimit) {
-        logError(L"The colour profile %s is not installed: its path in the colour directory is too long.", target);
+        logError(L"The colour profile %s is not installed: its path in the colour directory is too long.",
+                 target);
         return;
     }
     const std::wstring profile = folder + L"\\" + name;

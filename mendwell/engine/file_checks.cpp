@@ -14,7 +14,8 @@ std::wstring fileMd5Text(const std::wstring& path) {
 bool fileVersionKind(const std::wstring& path, int& kind) {
     versioning::FileVersion version;
     kind = versioning::kindNone;
-    return versioning::getFileVersion(win::toUtf8(path).c_str(), &version, &kind) == versioning::versionRecognised;
+    return versioning::getFileVersion(win::toUtf8(path).c_str(), &version, &kind) ==
+           versioning::versionRecognised;
 }
 
 bool compareFileVersions(const std::wstring& first, const std::wstring& second, int& answer, int& firstKind) {

@@ -49,7 +49,8 @@ void cFileOperation::commonTrailingSteps(const FileRecord& record, bool colourSt
         cFileOperationTouch touch(record);
         touch.execute(record);
     }
-    if (colourStep && fileKind == kColorProfileKind) installColorProfile(targetPath_, rollbackMode(), install);
+    if (colourStep && fileKind == kColorProfileKind)
+        installColorProfile(targetPath_, rollbackMode(), install);
 }
 
 void cFileOperation::trailingStepsAskingKind(const FileRecord& record) const {

@@ -101,7 +101,9 @@ class PatchRun {
 
   private:
     // A set starts only while nothing has failed.
-    bool running() const { return patchGlobals().block.state == (rollback_ ? stateRollingBack : statePatching); }
+    bool running() const {
+        return patchGlobals().block.state == (rollback_ ? stateRollingBack : statePatching);
+    }
 
     static void checkCancel() {
         if (cancelRequested()) throw Cancelled{};
@@ -131,7 +133,8 @@ class PatchRun {
     // Stop pass (first) or start pass (last). False when the run must go to its end.
     bool servicePass(bool stop) {
         if (!running()) return false;
-        const XMLNodeList entries = stop ? startSet(kServiceSetPath, serviceSet) : manifest_.selectNodes(kServiceSetPath);
+        const XMLNodeList entries =
+            stop ? startSet(kServiceSetPath, serviceSet) : manifest_.selectNodes(kServiceSetPath);
         for (const XMLDocumentNode* entry : entries) {
             const ServiceRecord record = readServiceRecord(*entry);
             if (!rollback_ && record.operation == (stop ? L"stop" : L"start")) {
@@ -166,12 +169,14 @@ class PatchRun {
                 break;
             }
             if (read == FileEntryRead::otherLanguage) {
-                logInfo(L"File operation is not performed as the language of the product and file is different.");
+                logInfo(
+                    L"File operation is not performed as the language of the product and file is different.");
                 countEntry(fileSet, true);
                 notifyWizard();
                 continue;
             }
-            const FileEntryPaths paths = prepareFilePaths(record.renamePath, record.destinationPath, installDir_);
+            const FileEntryPaths paths =
+                prepareFilePaths(record.renamePath, record.destinationPath, installDir_);
             record.renamePath = paths.source;
             record.destinationPath = paths.target;
             logFileEntry(record);
@@ -245,7 +250,8 @@ class PatchRun {
         if (entries.empty()) logInfo(L"No Registry entries found to operate. ");
         for (const XMLDocumentNode* entry : entries) {
             RegistryRecord record = readRegistryRecord(*entry, language_);
-            if (record.operation != L"remove") record.value = prepareRegistryValue(record.value, installDir_, language_);
+            if (record.operation != L"remove")
+                record.value = prepareRegistryValue(record.value, installDir_, language_);
             g.validationReason = reasonSetStarted;
             showStatusText(L"$$$/tvr/info/processingRegistry");
             const bool ok = runRegistryEntry(record);

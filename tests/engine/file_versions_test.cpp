@@ -35,8 +35,9 @@ TEST_F(EngineTest, BlindOverwriteLeavesANewerFileAloneWhateverItsChecksum) {
     EXPECT_EQ(mw::runFileOperation(blind(target, md5Of("something else"))), mw::fileOpNothingToDo);
     EXPECT_EQ(read(target), iccProfile(2025, 'n'));
     EXPECT_EQ(read(backup(L"5")), "<missing>");
-    EXPECT_TRUE(logged(L"INFO", L"File on the machine is already a higher version. No action on the file. "
-                                L"Updater will progress."));
+    EXPECT_TRUE(logged(L"INFO",
+                       L"File on the machine is already a higher version. No action on the file. "
+                       L"Updater will progress."));
 }
 
 TEST_F(EngineTest, BlindOverwriteOfAnOlderProfileInstallsItInTheColourDirectory) {

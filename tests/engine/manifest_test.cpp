@@ -22,26 +22,32 @@ struct FileCase {
 
 TEST(ManifestReader, FileEntries) {
     const char* const op = "<Operation>add</Operation><ObjectName>7</ObjectName>";
-    for (const FileCase& c : {
-             FileCase{"trailing separator of dir removed once",
-                      R"(<DestinationPath dir="[INSTALLDIR]\docs\" defName="readme.txt"/>)", false,
-                      mw::FileEntryRead::ok, L"[INSTALLDIR]\\docs\\readme.txt", L""},
-             FileCase{"forward slash too", R"(<DestinationPath dir="[INSTALLDIR]/docs/" defName="a.txt"/>)", false,
-                      mw::FileEntryRead::ok, L"[INSTALLDIR]/docs\\a.txt", L""},
-             FileCase{"name for the install language first",
-                      R"(<DestinationPath dir="C:\P" defName="en.txt"><FileName lang="fr_FR">x.txt</FileName><FileName lang="de_DE">de.txt</FileName><FileName lang="de_DE">second.txt</FileName></DestinationPath>)",
-                      false, mw::FileEntryRead::ok, L"C:\\P\\de.txt", L""},
-             FileCase{"only another language", R"(<DestinationPath dir="C:\P"><FileName lang="fr_FR">x.txt</FileName></DestinationPath>)",
-                      false, mw::FileEntryRead::otherLanguage, L"", L""},
-             FileCase{"rename path without a name for the language",
-                      R"(<DestinationPath dir="C:\P" defName="a"/><RenamePath dir="C:\P"><FileName lang="fr_FR">b</FileName></RenamePath>)",
-                      false, mw::FileEntryRead::otherLanguage, L"C:\\P\\a", L""},
-             FileCase{"rollback takes the recorded text",
-                      R"(<DestinationPath>C:\P\a.txt</DestinationPath><RenamePath>C:\P\b.txt</RenamePath>)", true,
-                      mw::FileEntryRead::ok, L"C:\\P\\a.txt", L"C:\\P\\b.txt"},
-         }) {
+    for (
+        const FileCase& c : {
+            FileCase{"trailing separator of dir removed once",
+                     R"(<DestinationPath dir="[INSTALLDIR]\docs\" defName="readme.txt"/>)", false,
+                     mw::FileEntryRead::ok, L"[INSTALLDIR]\\docs\\readme.txt", L""},
+            FileCase{"forward slash too", R"(<DestinationPath dir="[INSTALLDIR]/docs/" defName="a.txt"/>)",
+                     false, mw::FileEntryRead::ok, L"[INSTALLDIR]/docs\\a.txt", L""},
+            FileCase{
+                "name for the install language first",
+                R"(<DestinationPath dir="C:\P" defName="en.txt"><FileName lang="fr_FR">x.txt</FileName><FileName lang="de_DE">de.txt</FileName><FileName lang="de_DE">second.txt</FileName></DestinationPath>)",
+                false, mw::FileEntryRead::ok, L"C:\\P\\de.txt", L""},
+            FileCase{
+                "only another language",
+                R"(<DestinationPath dir="C:\P"><FileName lang="fr_FR">x.txt</FileName></DestinationPath>)",
+                false, mw::FileEntryRead::otherLanguage, L"", L""},
+            FileCase{
+                "rename path without a name for the language",
+                R"(<DestinationPath dir="C:\P" defName="a"/><RenamePath dir="C:\P"><FileName lang="fr_FR">b</FileName></RenamePath>)",
+                false, mw::FileEntryRead::otherLanguage, L"C:\\P\\a", L""},
+            FileCase{"rollback takes the recorded text",
+                     R"(<DestinationPath>C:\P\a.txt</DestinationPath><RenamePath>C:\P\b.txt</RenamePath>)",
+                     true, mw::FileEntryRead::ok, L"C:\\P\\a.txt", L"C:\\P\\b.txt"},
+        }) {
         SCOPED_TRACE(c.name);
-        auto parser = parsed(std::string("<Manifest><FileSet><File>") + op + c.entry + "</File></FileSet></Manifest>");
+        auto parser =
+            parsed(std::string("<Manifest><FileSet><File>") + op + c.entry + "</File></FileSet></Manifest>");
         const auto files = parser.selectNodes(mw::kFileSetPath);
         ASSERT_EQ(files.size(), 1u);
         mw::FileRecord record;

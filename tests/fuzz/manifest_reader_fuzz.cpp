@@ -19,8 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const mw::XMLDocumentNode* directory : parser.selectNodes(mw::kDirectorySetPath)) {
         mw::readDirectoryRecord(*directory);
     }
-    for (const mw::XMLDocumentNode* pds : parser.selectNodes(mw::kPdsSetPath)) mw::readRegistryRecord(*pds, L"en_US");
-    for (const mw::XMLDocumentNode* service : parser.selectNodes(mw::kServiceSetPath)) mw::readServiceRecord(*service);
-    for (const mw::XMLDocumentNode* info : parser.selectNodes(mw::kAddRemoveInfoPath)) mw::readAddRemoveRecord(*info);
+    for (const mw::XMLDocumentNode* pds : parser.selectNodes(mw::kPdsSetPath))
+        mw::readRegistryRecord(*pds, L"en_US");
+    for (const mw::XMLDocumentNode* service : parser.selectNodes(mw::kServiceSetPath))
+        mw::readServiceRecord(*service);
+    for (const mw::XMLDocumentNode* info : parser.selectNodes(mw::kAddRemoveInfoPath))
+        mw::readAddRemoveRecord(*info);
     return 0;
 }

@@ -11,7 +11,8 @@ using PatchRunTest = ScenarioTest;
 std::string fileEntry(const std::string& op, const std::string& object, const std::string& name,
                       const std::string& extra = "") {
     return "<File><Operation>" + op + "</Operation><ObjectName>" + object +
-           "</ObjectName><DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"" + name + "\"/>" + extra + "</File>";
+           "</ObjectName><DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"" + name + "\"/>" + extra +
+           "</File>";
 }
 
 std::string manifest(const std::string& files) {
@@ -23,24 +24,27 @@ std::wstring product(const std::wstring& name) {
 }
 
 TEST_F(PatchRunTest, AFileHeldOpenFailsTheRunAndTheRollbackRestoresTheOthers) {
-    const PatchFolder patch{.manifest = manifest(fileEntry("overwrite", "1", "a.dll") + fileEntry("add", "2", "new.txt") +
-                                                 fileEntry("overwrite", "3", "held.dll") +
-                                                 fileEntry("overwrite", "4", "never.dll")),
-                            .payload = {{"1", "a 9.0.3"}, {"2", "added"}, {"3", "held 9.0.3"}, {"4", "never 9.0.3"}}};
+    const PatchFolder patch{
+        .manifest =
+            manifest(fileEntry("overwrite", "1", "a.dll") + fileEntry("add", "2", "new.txt") +
+                     fileEntry("overwrite", "3", "held.dll") + fileEntry("overwrite", "4", "never.dll")),
+        .payload = {{"1", "a 9.0.3"}, {"2", "added"}, {"3", "held 9.0.3"}, {"4", "never 9.0.3"}}};
     registerProduct("9.0");
     machine_->writeFile(product(L"a.dll"), "a 9.0");
     machine_->writeFile(product(L"held.dll"), "held 9.0");
     machine_->writeFile(product(L"never.dll"), "never 9.0");
     win::File holder;
-    ASSERT_TRUE(holder.open(product(L"held.dll"), win::access::read, win::share::read, win::Disposition::openExisting));
+    ASSERT_TRUE(holder.open(product(L"held.dll"), win::access::read, win::share::read,
+                            win::Disposition::openExisting));
 
     PatcherRun r = run({"-SILENT"}, patcherFor(patch));
     holder.close();
     EXPECT_EQ(r.exitCode, 9) << r.output;
     const std::string log = logText();
-    for (const char* line : {"File overwrite operation failed and return error code: 32", "File operation failed.",
-                             "Patching fails, Rolling back the changes done by the patcher...",
-                             "Patcher failed. Please try again."}) {
+    for (const char* line :
+         {"File overwrite operation failed and return error code: 32", "File operation failed.",
+          "Patching fails, Rolling back the changes done by the patcher...",
+          "Patcher failed. Please try again."}) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
     }
     EXPECT_FALSE(contains(log, "Overwriting file: C:\\Program Files\\Orvex\\Lumen TX4\\never.dll"));
@@ -52,8 +56,9 @@ TEST_F(PatchRunTest, AFileHeldOpenFailsTheRunAndTheRollbackRestoresTheOthers) {
 
 TEST_F(PatchRunTest, AnEntryWithoutItsMandatoryTagsChangesNothing) {
     const PatchFolder patch{
-        .manifest = manifest(fileEntry("overwrite", "1", "a.dll") +
-                             "<File><Operation>add</Operation><DestinationPath dir=\"[INSTALLDIR]\" defName=\"b\"/></File>"),
+        .manifest = manifest(
+            fileEntry("overwrite", "1", "a.dll") +
+            "<File><Operation>add</Operation><DestinationPath dir=\"[INSTALLDIR]\" defName=\"b\"/></File>"),
         .payload = {{"1", "a 9.0.3"}}};
     registerProduct("9.0");
     machine_->writeFile(product(L"a.dll"), "a 9.0");
@@ -66,12 +71,14 @@ TEST_F(PatchRunTest, AnEntryWithoutItsMandatoryTagsChangesNothing) {
 }
 
 TEST_F(PatchRunTest, ABinaryPatchEntryFailsWhileThatOperationIsMissing) {
-    const PatchFolder patch{.manifest = manifest(fileEntry("patch", "1", "a.dll")), .payload = {{"1", "diff"}}};
+    const PatchFolder patch{.manifest = manifest(fileEntry("patch", "1", "a.dll")),
+                            .payload = {{"1", "diff"}}};
     registerProduct("9.0");
     machine_->writeFile(product(L"a.dll"), "a 9.0");
     PatcherRun r = run({"-SILENT"}, patcherFor(patch));
     EXPECT_EQ(r.exitCode, 9) << r.output;
-    EXPECT_TRUE(contains(logText(), "The operation cFileOperationPatch is not part of this build")) << logText();
+    EXPECT_TRUE(contains(logText(), "The operation cFileOperationPatch is not part of this build"))
+        << logText();
     EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
 }
 

@@ -81,8 +81,8 @@ std::string configXml(const std::string& extra) {
 )";
 }
 
-const fs::path& BuiltPatchers::assemble(const std::string& key, const std::string& config, const fs::path& bin,
-                                        const std::string& manifest,
+const fs::path& BuiltPatchers::assemble(const std::string& key, const std::string& config,
+                                        const fs::path& bin, const std::string& manifest,
                                         const std::map<std::string, std::string>& payload) {
     auto found = byConfig.find(key);
     if (found != byConfig.end()) return found->second;

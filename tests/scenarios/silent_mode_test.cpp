@@ -59,7 +59,8 @@ TEST_F(SilentModeTest, FittingProductIsPatchedAndASecondRunIsRefused) {
          {"Product is located and validated.", "Install language of the product as returned by Tally: en_US",
           "Adding file: C:\\Program Files\\Orvex\\Lumen TX4\\readme.txt", "File added successfully.",
           "Overwriting file: C:\\Program Files\\Orvex\\Lumen TX4\\bin\\lumen.dll",
-          "No directories are being found to operate.", "Updater has successfully updated the application."}) {
+          "No directories are being found to operate.",
+          "Updater has successfully updated the application."}) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
     }
     EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\readme.txt"), "Lumen TX4 9.0.3\r\n");
@@ -77,7 +78,8 @@ TEST_F(SilentModeTest, FittingProductIsPatchedAndASecondRunIsRefused) {
 
     PatcherRun again = run({"-SILENT"});
     EXPECT_EQ(again.exitCode, 6) << again.output;
-    EXPECT_TRUE(contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")));
+    EXPECT_TRUE(
+        contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")));
 }
 
 }  // namespace
