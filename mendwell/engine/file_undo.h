@@ -11,7 +11,7 @@ namespace mw {
 // recorded with an empty operation. Paths are written resolved, as element text. The entry goes first in
 // the set, so that the rollback undoes the newest change first.
 win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record);
-// To the rollback manifest of this run; nothing when there is none.
+// To the rollback manifest of this run and its journal; nothing when there is none.
 void recordFileUndo(const FileRecord& record);
 
 }  // namespace mw

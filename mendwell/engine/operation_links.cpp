@@ -20,13 +20,9 @@ bool runDirectoryEntry(const DirectoryRecord& record) {
 }
 
 bool runRegistryEntry(const RegistryRecord& record) {
-    std::unique_ptr<cRegistryOperation> operation = makeRegistryOperation(record.operation);
-    if (!operation) {
-        // As with file entries, an operation name the patcher does not know changes nothing.
-        logWarning(L"Unknown registry operation \"%s\"; the entry is left alone.", record.operation);
-        return true;
-    }
-    return operation->execute(record);
+    // An operation that is neither "add" nor "remove" changes nothing and fails the entry.
+    const auto operation = makeRegistryOperation(record.operation);
+    return operation && operation->execute(record);
 }
 
 bool stopServiceEntry(const ServiceRecord&) {

@@ -2,6 +2,7 @@
 // in a fixed order, with the state changes and notifications the wizard and the mode procedures read.
 #include <exception>
 
+#include "mendwell/engine/fault_injection.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_undo.h"
 #include "mendwell/engine/manifest.h"
@@ -140,7 +141,8 @@ class PatchRun {
             if (!rollback_ && record.operation == (stop ? L"stop" : L"start")) {
                 showStatusText(stop ? L"$$$/tvr/info/stopingService" : L"$$$/tvr/info/startingService");
             }
-            const bool ok = stop ? stopServiceEntry(record) : startServiceEntry(record);
+            const bool ok =
+                !injectedFailure() && (stop ? stopServiceEntry(record) : startServiceEntry(record));
             if (!ok && !rollback_) fail(stateOperationFailed);
             countEntry(serviceSet, true);
             notifyWizard();
@@ -181,7 +183,7 @@ class PatchRun {
             record.destinationPath = paths.target;
             logFileEntry(record);
             g.validationReason = reasonNone;
-            const int result = runFileOperation(record);
+            const int result = injectedFailure() ? fileOpFailed : runFileOperation(record);
             if (result == fileOpFailed) {
                 logError(L"File operation failed.");
                 fail(stateOperationFailed);
@@ -229,7 +231,7 @@ class PatchRun {
             } else if (record.operation == L"remove") {
                 logInfo(L"Removing directories...");
             }
-            const bool ok = runDirectoryEntry(record);
+            const bool ok = !injectedFailure() && runDirectoryEntry(record);
             if (!ok) {
                 PatchLog::instance().writef(logTypeError, L"MyThreadProc", L"Directory operation failed.");
                 fail(stateOperationFailed);
@@ -254,7 +256,7 @@ class PatchRun {
                 record.value = prepareRegistryValue(record.value, installDir_, language_);
             g.validationReason = reasonSetStarted;
             showStatusText(L"$$$/tvr/info/processingRegistry");
-            const bool ok = runRegistryEntry(record);
+            const bool ok = !injectedFailure() && runRegistryEntry(record);
             if (!ok) {
                 g.validationReason = reasonRegistryFailed;
                 PatchLog::instance().writef(logTypeError, L"MyThreadProc", L"Registry operation failed.");
@@ -275,7 +277,7 @@ class PatchRun {
             return;
         }
         patchGlobals().validationReason = reasonSetStarted;
-        if (!updateAddRemoveInfo(readAddRemoveRecord(*info.front()))) {
+        if (injectedFailure() || !updateAddRemoveInfo(readAddRemoveRecord(*info.front()))) {
             logError(L"Add/Remove Info update failed.");
             fail(stateOperationFailed);
         }
@@ -317,6 +319,7 @@ int PatchController::MyThreadProc(std::wstring installDir) {
     try {
         // 1. A normal run starts with an empty request and its backup folder.
         if (!rollback) {
+            resetFaultCount();
             if (cancelRequested()) return g.configStatus;
             win::createDirectory(workPath(L"\\BackUp"));
             g.rollbackRequested = false;
