@@ -17,7 +17,8 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record) 
     } else if (op == L"overwrite" || op == L"blindoverwrite" || op == L"rename") {
         undo = op;
     }
-    win::xml::Node file = fileSet.appendElement(L"File");
+    // Newest first, as the other sets: a rollback then undoes two changes of one file in reverse order.
+    win::xml::Node file = fileSet.prependElement(L"File");
     file.appendElement(L"Operation", undo);
     file.appendElement(L"ObjectName", record.objectName);
     if (op == L"rename") {
@@ -33,8 +34,9 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record) 
 }
 
 void recordFileUndo(const FileRecord& record) {
-    if (RollbackManifestFile* manifest = rollbackManifest())
+    if (RollbackManifestFile* manifest = rollbackManifest()) {
         manifest->journal(appendFileUndo(manifest->fileSet(), record));
+    }
 }
 
 }  // namespace mw
