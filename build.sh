@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libexpat1-dev zlib1g-dev libminizip-dev
-  libboost-regex-dev libxerces-c-dev libsqlite3-dev libzstd-dev libssl-dev qt6-base-dev duktape-dev
+  libboost-regex-dev libxerces-c-dev libsqlite3-dev libzstd-dev libdivsufsort-dev libssl-dev qt6-base-dev duktape-dev
   binutils-mingw-w64-i686 zip unzip)
 
 install_missing() {
