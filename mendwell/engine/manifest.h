@@ -41,6 +41,10 @@ struct RegistryRecord {
     std::wstring value;
     std::wstring dataType;
     std::wstring subtree;
+    // Undo entries only: restore exact data. rawType is a type number with rawData as hexadecimal bytes,
+    // or "key" to create the key alone. Empty in manifests.
+    std::wstring rawType;
+    std::wstring rawData;
 };
 
 struct ServiceRecord {

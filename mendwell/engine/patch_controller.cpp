@@ -77,8 +77,13 @@ bool closeRollbackManifest() {
     return rollbackManifestSlot() && rollbackManifestSlot()->save();
 }
 
+void openRollbackManifest(const std::wstring& path) {
+    rollbackManifestSlot().reset();
+    if (!path.empty()) rollbackManifestSlot() = std::make_unique<RollbackManifestFile>(path);
+}
+
 void PatchController::createRollbackManifest() {
-    rollbackManifestSlot() = std::make_unique<RollbackManifestFile>(workPath(L"\\RollbackManifest.xml"));
+    openRollbackManifest(workPath(L"\\RollbackManifest.xml"));
 }
 
 PatchController::PatchController() {
