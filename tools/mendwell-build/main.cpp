@@ -48,7 +48,7 @@ A patch folder holds:
 From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it has been built:
   Mendwell                       the patcher program itself (required)
   orvex_tally.so                 the installed-product database library -> TALLY/100
-  patch, quadw32.so              the binary patch tool and its engine   -> QUADRELFILES/100 and 200
+  patch, quadw32.dll             the binary patch tool and its engine   -> QUADRELFILES/100 and 200
   Verdicta.so                    the result reporting library           -> QUDLIB/100
   TVRLocalizedStrings.zip        dictionaries, when the patch folder has none
 
