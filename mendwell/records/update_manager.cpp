@@ -5,7 +5,9 @@
 
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/patch_state.h"
+#include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
+#include "mendwell/records/rollback_manifest.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/resource_writer.h"
 #include "mendwell/shell/startup.h"
@@ -92,6 +94,13 @@ bool administratorCheck() {
     return true;
 }
 
+// After a successful run the product's history gains this patch, with the run's undo entries.
+void recordHistory(const PatcherConfigRecord& config) {
+    const RollbackManifestFile* undo = rollbackManifest();
+    PatchHistoryFile history(detectedProductCode(config));
+    history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml"));
+}
+
 int patchForUpdateManager(std::wstring installDir) {
     logCritical(L"new pController");
     PatchController controller;
@@ -119,7 +128,7 @@ int patchForUpdateManager(std::wstring installDir) {
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
         if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
-            logInfo(L"The patch history file cannot be recorded in this build.");
+            recordHistory(config);
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
                                   config.productName));
             if (g.patchStatus == statusGood) {
