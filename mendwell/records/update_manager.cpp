@@ -47,11 +47,12 @@ void report(std::int32_t code, const std::wstring& text) {
 }
 
 // Refused before any change: the report by the validation reason.
-void reportRefusal() {
+// `runningApps` is the list of the running-applications check, each name preceded by CR LF.
+void reportRefusal(const std::wstring& runningApps = {}) {
     switch (patchGlobals().validationReason) {
         case reasonAppsRunning:
-            // The list of running applications comes from the process scan, which this build lacks.
-            report(2, localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n");
+            report(2,
+                   localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n" + runningApps);
             break;
         case reasonWrongVersion:
             report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
@@ -98,7 +99,8 @@ bool administratorCheck() {
 void recordHistory(const PatcherConfigRecord& config) {
     const RollbackManifestFile* undo = rollbackManifest();
     PatchHistoryFile history(detectedProductCode(config));
-    history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml"));
+    if (!history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml")))
+        logError(L"The patch history file %s could not be written.", history.path());
 }
 
 int patchForUpdateManager(std::wstring installDir) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/fs/file.h"
 #include "platform/system/file_security.h"
 #include "platform/system/system.h"
 #include "platform/text/text.h"
@@ -154,23 +155,64 @@ TEST_F(UpdateManagerTest, ProductNotRegisteredIsRefusedWith6) {
     expectResult(r, 4, "");
 }
 
-// A fitting product reaches the patch run, which stops at the manifest (not applicable in this build):
-// the run is rolled back and reported as a failed patch.
-TEST_F(UpdateManagerTest, RegisteredProductIsPatchedInTheDatabaseFolder) {
+// A fitting product is patched in the database's folder, not the reported one: code 0 (the success text
+// is empty without a string dictionary), process result 0 and the history written. The same patcher
+// run again finds its own entry there and is refused as already updated; that refusal reports
+// nothing itself, so the provisional failure is what the manager reads.
+TEST_F(UpdateManagerTest, SuccessRecordsHistoryAndASecondRunIsAlreadyUpdated) {
     registerProduct("9.0");
+    const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
+    machine_->writeFile(dll, "old library");
     PatcherRun r = runFromUpdateManager();
-    EXPECT_EQ(r.exitCode, 9) << r.output;
-    const std::string log = logText();
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    std::string log = logText();
     expectDetected(log);
     EXPECT_TRUE(contains(log, record("INFO",
                                      "InstallDir returned from QUD is different than obtained from TALLY dB, "
                                      "InstallDir from TALLY takes precedence and is found to be: C:\\Program "
                                      "Files\\Orvex\\Lumen TX4")))
         << log;
+    EXPECT_TRUE(contains(log, record("INFO", "Updater has successfully updated the application."))) << log;
+    expectResult(r, 0, "");
+    EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\readme.txt"), "Lumen TX4 9.0.3\r\n");
+    EXPECT_EQ(machine_->readFile(dll), std::string(4096, 'L'));
+    std::wstring common;
+    win::shellFolder(win::csidl::programFilesCommon, common);
+    const std::wstring history = common + L"\\Orvex\\Installers\\" + win::fromUtf8(kProductCode) + L".patch";
+    ASSERT_TRUE(machine_->exists(history));
+    const std::string historyText = win::toUtf8(win::fromUtf16le(machine_->readFile(history)));
+    EXPECT_TRUE(contains(historyText, "<NewVersion>9.0.3</NewVersion>")) << historyText;
+
+    r = runFromUpdateManager();
+    EXPECT_EQ(r.exitCode, 6) << r.output;
+    log = logText();
+    EXPECT_EQ(log.find("Updater has successfully updated the application."),
+              log.rfind("Updater has successfully updated the application."));
+    expectResult(r, 4, kProvisional);
+}
+
+// A change that cannot be made (a product file held open without sharing) fails the patch: the run is
+// rolled back, code 4 is reported and the process ends with 9; the history is not written.
+TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
+    registerProduct("9.0");
+    const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
+    machine_->writeFile(dll, "old library");
+    PatcherRun r;
+    {
+        win::File holder;
+        ASSERT_TRUE(holder.open(dll, win::access::read, win::share::none, win::Disposition::openExisting));
+        r = runFromUpdateManager();
+    }
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    const std::string log = logText();
+    expectDetected(log);
     EXPECT_TRUE(contains(log, record("ERROR", "Updater failed. Please try again."))) << log;
     EXPECT_FALSE(contains(log, "successfully updated"));
+    EXPECT_TRUE(contains(log, "error code: 32")) << log;
     expectResult(r, 4, "");
+    // Brought back: the added file is gone again, the held one untouched.
     EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
+    EXPECT_EQ(machine_->readFile(dll), "old library");
 }
 
 // Refusals before any change: the code and log line by reason, the process result 6. A history that
