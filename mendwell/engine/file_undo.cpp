@@ -5,7 +5,7 @@
 
 namespace mw {
 
-void appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
+win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
     const std::wstring& op = record.operation;
     std::wstring undo;
     if (op == L"add") {
@@ -29,10 +29,12 @@ void appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
     if (op == L"add" && !record.afterPatch.empty()) {
         file.appendElement(L"Checksum").appendElement(L"AfterPatch", record.afterPatch);
     }
+    return file;
 }
 
 void recordFileUndo(const FileRecord& record) {
-    if (RollbackManifestFile* manifest = rollbackManifest()) appendFileUndo(manifest->fileSet(), record);
+    if (RollbackManifestFile* manifest = rollbackManifest())
+        manifest->journal(appendFileUndo(manifest->fileSet(), record));
 }
 
 }  // namespace mw

@@ -100,6 +100,8 @@ void cleanBackupFolder() {
         // Every entry is named, "." and ".." included; deleting those (or a subfolder) simply fails.
         for (bool more = find.first(L"*", entry); more; more = find.next(entry)) {
             logInfo(L"deleting backup file: %s", entry.name);
+            // Backups keep the read-only bit of the file they saved; it must not keep them on the disk.
+            if (entry.attributes & win::attr::readOnly) win::setFileAttributes(entry.name, win::attr::normal);
             win::deleteFile(entry.name);
         }
     }
