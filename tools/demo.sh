@@ -75,6 +75,19 @@ for log in "$logs"/*.log; do
 done
 [ "$found" = 1 ] || echo "(no log)"
 
+step "The same patcher started by the update manager: qud-run --install-path ... --report C:\\QUD\\result.xml"
+mkdir -p "$("$BIN/machine" path 'C:\QUD')"
+"$BIN/qud-run" --install-path "$INSTALL_DIR\\" --report 'C:\QUD\result.xml' -- "$DEMO/LumenTX4_903_Update"
+qud_rc=$?
+printf 'qud-run return code: %d\n' "$qud_rc"
+"$BIN/machine" acl 'C:\QUD\result.xml'
+echo "The log of this run:"
+for log in "$logs"/*.log; do
+  [ -f "$log" ] || continue
+  iconv -f UTF-16LE -t UTF-8 "$log" | tr -d '\r' |
+    awk '/patching starts\./ { run = "" } { run = run $0 "\n" } END { printf "%s", run }'
+done
+
 step "The machine afterwards"
 echo "Product folder $INSTALL_DIR (name: content):"
 if [ -d "$product" ]; then show_product; else echo "  (gone)"; fi

@@ -5,7 +5,9 @@
 
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/patch_state.h"
+#include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
+#include "mendwell/records/rollback_manifest.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/resource_writer.h"
 #include "mendwell/shell/startup.h"
@@ -45,11 +47,12 @@ void report(std::int32_t code, const std::wstring& text) {
 }
 
 // Refused before any change: the report by the validation reason.
-void reportRefusal() {
+// `runningApps` is the list of the running-applications check, each name preceded by CR LF.
+void reportRefusal(const std::wstring& runningApps = {}) {
     switch (patchGlobals().validationReason) {
         case reasonAppsRunning:
-            // The list of running applications comes from the process scan, which this build lacks.
-            report(2, localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n");
+            report(2,
+                   localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n" + runningApps);
             break;
         case reasonWrongVersion:
             report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
@@ -92,6 +95,14 @@ bool administratorCheck() {
     return true;
 }
 
+// After a successful run the product's history gains this patch, with the run's undo entries.
+void recordHistory(const PatcherConfigRecord& config) {
+    const RollbackManifestFile* undo = rollbackManifest();
+    PatchHistoryFile history(detectedProductCode(config));
+    if (!history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml")))
+        logError(L"The patch history file %s could not be written.", history.path());
+}
+
 int patchForUpdateManager(std::wstring installDir) {
     logCritical(L"new pController");
     PatchController controller;
@@ -119,7 +130,7 @@ int patchForUpdateManager(std::wstring installDir) {
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
         if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
-            logInfo(L"The patch history file cannot be recorded in this build.");
+            recordHistory(config);
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
                                   config.productName));
             if (g.patchStatus == statusGood) {

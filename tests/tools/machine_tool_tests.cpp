@@ -3,8 +3,10 @@
 
 #include <tuple>
 
+#include "platform/fs/file.h"
 #include "platform/registry/registry.h"
 #include "platform/services/services.h"
+#include "platform/system/file_security.h"
 #include "platform/text/text.h"
 #include "tests/support/testmachine.h"
 
@@ -330,6 +332,24 @@ TEST(MachineTool, UnusableMachinesAreNamed) {
 
     EXPECT_EQ(machineTool({"frobnicate"}).exitCode, 2);
     EXPECT_EQ(machineTool({"reg", "--help"}).exitCode, 0);
+}
+
+// The access list a program set stays with the file through a truncating rewrite, as on Windows, and
+// goes with it when it is deleted.
+TEST(MachineTool, AclShowsTheListAProgramSet) {
+    TestMachine machine;
+    machine.writeFile(L"C:\\QUD\\r.xml", "one");
+    const std::string root = machine.root().string();
+    auto acl = [&] { return machineTool({"--machine", root, "acl", "C:\\QUD\\r.xml"}); };
+    EXPECT_TRUE(contains(acl().output, "DACL inherited")) << acl().output;
+    ASSERT_EQ(win::setNullDacl(L"C:\\QUD\\r.xml"), 0u);
+    ASSERT_TRUE(win::writeFile(L"C:\\QUD\\r.xml", "two"));
+    EXPECT_TRUE(contains(acl().output, "DACL null (every account has full access)")) << acl().output;
+    ASSERT_TRUE(win::deleteFile(L"C:\\QUD\\r.xml"));
+    EXPECT_EQ(acl().exitCode, 1);
+    EXPECT_EQ(win::setNullDacl(L"C:\\QUD\\r.xml"), 2u);
+    ASSERT_TRUE(win::writeFile(L"C:\\QUD\\r.xml", "three"));
+    EXPECT_TRUE(contains(acl().output, "DACL inherited")) << acl().output;
 }
 
 }  // namespace

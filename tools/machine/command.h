@@ -27,5 +27,6 @@ int pathCommand(const Args& args);
 int lsCommand(const Args& args);
 int regCommand(const Args& args);
 int serviceCommand(const Args& args);
+int aclCommand(const Args& args);
 
 }  // namespace mw::machinetool

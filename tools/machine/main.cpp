@@ -19,6 +19,7 @@ constexpr const wchar_t* kUsageText =
     L"  ls WINPATH                    list a folder\n"
     L"  reg add|query|delete|deny|export|import ...\n"
     L"  service add|query|set ...\n"
+    L"  acl WINPATH                   a file's access list (inherited or null)\n"
     L"\n"
     L"The machine is the folder given by --machine, else MENDWELL_MACHINE, else the default machine.\n"
     L"Every verb takes --help. Exit codes: 0 success, 1 failure, 2 bad usage.";
@@ -76,6 +77,8 @@ int run(int argc, char** argv) {
         command = regCommand;
     else if (verb == L"service")
         command = serviceCommand;
+    else if (verb == L"acl")
+        command = aclCommand;
     if (!command) {
         fail(L"machine: unknown verb '" + verb + L"'\n" + kUsageText);
         return kUsage;
