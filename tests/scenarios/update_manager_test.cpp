@@ -59,6 +59,12 @@ class UpdateManagerTest : public ScenarioTest {
         const std::string detection = log.substr(from, to - from);
         EXPECT_EQ(detection.find("Verdicta library path: "), detection.rfind("Verdicta library path: "))
             << detection;
+        // Built once for detection and once by the mode; the loads after that do not log it again.
+        std::size_t built = 0;
+        for (auto at = log.find("Verdicta library path: "); at != std::string::npos;
+             at = log.find("Verdicta library path: ", at + 1))
+            ++built;
+        EXPECT_EQ(built, 2u) << log;
     }
 };
 
@@ -115,6 +121,19 @@ TEST_F(UpdateManagerTest, VersionThatDoesNotFitReturns6) {
     // Refused before the patch run: nothing extracted.
     for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
     EXPECT_EQ(resultFile(), resultXml(4, ""));
+}
+
+// A library answering a size no Windows path can have (0xFFFFFFFF) is not believed: not detected.
+TEST_F(UpdateManagerTest, HugePathSizeIsTakenAsNotDetected) {
+    PatcherRun r = runFromUpdateManager(
+        {{"QUD_APP_INSTALL_PATH", kReportedDir}, {"QUD_DOUBLE_ANSWERED_SIZE", "4294967295"}});
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("ERROR",
+                                     "QUD reported an install path of 4294967295 bytes, longer than any "
+                                     "Windows path; the product is taken as not detected.")))
+        << log;
+    EXPECT_FALSE(contains(log, "Patcher is initiated via QUD."));
 }
 
 // Only the result path set: not the update manager's run. The wizard takes over and the provisional
