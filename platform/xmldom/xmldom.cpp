@@ -242,7 +242,9 @@ bool appendComment(std::u16string& out, const XMLCh* text) {
 
 // The document as indented text. Iterative and linear: indentation stops growing at kMaxDepth, and an
 // element holding text keeps its content exactly as it is (no indentation inside it).
-bool serialise(x::DOMDocument* doc, std::u16string& out, std::wstring& error) {
+// `start` is a document (its comments and root element, one per line) or a single node. Unindented
+// (`indent` false) everything goes on one line.
+bool serialise(x::DOMNode* start, bool indent, std::u16string& out, std::wstring& error) {
     struct Frame {
         x::DOMNode* node;
         x::DOMNode* next;
@@ -300,13 +302,24 @@ bool serialise(x::DOMDocument* doc, std::u16string& out, std::wstring& error) {
                 return true;  // no other kind is built or kept
         }
     };
+    std::vector<x::DOMNode*> tops;
+    if (start->getNodeType() == x::DOMNode::DOCUMENT_NODE) {
+        for (x::DOMNode* top = start->getFirstChild(); top; top = top->getNextSibling()) {
+            const auto type = top->getNodeType();
+            if (type == x::DOMNode::ELEMENT_NODE || type == x::DOMNode::COMMENT_NODE) tops.push_back(top);
+        }
+    } else {
+        tops.push_back(start);
+    }
+    std::size_t depth = 0;
+    for (x::DOMNode* n = start->getParentNode(); n && n->getNodeType() != x::DOMNode::DOCUMENT_NODE;
+         n = n->getParentNode())
+        ++depth;
     bool first = true;
-    for (x::DOMNode* top = doc->getFirstChild(); top; top = top->getNextSibling()) {
-        const auto type = top->getNodeType();
-        if (type != x::DOMNode::ELEMENT_NODE && type != x::DOMNode::COMMENT_NODE) continue;
+    for (x::DOMNode* top : tops) {
         if (!first) out += u"\r\n";
         first = false;
-        if (!write(top, 0, false)) return false;
+        if (!write(top, depth, !indent)) return false;
         while (!stack.empty()) {
             Frame& f = stack.back();
             if (x::DOMNode* c = f.next) {
@@ -625,7 +638,7 @@ std::wstring Document::toString() const {
     if (!doc_) return {};
     std::u16string text;
     try {
-        if (!serialise(docOf(doc_), text, error_)) return {};
+        if (!serialise(docOf(doc_), true, text, error_)) return {};
     } catch (const x::DOMException& e) {
         error_ = L"cannot write the document: " + fromX(e.getMessage());
         return {};
@@ -679,21 +692,14 @@ Node Document::selectFirst(std::wstring_view path) const {
 // One element on one line: small records such as journal entries.
 std::wstring Node::toString() const {
     if (!node_) return {};
+    std::u16string text;
+    std::wstring error;
     try {
-        x::DOMImplementation* impl = x::DOMImplementationRegistry::getDOMImplementation(u"LS");
-        std::unique_ptr<x::DOMLSSerializer, void (*)(x::DOMLSSerializer*)> writer(
-            static_cast<x::DOMImplementationLS*>(impl)->createLSSerializer(),
-            [](x::DOMLSSerializer* w) { w->release(); });
-        writer->getDomConfig()->setParameter(x::XMLUni::fgDOMXMLDeclaration, false);
-        XMLCh* text = writer->writeToString(dom(node_));
-        if (!text) return {};
-        std::wstring out = fromX(text);
-        x::XMLString::release(&text);
-        return out;
+        if (!serialise(dom(node_), false, text, error)) return {};
     } catch (const x::DOMException&) {
-    } catch (const x::XMLException&) {
+        return {};
     }
-    return {};
+    return fromX(text.c_str());
 }
 
 }  // namespace win::xml
