@@ -26,11 +26,13 @@ const wchar_t* const kNotAdministrator =
 
 constexpr std::size_t kTextBuffer = 1024;
 constexpr std::size_t kMaxPathCharacters = 4097;
+// The longest Windows path, 32 767 UTF-16 units, in UTF-8 bytes: a larger answer is no path at all.
+constexpr std::uint32_t kMaxPathBytes = 32767 * 3;
 
 // One result for the update manager; texts cross as UTF-8, cut off cleanly at 1024 bytes.
 void report(std::int32_t code, const std::wstring& text) {
     VerdictaLibrary library;
-    const std::wstring path = VerdictaLibrary::path();
+    const std::wstring path = VerdictaLibrary::location();
     if (!library.load(path)) {
         logError(L"Unable to load the QUD library: %s", path);
         return;
@@ -78,7 +80,7 @@ void reportRefusal(const std::wstring& runningApps = {}) {
 // Loaded again for the administrator check; a refusal is reported before the process ends with 13.
 bool administratorCheck() {
     VerdictaLibrary library;
-    const std::wstring path = VerdictaLibrary::path();
+    const std::wstring path = VerdictaLibrary::location();
     if (library.load(path)) logInfo(L"Successfully loaded the QUD library: %s", path);
     if (!win::isAdministrator()) {
         logError(kNotAdministrator);
@@ -159,9 +161,13 @@ int patchForUpdateManager(std::wstring installDir) {
 
 std::wstring VerdictaLibrary::path() {
     logCritical(L"new hQUDModule");
-    const std::wstring p = workPath(L"\\Verdicta.dll");
+    const std::wstring p = location();
     logInfo(L"Verdicta library path: %s", p);
     return p;
+}
+
+std::wstring VerdictaLibrary::location() {
+    return workPath(L"\\Verdicta.dll");
 }
 
 bool VerdictaLibrary::load(const std::wstring& path) {
@@ -206,7 +212,12 @@ std::wstring detectUpdateManager() {
         auto getClientAppPath = library.getClientAppPath();
         std::uint32_t size = 260;
         if (getClientAppPath) getClientAppPath(&size, nullptr);
-        if (getClientAppPath && size != 0) {
+        if (getClientAppPath && size > kMaxPathBytes) {
+            logError(
+                L"QUD reported an install path of %u bytes, longer than any Windows path; the product is "
+                L"taken as not detected.",
+                size);
+        } else if (getClientAppPath && size != 0) {
             // The buffer grows with the answer, so a long path cannot overrun it.
             std::vector<char> buffer(std::max<std::size_t>(kTextBuffer, std::size_t{size} + 1), '\0');
             std::uint32_t capacity = size + 1;

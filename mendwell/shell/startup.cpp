@@ -124,7 +124,15 @@ int patcherMain(std::wstring commandLine) {
     // 1. One patcher at a time; a second one leaves no trace.
     win::NamedMutex instance;
     bool alreadyExists = false;
-    if (!instance.create(kInstanceMutexName, alreadyExists) || alreadyExists) return returnAlreadyRunning;
+    if (!instance.create(kInstanceMutexName, alreadyExists)) {
+        if (alreadyExists) return returnAlreadyRunning;
+        // Not another patcher: the machine cannot hold the lock at all, which is the unusable machine
+        // of the start, named on standard error.
+        win::printToStandardError(
+            L"Mendwell: the single-instance lock cannot be created on this machine (error " +
+            std::to_wstring(win::lastError()) + L")\n");
+        return returnFailed;
+    }
 
     // 2. Refused before any log is open, in every mode.
     if (!win::isAdministrator()) {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/system/system.h"
 #include "platform/text/text.h"
 #include "platform/ui/messagebox_backends.h"
 
@@ -159,9 +160,7 @@ int messageBox(std::wstring_view text, std::wstring_view caption, unsigned type)
         return scriptedBox(script, text, caption, type, buttons);
     int answer = 0;
     if (displayAvailable() && ui::qtMessageBox(text, caption, type, buttons, answer)) return answer;
-    const std::string line = toUtf8(caption) + ": " + toUtf8(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    printToStandardError(std::wstring(caption) + L": " + std::wstring(text) + L"\n");
     return buttons.defaultId();
 }
 

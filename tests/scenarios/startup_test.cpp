@@ -41,6 +41,14 @@ TEST_F(StartupTest, UnusableMachineIsNamedNotTakenForASecondInstance) {
     EXPECT_EQ(r.exitCode, 9);
     EXPECT_TRUE(contains(r.output, missing.string())) << r.output;
 
+    // A lock folder that cannot hold the instance lock is the same case, not a second patcher.
+    fs::remove_all(machine_->root() / "locks");
+    testing_support::writeHostFile(machine_->root() / "locks", "a file, not a folder");
+    r = run({"-SILENT"});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_TRUE(contains(r.output, "single-instance lock cannot be created")) << r.output;
+    fs::remove(machine_->root() / "locks");
+
     testing_support::writeHostFile(machine_->root() / "store.db", "not a database");
     r = run({"-SILENT"});
     EXPECT_EQ(r.exitCode, 9);
@@ -192,6 +200,13 @@ TEST_F(LogFileTest, SecondRunAppendsWithoutASecondByteOrderMark) {
     ASSERT_GT(both.size(), first.size());
     EXPECT_EQ(both.substr(0, first.size()), first);
     EXPECT_EQ(both.find("\xFF\xFE", 2), std::string::npos);
+}
+
+// `Mendwell -SILENT | true`: console lines nobody reads go nowhere, and the run and its log go on.
+TEST_F(LogFileTest, ClosedOutputPipeNeitherKillsTheRunNorDamagesTheLog) {
+    auto r = testing_support::runProgram(patcher(), {"-SILENT"}, {{"QT_QPA_PLATFORM", "offscreen"}}, true);
+    EXPECT_EQ(r.exitCode, 5) << r.output;
+    EXPECT_TRUE(contains(logText(), record("INFO", "patching ends."))) << logText();
 }
 
 TEST_F(LogFileTest, LinesHaveTheTextLayoutAndTheRunEndsWithAsterisks) {

@@ -121,6 +121,12 @@ class UpdateManagerTest : public ScenarioTest {
         const std::string detection = log.substr(from, to - from);
         EXPECT_EQ(detection.find("Verdicta library path: "), detection.rfind("Verdicta library path: "))
             << detection;
+        // Built once for detection and once by the mode; the loads after that do not log it again.
+        std::size_t built = 0;
+        for (auto at = log.find("Verdicta library path: "); at != std::string::npos;
+             at = log.find("Verdicta library path: ", at + 1))
+            ++built;
+        EXPECT_EQ(built, 2u) << log;
     }
     // A history file whose latest entry brought `newVersion` (time stamps empty, like the database's).
     void writeHistory(const std::string& newVersion) {
@@ -256,6 +262,23 @@ TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
         for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
         expectResult(r, row.code, row.message);
     }
+}
+
+// A library answering a size no Windows path can have (0xFFFFFFFF) is not believed: not detected. The real
+// library never answers so; a test double does.
+TEST_F(UpdateManagerTest, HugePathSizeIsTakenAsNotDetected) {
+    auto r = testing_support::runProgram(
+        testing_support::binDir() / "qud-run",
+        {"--report", win::toUtf8(kResultFile), "--install-path", kReportedDir, "--",
+         patcherWithResultLibrary(MENDWELL_QUD_DOUBLE).string()},
+        {{"QT_QPA_PLATFORM", "offscreen"}, {"QUD_DOUBLE_ANSWERED_SIZE", "4294967295"}});
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("ERROR",
+                                     "QUD reported an install path of 4294967295 bytes, longer than any "
+                                     "Windows path; the product is taken as not detected.")))
+        << log;
+    EXPECT_FALSE(contains(log, "Patcher is initiated via QUD."));
 }
 
 // No install path: not the update manager's run. The wizard takes over and the provisional failure

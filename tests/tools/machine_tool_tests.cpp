@@ -248,19 +248,23 @@ TEST(MachineTool, ABadRegFileChangesNothing) {
     TestMachine machine;
     TempDir files;
     std::string regFile = (files.path() / "bad.reg").string();
-    testing_support::writeHostFile(regFile,
-                                   "Windows Registry Editor Version 5.00\n"
-                                   "[HKEY_LOCAL_MACHINE\\Software\\First]\n"
-                                   "\"ok\"=dword:00000001\n"
-                                   "\"bad\"=hex:zz\n");
-    auto r = machineTool({"reg", "import", regFile});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.output, "line 4")) << r.output;
-    RegKey key;
-    EXPECT_EQ(key.open(RegRoot::localMachine, L"Software\\First"), 2);
+    // Long runs of digits are refused like any bad data, never added up past what a number holds.
+    for (const char* bad : {"hex:zz", "hex:0123456789abcdef0123456789abcdef", "dword:123456789abcdef01234",
+                            "hex(ffffffffffffffffffff):00"}) {
+        testing_support::writeHostFile(regFile, std::string("Windows Registry Editor Version 5.00\n"
+                                                            "[HKEY_LOCAL_MACHINE\\Software\\First]\n"
+                                                            "\"ok\"=dword:00000001\n"
+                                                            "\"bad\"=") +
+                                                    bad + "\n");
+        auto r = machineTool({"reg", "import", regFile});
+        EXPECT_EQ(r.exitCode, 1) << bad;
+        EXPECT_TRUE(contains(r.output, "line 4")) << r.output;
+        RegKey key;
+        EXPECT_EQ(key.open(RegRoot::localMachine, L"Software\\First"), 2);
+    }
 
     testing_support::writeHostFile(regFile, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\First]\n");
-    r = machineTool({"reg", "import", regFile});
+    auto r = machineTool({"reg", "import", regFile});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.output, "line 1")) << r.output;
 }
