@@ -78,8 +78,8 @@ TEST_F(UpdateManagerTest, ProductNotRegisteredIsRefusedWith6) {
                              "The patcher with which you are trying to patch the product cannot patch "
                              "this version of the product.")))
         << log;
-    // Without a string dictionary the localized text is empty.
-    EXPECT_EQ(resultFile(), resultXml(4, ""));
+    // The shipped English dictionary gives the text of the refusal.
+    EXPECT_EQ(resultFile(), resultXml(4, "The update cannot be applied to the product."));
 }
 
 // A fitting product reaches the patch run, which stops at the manifest (not applicable in this build):
@@ -97,7 +97,8 @@ TEST_F(UpdateManagerTest, RegisteredProductIsPatchedInTheDatabaseFolder) {
         << log;
     EXPECT_TRUE(contains(log, record("ERROR", "Updater failed. Please try again."))) << log;
     EXPECT_FALSE(contains(log, "successfully updated"));
-    EXPECT_EQ(resultFile(), resultXml(4, ""));
+    EXPECT_EQ(resultFile(), resultXml(4, "The update cannot be applied to the product. Please re-install the "
+                                         "product and try again."));
     EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
 }
 
@@ -114,7 +115,7 @@ TEST_F(UpdateManagerTest, VersionThatDoesNotFitReturns6) {
         << log;
     // Refused before the patch run: nothing extracted.
     for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
-    EXPECT_EQ(resultFile(), resultXml(4, ""));
+    EXPECT_EQ(resultFile(), resultXml(4, "The update cannot be applied to the product."));
 }
 
 // Only the result path set: not the update manager's run. The wizard takes over and the provisional
