@@ -1,5 +1,7 @@
 #include "mendwell/engine/operation_links.h"
 
+#include "mendwell/engine/directory_operation.h"
+#include "mendwell/engine/registry_operation.h"
 #include "mendwell/shell/patchlog.h"
 
 namespace mw {
@@ -13,12 +15,18 @@ bool missingOperation(const wchar_t* name) {
 
 }  // namespace
 
-bool runDirectoryEntry(const DirectoryRecord&) {
-    return missingOperation(L"runDirectoryOperation");
+bool runDirectoryEntry(const DirectoryRecord& record) {
+    return runDirectoryOperation(record);
 }
 
-bool runRegistryEntry(const RegistryRecord&) {
-    return missingOperation(L"cRegistryOperation");
+bool runRegistryEntry(const RegistryRecord& record) {
+    std::unique_ptr<cRegistryOperation> operation = makeRegistryOperation(record.operation);
+    if (!operation) {
+        // As with file entries, an operation name the patcher does not know changes nothing.
+        logWarning(L"Unknown registry operation \"%s\"; the entry is left alone.", record.operation);
+        return true;
+    }
+    return operation->execute(record);
 }
 
 bool stopServiceEntry(const ServiceRecord&) {
