@@ -153,6 +153,18 @@ bool displayAvailable() {
 
 }  // namespace
 
+namespace ui {
+
+bool qtCanDraw() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) return true;
+    }
+    return false;
+}
+
+}  // namespace ui
+
 int messageBox(std::wstring_view text, std::wstring_view caption, unsigned type) {
     const ui::BoxButtons buttons = ui::boxButtons(type);
     if (const char* script = std::getenv("MENDWELL_UI_SCRIPT"); script && *script)
