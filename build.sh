@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libexpat1-dev zlib1g-dev libminizip-dev
   libboost-regex-dev libxerces-c-dev libsqlite3-dev libzstd-dev libssl-dev qt6-base-dev duktape-dev
-  binutils-mingw-w64-i686 zip unzip)
+  binutils-mingw-w64-i686 zip unzip
+  poppler-data icc-profiles-free t1-cyrillic xfonts-scalable libz-mingw-w64)
 
 install_missing() {
   local missing=()

@@ -40,6 +40,14 @@ printf 'Lumen TX4 9.0\r\n' >"$product/docs/readme.txt"
   --product-code "$PRODUCT_CODE" --collection LumenTX4-Suite --installed 1780000000 --modified 1780000000 || exit 1
 "$BIN/tally" list
 
+show_product() {
+  (cd "$product" && find . -type f | sort | while read -r f; do
+    printf '  %s: %s\n' "${f#./}" "$(tr -d '\r' <"$f" | head -c 200 | tr '\n' '|')"
+  done)
+}
+echo "Product files before the patch (name: content, lines joined by |):"
+show_product
+
 step "Assembling the sample patch ($PATCH_DIR)"
 "$BIN/mendwell-build" assemble "$PATCH_DIR" -o "$DEMO/LumenTX4_903_Update" || exit 1
 
@@ -68,8 +76,15 @@ done
 [ "$found" = 1 ] || echo "(no log)"
 
 step "The machine afterwards"
-echo "Product folder $INSTALL_DIR:"
-(cd "$product" && find . -type f | sort | sed 's|^\./|  |')
+echo "Product folder $INSTALL_DIR (name: content):"
+if [ -d "$product" ]; then show_product; else echo "  (gone)"; fi
+history="$("$BIN/machine" path 'C:\Program Files\Common Files\Orvex\Installers')/$PRODUCT_CODE.patch"
+echo "Patch history file (C:\Program Files\Common Files\Orvex\Installers\$PRODUCT_CODE.patch):"
+if [ -f "$history" ]; then
+  iconv -f UTF-16LE -t UTF-8 "$history" | sed '1s/^\xEF\xBB\xBF//' | tr -d '\r' | sed 's/^/  /'
+else
+  echo "  (none: the patch was not applied)"
+fi
 echo "Installed-product database:"
 "$BIN/tally" list | sed 's/^/  /'
 echo "Installed-programs entry and service:"

@@ -53,7 +53,8 @@ std::string cMD5::fileText(std::wstring_view path) {
     // The whole 64-bit size is counted down, so files of 2 GiB and more are hashed to their end. A read
     // that fails or comes up empty before the end leaves bytes uncounted and gives no digest.
     while (remaining > 0) {
-        const std::size_t wanted = remaining < kBufferSize ? static_cast<std::size_t>(remaining) : kBufferSize;
+        const std::size_t wanted =
+            remaining < kBufferSize ? static_cast<std::size_t>(remaining) : kBufferSize;
         std::size_t got = 0;
         if (!file.read(buffer_.get(), wanted, got) || got == 0) break;
         update(buffer_.get(), got);

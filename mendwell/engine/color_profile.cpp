@@ -31,7 +31,9 @@ void installColorProfile(const std::wstring& target, int rollbackMode, bool inst
     if (rollbackMode != 1 && fileExists(profile)) {
         int answer = 0;
         int kind = kNoFileKind;
-        replace = !compareFileVersions(target, profile, answer, kind) || answer != -1;
+        // Ours goes in unless it is the older one (answer 1). Taken the other way round, a newer
+        // profile would never be installed and an older one would replace a newer.
+        replace = !compareFileVersions(target, profile, answer, kind) || answer != 1;
     }
     // A newer profile already installed stays: taking it out without putting ours in would lose it.
     if (install && !replace) {

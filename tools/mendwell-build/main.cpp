@@ -1,4 +1,5 @@
-// mendwell-build: the patch author's tool. `assemble PATCHDIR -o OUT` makes a patcher program.
+// mendwell-build: the patch author's tool. `assemble PATCHDIR -o OUT` makes a patcher program;
+// `inspect FILE...` shows what the patcher sees of files.
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "platform/process/process.h"
 #include "tools/mendwell-build/assembler.h"
+#include "tools/mendwell-build/inspect.h"
 #include "tools/mendwell-build/tree_diff.h"
 
 namespace {
@@ -13,6 +15,7 @@ namespace {
 const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR]
        mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
                            [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
+       mendwell-build inspect FILE...
        mendwell-build --help
 
 diff: compares an old and a new product tree and writes a patch folder for assemble. A file only in the
@@ -43,6 +46,12 @@ From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it
   TVRLocalizedStrings.zip        dictionaries, when the patch folder has none
 
 A missing input is reported by name and nothing is written. See docs/authoring.md.
+
+inspect shows what the patcher sees of each file, to check it before writing its manifest entry: the
+MD5 text (BeforePatch / AfterPatch), and the file versioner that recognises it with its kind and version;
+when none does, the version in its version resource and its FileDescription. A FILE written "C:\..." is
+read on the current machine (MENDWELL_MACHINE); any other is a host file, read under its own path. Exit
+status 1 when a file cannot be read.
 )";
 
 int runDiff(const std::vector<std::string>& args) {
@@ -103,6 +112,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args[0] == "diff") return runDiff(args);
+    if (args[0] == "inspect") {
+        if (args.size() < 2) {
+            std::cerr << "mendwell-build: inspect needs at least one FILE (try --help)\n";
+            return 2;
+        }
+        return mwbuild::inspectFiles({args.begin() + 1, args.end()}, std::cout, std::cerr) ? 0 : 1;
+    }
     if (args[0] != "assemble") {
         std::cerr << "mendwell-build: unknown command '" << args[0] << "' (try --help)\n";
         return 2;
