@@ -135,9 +135,10 @@ int runWizardMode() {
 
     globalConfig() = config;
     {
-        const std::unique_ptr<win::ui::DialogBackend> backend = win::ui::makeDialogBackend();
+        std::vector<std::string> script = win::ui::scriptFromEnvironment();
+        const std::unique_ptr<win::ui::DialogBackend> backend = win::ui::makeDialogBackend(!script.empty());
         Wizard wizard(controller, installDir, config, *backend);
-        wizard.setScript(win::ui::scriptFromEnvironment());
+        wizard.setScript(std::move(script));
         wizard.run();
     }
     int result = returnWizardOther;

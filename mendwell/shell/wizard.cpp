@@ -153,9 +153,8 @@ void Wizard::openDialog() {
         default:
             break;
     }
-    // The run's outcome for the process: already updated (3), or refused before any change (9).
-    g.block.state = !installDir_.empty() && g.validationReason == reasonAlreadyUpdated ? stateAlreadyUpdated
-                                                                                      : stateFailedBeforeChange;
+    // An already updated product ends the run with its own return code (3).
+    if (!installDir_.empty() && g.validationReason == reasonAlreadyUpdated) g.block.state = stateAlreadyUpdated;
     showFinal(text(L"$$$/tvr/heading/installationUnsuccessful"), text(message));
 }
 
@@ -289,6 +288,8 @@ std::intptr_t Wizard::onNotification(const PatchStateBlock& block) {
         // Finished only when the rollback run says so (505), not when its counts reach zero: its
         // directory, registry and service steps may still be running.
     } else if (block.result == statusGood && block.state == stateSucceeded && !rollingBack) {
+        // A patch that ended just as the user confirmed the cancel is rolled back all the same.
+        if (page_ != pageInstalling) return 0;
         dialog_.setProgress(idcProgress, 100);
         dialog_.show(idcProgress, false);
         showFinal(text(L"$$$/tvr/heading/installationSuccessful"),

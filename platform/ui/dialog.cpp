@@ -100,6 +100,10 @@ int Dialog::runModal() {
     }
     finishSends();
     backend_.destroy(*this);
+    if (const char* path = std::getenv("MENDWELL_DIALOG_RECORD"); path && *path) {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        for (const auto& line : record_) out << line << "\n";
+    }
     return endCode_;
 }
 
@@ -339,13 +343,14 @@ void ScriptedBackend::run(Dialog& dialog) {
             continue;
         }
         std::unique_lock lock(mutex_);
-        const auto limit = std::min(dialog.nextTimer(), std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
-        cv_.wait_until(lock, limit, [&] { return woken_; });
+        const auto until = std::min(dialog.nextTimer(), std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
+        cv_.wait_until(lock, until, [&] { return woken_; });
         const bool woken = woken_;
         woken_ = false;
         lock.unlock();
         if (woken) continue;
-        if (std::chrono::steady_clock::now() - idleSince > stallLimit_) dialog.end(-1);
+        const auto limit = dialog.hasScript() ? stallLimit_ : std::chrono::milliseconds(0);
+        if (std::chrono::steady_clock::now() - idleSince > limit) dialog.end(-1);
     }
 }
 

@@ -96,8 +96,9 @@ class Dialog {
     bool runPending();
     // When the next timer is due; max() when there is none.
     std::chrono::steady_clock::time_point nextTimer() const;
-    // The script has steps left that wait for something.
+    // The script has steps left; hasScript: one was given at all.
     bool scriptPending() const { return scriptAt_ < script_.size(); }
+    bool hasScript() const { return !script_.empty(); }
     const DialogTemplate& layout() const { return layout_; }
     const std::vector<ControlState>& controls() const { return controls_; }
     // Every change and user action, one line each ("text 204 <Welcome>", "show 205 1", "click 1", ...).
@@ -144,7 +145,8 @@ class Dialog {
 };
 
 // Headless: no window; the loop plays the script and records. When nothing is queued and the script
-// cannot go on for `stallLimit`, the dialog ends with -1 (a script waiting for what never comes).
+// cannot go on for `stallLimit`, the dialog ends with -1 (a script waiting for what never comes);
+// without any script it ends with -1 as soon as it is idle, as nobody could answer it.
 class ScriptedBackend : public DialogBackend {
   public:
     explicit ScriptedBackend(std::chrono::milliseconds stallLimit = std::chrono::seconds(20)) : stallLimit_(stallLimit) {}
@@ -159,11 +161,12 @@ class ScriptedBackend : public DialogBackend {
     bool woken_ = false;
 };
 
-// The steps of the file named by MENDWELL_DIALOG_SCRIPT (a host path); none without it.
+// The steps of the file named by MENDWELL_DIALOG_SCRIPT (a host path); none without it. When
+// MENDWELL_DIALOG_RECORD names a file, every dialog's record is appended to it when the dialog ends.
 std::vector<std::string> scriptFromEnvironment();
 
-// Qt Widgets when Qt can draw (a display, or QT_QPA_PLATFORM such as offscreen), else the scripted
-// backend.
-std::unique_ptr<DialogBackend> makeDialogBackend();
+// Qt Widgets on a display, or offscreen (QT_QPA_PLATFORM=offscreen) when a script drives the dialog
+// (for screenshots); else the scripted backend.
+std::unique_ptr<DialogBackend> makeDialogBackend(bool scripted);
 
 }  // namespace win::ui

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
 #include <map>
 #include <memory>
 
@@ -47,6 +48,7 @@ class QtBackend : public DialogBackend {
     void create(Dialog& d) override {
         ensureQtApplication();
         dialog_ = &d;
+        lastActivity_ = std::chrono::steady_clock::now();
         window_ = std::make_unique<Window>(d);
         const DialogTemplate& t = d.layout();
         QFont font(qtText(t.fontName));
@@ -111,7 +113,10 @@ class QtBackend : public DialogBackend {
   private:
     void pump() {
         if (!dialog_) return;
-        dialog_->runPending();
+        const auto now = std::chrono::steady_clock::now();
+        if (dialog_->runPending()) lastActivity_ = now;
+        // Offscreen nobody can press anything: a script that waits for what never comes ends the dialog.
+        if (!displayAvailable() && now - lastActivity_ > std::chrono::seconds(20)) dialog_->end(-1);
         if (dialog_->ended() && loop_) loop_->quit();
     }
 
@@ -175,6 +180,7 @@ class QtBackend : public DialogBackend {
     }
 
     Dialog* dialog_ = nullptr;
+    std::chrono::steady_clock::time_point lastActivity_ = std::chrono::steady_clock::now();
     QEventLoop* loop_ = nullptr;
     std::unique_ptr<Window> window_;
     std::map<int, QWidget*> widgets_;
@@ -183,8 +189,8 @@ class QtBackend : public DialogBackend {
 
 }  // namespace
 
-std::unique_ptr<DialogBackend> makeDialogBackend() {
-    if (qtCanDraw()) return std::make_unique<QtBackend>();
+std::unique_ptr<DialogBackend> makeDialogBackend(bool scripted) {
+    if (displayAvailable() || (scripted && qtCanDraw())) return std::make_unique<QtBackend>();
     return std::make_unique<ScriptedBackend>();
 }
 

@@ -138,6 +138,11 @@ int scriptedBox(const char* script, std::wstring_view text, std::wstring_view ca
     return answer;
 }
 
+
+}  // namespace
+
+namespace ui {
+
 bool displayAvailable() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     // Offscreen windows cannot be answered by anyone.
@@ -150,10 +155,6 @@ bool displayAvailable() {
     };
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
-
-}  // namespace
-
-namespace ui {
 
 bool qtCanDraw() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -170,7 +171,7 @@ int messageBox(std::wstring_view text, std::wstring_view caption, unsigned type)
     if (const char* script = std::getenv("MENDWELL_UI_SCRIPT"); script && *script)
         return scriptedBox(script, text, caption, type, buttons);
     int answer = 0;
-    if (displayAvailable() && ui::qtMessageBox(text, caption, type, buttons, answer)) return answer;
+    if (ui::displayAvailable() && ui::qtMessageBox(text, caption, type, buttons, answer)) return answer;
     const std::string line = toUtf8(caption) + ": " + toUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);

@@ -15,6 +15,8 @@ BoxButtons boxButtons(unsigned type);
 
 // Makes the process's Qt application when there is none yet (it lives as long as the process).
 bool ensureQtApplication();
+// True when a user can see windows: a display, and Qt not told to draw offscreen.
+bool displayAvailable();
 // True when Qt can draw: a display, or QT_QPA_PLATFORM naming a platform (offscreen included).
 bool qtCanDraw();
 
