@@ -5,6 +5,7 @@
 
 #include "mendwell/records/update_manager.h"
 #include "mendwell/shell/config_reader.h"
+#include "mendwell/shell/localized_strings.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/run_modes.h"
 #include "mendwell/shell/workfolder.h"
@@ -59,8 +60,8 @@ int runModes(const std::wstring& commandLine) {
 
 }  // namespace
 
-std::wstring localizedText(std::wstring_view) {
-    return {};
+std::wstring localizedText(std::wstring_view key) {
+    return lookupString(key);
 }
 
 int logLevelFromCommandLine(std::wstring_view commandLine) {

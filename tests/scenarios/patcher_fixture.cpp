@@ -30,7 +30,7 @@ const char* const kManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
 </Manifest>
 )";
 
-// The bin folder the patchers are assembled from: the built Mendwell and database library, and stand-in
+// The bin folder the patchers are assembled from: the built Mendwell, database library and dictionaries, and stand-in
 // files for the patch tool and its engine, which these scenarios extract but never run. Kept apart from
 // the real bin folder so the scenarios do not change as further helpers get built.
 struct BuiltPatchers {
@@ -43,7 +43,7 @@ struct BuiltPatchers {
     static void makeBin(const fs::path& bin, const fs::path& resultLibrary) {
         fs::create_directories(bin);
         std::error_code ec;
-        for (const char* name : {"Mendwell", "orvex_tally.so"})
+        for (const char* name : {"Mendwell", "orvex_tally.so", "TVRLocalizedStrings.zip"})
             fs::create_symlink(testing_support::binDir() / name, bin / name, ec);
         if (!resultLibrary.empty()) fs::create_symlink(resultLibrary, bin / "Verdicta.so", ec);
         testing_support::writeHostFile(bin / "patch", "patch tool stand-in");

@@ -67,9 +67,10 @@ TEST_F(NotAdministrator, Returns13WithTheMessageInEveryMode) {
         EXPECT_TRUE(contains(r.output, kNoAdminText)) << r.output;
         EXPECT_TRUE(contains(r.output, "Orvex Software Update")) << r.output;
     }
-    // Refused before the log or the work folder exists.
+    // Refused before the log exists; the work folder holds only the dictionaries read for the message.
     EXPECT_EQ(logBytes(), "");
-    EXPECT_TRUE(workFolders().empty());
+    for (const fs::path& folder : workFolders())
+        for (const std::string& entry : treeOf(folder)) EXPECT_EQ(entry.rfind("TVRLocalizedStrings", 0), 0u) << entry;
 }
 
 TEST_F(NotAdministrator, ScriptedDisplayRecordsTheMessageBox) {
@@ -81,6 +82,29 @@ TEST_F(NotAdministrator, ScriptedDisplayRecordsTheMessageBox) {
     const std::string recorded = testing_support::readHostFile(script);
     EXPECT_TRUE(contains(recorded, kNoAdminText)) << recorded;
     EXPECT_TRUE(contains(recorded, "Orvex Software Update")) << recorded;
+}
+
+class GermanNonAdministrator : public ScenarioTest {
+  protected:
+    static win::MachineProfile german() {
+        win::MachineProfile p;
+        p.administrator = false;
+        p.userLanguage = 0x0407;
+        return p;
+    }
+    GermanNonAdministrator() : ScenarioTest(german()) {}
+};
+
+TEST_F(GermanNonAdministrator, MessageBoxSpeaksTheUsersLanguage) {
+    testing_support::TempDir dir;
+    const fs::path script = dir.path() / "ui-script";
+    testing_support::writeHostFile(script, "");
+    PatcherRun r = run({}, patcher(), {{"MENDWELL_UI_SCRIPT", script.string()}});
+    EXPECT_EQ(r.exitCode, 13);
+    const std::string recorded = testing_support::readHostFile(script);
+    EXPECT_TRUE(contains(recorded, "caption=<Orvex Software-Aktualisierung> text=<Sie sind nicht als Administrator "
+                                   "angemeldet. Melden Sie sich als Administrator an und versuchen Sie es erneut.>"))
+        << recorded;
 }
 
 using CommandLineTest = ScenarioTest;
