@@ -47,16 +47,16 @@ bool stringFromBlock(std::span<const std::uint8_t> block, std::uint16_t id, std:
 }
 
 std::wstring loadString(std::uint16_t id) {
-    // Mapped once: the library's file does not change while it is loaded.
-    static const win::Module* module = [] {
-        auto* m = new win::Module;
+    // Mapped once: the library's file does not change while it is loaded. A static object, so that
+    // unloading the library unmaps it.
+    static win::Module module;
+    static const bool opened = [] {
         std::filesystem::path file;
-        if (win::loadedModuleFile(L"Vireo.dll", file)) m->open(file);
-        return m;
+        return win::loadedModuleFile(L"Vireo.dll", file) && module.open(file);
     }();
     std::wstring text;
-    if (!module->isOpen()) return text;
-    const auto block = module->find(kStringResourceType, static_cast<std::uint16_t>(id / 16 + 1));
+    if (!opened) return text;
+    const auto block = module.find(kStringResourceType, static_cast<std::uint16_t>(id / 16 + 1));
     stringFromBlock(block, id, text);
     return text;
 }
