@@ -10,14 +10,9 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "platform/fs/file.h"
-#include "platform/system/system.h"
 #include "platform/text/text.h"
-#include "platform/ui/messagebox.h"
 #include "vireo/descriptor.h"
 #include "vireo/descriptor_state.h"
-#include "vireo/document_settings.h"
-#include "vireo/paths.h"
-#include "vireo/string_table.h"
 
 namespace vireo {
 
@@ -50,17 +45,6 @@ void print(const char* format, const std::wstring& text) {
 int parseFailed() {
     state().lastParsedValid = false;
     return descriptor::parseFailed;
-}
-
-int checkAndRepair(SettingsStore& store, const std::wstring& path) {
-    int result = validateDescriptor(path);
-    if (result == descriptor::preRelease) {
-        writeDefaultDescriptor(store);
-        result = validateDescriptor(path);
-    }
-    if (result != descriptor::usable)
-        win::messageBox(loadString(8031), L"Orvex Lumen TX4", win::mb::ok | win::mb::iconWarning);
-    return result;
 }
 
 }  // namespace
@@ -134,7 +118,22 @@ void forgetLastParsed() {
     state().lastParsedValid = false;
 }
 
+bool lastParsedIs(std::wstring_view path) {
+    return state().lastParsedValid && state().lastParsedPath == path;
+}
+
 int validateDescriptor(std::wstring_view path) {
+    std::string bytes;
+    if (!win::readFile(path, bytes)) {
+        // No document replaces the current one's place: an unreadable file leaves none.
+        state().parser.reset();
+        print("Exception message is: %s\n", L"cannot open the file " + std::wstring(path));
+        return parseFailed();
+    }
+    return validateDescriptorText(bytes, path);
+}
+
+int validateDescriptorText(std::string_view bytes, std::wstring_view name) {
     auto& s = state();
     try {
         x::XMLPlatformUtils::Initialize();
@@ -161,14 +160,8 @@ int validateDescriptor(std::wstring_view path) {
     // instead), and entity expansion is bounded.
     parser.setDisableDefaultEntityResolution(true);
     parser.setSecurityManager(s.security.get());
-
-    std::string bytes;
     try {
-        if (!win::readFile(path, bytes)) {
-            print("Exception message is: %s\n", L"cannot open the file " + std::wstring(path));
-            return parseFailed();
-        }
-        const std::u16string id = toX(path);
+        const std::u16string id = toX(name);
         x::MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), id.c_str());
         parser.parse(source);
     } catch (const x::XMLException& e) {
@@ -191,23 +184,9 @@ int validateDescriptor(std::wstring_view path) {
     const std::wstring ns = fromX(application->getAttribute(u"xmlns"));
     if (ns.find(L"1.0.M5") != std::wstring::npos || ns.find(L"1.0.M6") != std::wstring::npos)
         return descriptor::preRelease;
-    s.lastParsedPath = path;
+    s.lastParsedPath = name;
     s.lastParsedValid = true;
     return descriptor::usable;
-}
-
-int checkDefaultDescriptor(SettingsStore& store) {
-    const std::wstring path = backSlashes(defaultDescriptorPath(store));
-    auto& s = state();
-    if (s.lastParsedValid && s.lastParsedPath == path) return descriptor::usable;
-    return checkAndRepair(store, path);
-}
-
-int checkCustomDescriptor(SettingsStore& store) {
-    if (store.value(key::useCustom) != L"true") return 1;
-    std::wstring path;
-    if (!store.get(key::customPath, path)) return 2;
-    return checkAndRepair(store, path);
 }
 
 int saveDescriptor(std::wstring_view path) {
@@ -231,10 +210,6 @@ int saveDescriptor(std::wstring_view path) {
     } catch (...) {
         return -1;
     }
-}
-
-int saveDefaultDescriptor(SettingsStore& store) {
-    return saveDescriptor(backSlashes(defaultDescriptorPath(store)));
 }
 
 }  // namespace vireo

@@ -32,6 +32,8 @@ constexpr int preRelease = 5;
 
 // Parses `path` with a new parser, which becomes the current one; see descriptor:: for the results.
 int validateDescriptor(std::wstring_view path);
+// The same on a descriptor's bytes; `name` is remembered as its path when it is usable.
+int validateDescriptorText(std::string_view bytes, std::wstring_view name);
 // Validates the default descriptor (rewriting it once when it has a pre-release namespace); a failure
 // shows string 8031 and is returned.
 int checkDefaultDescriptor(SettingsStore& store);

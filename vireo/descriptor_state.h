@@ -20,6 +20,8 @@ std::wstring textOf(const xercesc::DOMNode* node);
 std::wstring trimmed(std::wstring_view text);
 // Drops the remembered clean parse of the default descriptor.
 void forgetLastParsed();
+// True when `path` is the descriptor last parsed cleanly and nothing has replaced it since.
+bool lastParsedIs(std::wstring_view path);
 
 // Xerces text <-> wide text.
 std::u16string toX(std::wstring_view text);

@@ -1,12 +1,9 @@
-// Updates of the descriptor from the stored icons (packaging) and from the advanced settings dialog.
+// Updates of the descriptor from the advanced settings dialog.
 #include <algorithm>
-#include <array>
 #include <utility>
 
-#include "platform/text/text.h"
 #include "vireo/descriptor.h"
 #include "vireo/descriptor_state.h"
-#include "vireo/paths.h"
 
 namespace vireo {
 
@@ -17,16 +14,6 @@ bool isDigits(const std::wstring& text) {
            std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
-std::wstring iconValue(const std::wstring& path, const std::wstring& lmvFolder) {
-    const std::wstring p = win::toLower(forwardSlashes(path));
-    const std::wstring folder = win::toLower(forwardSlashes(lmvFolder));
-    std::wstring relative;
-    if (p.find(folder) != std::wstring::npos && p.size() >= folder.size()) relative = p.substr(folder.size());
-    if (!relative.empty()) return relative;
-    const auto slash = path.find_last_of(L"\\/");
-    return L"AppIconsForKITEPublish/" + (slash == std::wstring::npos ? path : path.substr(slash + 1));
-}
-
 void setOrRemove(std::wstring_view parent, std::wstring_view child, bool set, const std::wstring& value) {
     if (set)
         setChildText(parent, child, value);
@@ -35,25 +22,6 @@ void setOrRemove(std::wstring_view parent, std::wstring_view child, bool set, co
 }
 
 }  // namespace
-
-int updateApplicationIcons(SettingsStore& store) {
-    const int check = checkDefaultDescriptor(store);
-    if (check != 0) return check;
-    static constexpr std::array<std::pair<const wchar_t*, const wchar_t*>, 4> kIcons = {
-        {{key::icon128, L"image128x128"},
-         {key::icon48, L"image48x48"},
-         {key::icon32, L"image32x32"},
-         {key::icon16, L"image16x16"}}};
-    const std::wstring folder = store.value(key::lmvFolder);
-    for (const auto& [iconKey, tag] : kIcons) {
-        std::wstring path;
-        if (store.get(iconKey, path) && path != L"none" && fileExists(path))
-            setChildText(L"icon", tag, iconValue(path, folder));
-        else
-            removeChild(L"icon", tag);
-    }
-    return saveDefaultDescriptor(store);
-}
 
 int updateAdvancedSettings(const AdvancedSettings& s) {
     bool hasParser = false;
