@@ -387,7 +387,7 @@ bool ScriptHost::invoke(duk_context* ctx, std::size_t index, LumenValue& result)
     for (duk_idx_t i = 0; i < count; ++i) argv.push_back(toValue(ctx, i));
     void* self = this;
     if (f.function(self, self, static_cast<unsigned>(argv.size()), argv.data(), &result)) return true;
-    std::cerr << "lumen: " << labels_.at(index) << " reported failure\n";
+    if (verbose_) std::cout << "lumen: " << labels_.at(index) << " reported failure\n";
     return false;
 }
 
