@@ -161,6 +161,14 @@ TEST(DescriptorChecks, PreReleaseDefaultIsRewrittenSilentlyAndFailuresAreShown) 
     EXPECT_NE(rewritten.find("<id>com.orvex.example.My-Movie</id>"), std::string::npos);
     EXPECT_EQ(testing_support::readHostFile(script), "");
 
+    // Writing the default descriptor anew makes the next check read it again, not the parse before.
+    movie.store.set(key::appName, L"Renamed");
+    writeDefaultDescriptor(movie.store);
+    EXPECT_EQ(checkDefaultDescriptor(movie.store), descriptor::usable);
+    std::wstring fileName;
+    EXPECT_EQ(readElementText(L"filename", fileName), 0);
+    EXPECT_EQ(fileName, L"Renamed");
+
     // A custom descriptor with a pre-release namespace stays as it is and fails.
     movie.machine.writeFile(L"C:\\Movies\\custom.xml", "<application xmlns=\"urn:x:1.0.M5\"/>");
     movie.store.set(key::useCustom, L"true");
