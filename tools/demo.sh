@@ -104,6 +104,22 @@ echo "Installed-programs entry and service:"
 "$BIN/machine" reg query "$UNINSTALL_KEY" | sed 's/^/  /'
 "$BIN/machine" service query LumenLicensing | sed 's/^/  /'
 
+if [ -x "$BIN/lumen" ]; then
+  step "The authoring tool and its publishing extension (Vireo): publish and test a movie"
+  "$BIN/lumen" install "$INSTALL_DIR" | sed 's/^/  /'
+  lumen="$("$BIN/machine" path "$INSTALL_DIR\\Lumen.exe")"
+  mkdir -p "$("$BIN/machine" path 'C:\Users\User\Documents')"
+  movie='C:\Users\User\Documents\My Movie.lud'
+  "$lumen" "$movie" new --kite && "$lumen" "$movie" publish --verbose | sed 's/^/  /'
+  echo "The application descriptor beside the movie:"
+  sed 's/^\xEF\xBB\xBF//' "$("$BIN/machine" path 'C:\Users\User\Documents\My Movie-app.xml')" | sed 's/></>\n</g' |
+    sed 's/^/  /'
+  echo
+  "$lumen" "$movie" test && sleep 1
+  echo "The debug launcher's report:"
+  sed 's/^/  /' "$("$BIN/machine" path "$INSTALL_DIR\\KIK\\bin\\kdl.log")"
+fi
+
 if [ -n "${MENDWELL_DEMO_KEEP:-}" ]; then
   step "Kept for inspection: $DEMO"
 fi
