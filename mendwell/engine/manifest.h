@@ -16,14 +16,14 @@ inline constexpr const wchar_t* kServiceSetPath = L"Manifest/ServiceSet/Service"
 inline constexpr const wchar_t* kAddRemoveInfoPath = L"Manifest/AddRemoveInfo";
 
 struct FileRecord {
-    std::wstring operation;        // add, rename, remove, blindoverwrite, patch, overwrite, touch
-    std::wstring objectName;       // payload file name in the staging area
-    std::wstring destinationPath;  // resolved as the run's mode says; tokens still in place
-    std::wstring renamePath;
-    std::wstring beforePatch;  // MD5 text, or empty
-    std::wstring afterPatch;
+    std::wstring operation{};        // add, rename, remove, blindoverwrite, patch, overwrite, touch
+    std::wstring objectName{};       // payload file name in the staging area
+    std::wstring destinationPath{};  // resolved as the run's mode says; tokens still in place
+    std::wstring renamePath{};
+    std::wstring beforePatch{};  // MD5 text, or empty
+    std::wstring afterPatch{};
     std::wstring touch = L"false";
-    std::wstring defaultFileName;
+    std::wstring defaultFileName{};
     std::wstring ascii = L"true";
 };
 
@@ -41,6 +41,10 @@ struct RegistryRecord {
     std::wstring value;
     std::wstring dataType;
     std::wstring subtree;
+    // Undo entries only: restore exact data. rawType is a type number with rawData as hexadecimal bytes,
+    // or "key" to create the key alone. Empty in manifests.
+    std::wstring rawType;
+    std::wstring rawData;
 };
 
 struct ServiceRecord {
@@ -59,5 +63,27 @@ struct AddRemoveRecord {
     std::wstring comment;
     std::wstring supportURL;
 };
+
+// Reading one entry. Values are the text of the first child of a name; a missing optional child gives
+// the record's default. Paths and registry data keep their tokens: the pass that uses them resolves them.
+
+// Operation, ObjectName and DestinationPath present.
+bool hasMandatoryFileTags(const XMLDocumentNode& file);
+
+enum class FileEntryRead {
+    ok,
+    missingTags,    // Operation, ObjectName or DestinationPath absent
+    otherLanguage,  // no file name for the install language: the entry is not for this product
+};
+// Normal mode picks the file names of DestinationPath and RenamePath by `language` (FileName children,
+// else defName) and joins them to `dir`; rollback mode takes the elements' text as recorded.
+FileEntryRead readFileRecord(const XMLDocumentNode& file, const std::wstring& language, bool rollbackMode,
+                             FileRecord& record);
+
+DirectoryRecord readDirectoryRecord(const XMLDocumentNode& directory);
+// The value is chosen by `language` (RegValue children, else defValue) except for "remove" entries.
+RegistryRecord readRegistryRecord(const XMLDocumentNode& pds, const std::wstring& language);
+ServiceRecord readServiceRecord(const XMLDocumentNode& service);
+AddRemoveRecord readAddRemoveRecord(const XMLDocumentNode& info);
 
 }  // namespace mw

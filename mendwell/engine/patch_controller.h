@@ -19,6 +19,9 @@ class RollbackManifestFile;
 // The rollback manifest of this run (work folder + "\RollbackManifest.xml"), made before a normal run;
 // nullptr before that. Operations append their undo entries to it.
 RollbackManifestFile* rollbackManifest();
+// Makes this run's rollback manifest at `path` (the controller does it before a normal run; tests and
+// recovery name their own). An empty path drops it.
+void openRollbackManifest(const std::wstring& path);
 // Writes the rollback manifest so that a rollback run can read it complete. False when there is none or
 // it cannot be written.
 bool closeRollbackManifest();

@@ -149,6 +149,12 @@ bool validateHistory(const PatcherConfigRecord& config) {
         patchGlobals().qudUserMessage = L"$$$/tvr/info/message/patchAlreadyApplied";
         return false;
     }
+    // The latest entry is this very patch: applying it again would find every file already changed.
+    if (history.isLoaded() && !config.patcherId.empty() && history.latestPatcherId() == config.patcherId) {
+        patchGlobals().validationReason = reasonAlreadyUpdated;
+        patchGlobals().qudUserMessage = L"$$$/tvr/info/message/patchAlreadyApplied";
+        return false;
+    }
     logInfo(
         L"Timestamp match and version numbers also match. So the product is valid for applying the patch.");
     return true;

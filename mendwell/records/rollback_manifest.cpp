@@ -1,6 +1,7 @@
 #include "mendwell/records/rollback_manifest.h"
 
 #include "mendwell/shell/patchlog.h"
+#include "platform/text/text.h"
 
 namespace mw {
 
@@ -28,6 +29,26 @@ win::xml::Node RollbackManifestFile::directorySet() const {
 }
 win::xml::Node RollbackManifestFile::pdsSet() const {
     return doc_.root().firstChild(L"PDSSet");
+}
+
+bool RollbackManifestFile::journal(const win::xml::Node& entry) {
+    if (!journal_.isOpen() &&
+        !journal_.open(journalPath(), win::access::write, win::share::read, win::Disposition::createAlways)) {
+        logWarning(L"Unable to write the rollback journal: %s", journalPath());
+        return false;
+    }
+    // One entry per line: line breaks inside values become character references, which read back the same.
+    std::wstring line;
+    for (wchar_t c : entry.toString()) {
+        if (c == L'\n')
+            line += L"&#xA;";
+        else if (c == L'\r')
+            line += L"&#xD;";
+        else
+            line += c;
+    }
+    const std::string bytes = win::toUtf8(line) + "\n";
+    return journal_.write(bytes.data(), bytes.size());
 }
 
 bool RollbackManifestFile::save() {

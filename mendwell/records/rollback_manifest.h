@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "platform/fs/file.h"
 #include "platform/xmldom/xmldom.h"
 
 namespace mw {
@@ -26,6 +27,12 @@ class RollbackManifestFile {
     win::xml::Node pdsSet() const;
     win::xml::Document& document() { return doc_; }
 
+    // Appends one undo entry, just recorded in a set, to the journal beside the file (its path followed by
+    // ".journal"): one UTF-8 line of XML per entry, written at once, so that a patcher that dies in the
+    // middle of a run leaves every change made so far on disk. Linear in the number of entries.
+    bool journal(const win::xml::Node& entry);
+    std::wstring journalPath() const { return path_ + L".journal"; }
+
     // Writes the file the first time it succeeds; later calls do nothing and return true.
     bool save();
     bool isSaved() const { return saved_; }
@@ -34,6 +41,7 @@ class RollbackManifestFile {
     std::wstring path_;
     win::xml::Document doc_;
     bool saved_ = false;
+    win::File journal_;
 };
 
 }  // namespace mw

@@ -2,10 +2,12 @@
 
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/patch_state.h"
+#include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
 #include "mendwell/shell/config_record.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/startup.h"
+#include "mendwell/shell/workfolder.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 
@@ -19,6 +21,13 @@ bool contains(const std::wstring& text, std::wstring_view what) {
 
 const wchar_t* const kNotAdministratorLog =
     L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
+
+void recordSilentHistory(const PatcherConfigRecord& config) {
+    PatchHistoryFile history(detectedProductCode(config));
+    if (!history.record(config, workPath(L"\\RollbackManifest.xml"))) {
+        logError(L"The patch history file %s could not be written.", history.path());
+    }
+}
 
 // Silent mode steps 5-11, with the controller alive for exactly this span.
 int silentPatch() {
@@ -44,6 +53,8 @@ int silentPatch() {
 
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
+        // History is what tells the next patch that this product is now at the new version.
+        if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) recordSilentHistory(config);
         if (g.patchStatus == statusGood) {
             logInfo(L"Updater has successfully updated the application.");
             result = returnPatched;

@@ -37,6 +37,11 @@ bool shellFolder(int csidl, std::wstring& path);
 std::wstring systemDirectory();   // GetSystemDirectoryW, e.g. C:\Windows\System32
 std::wstring windowsDirectory();  // GetWindowsDirectoryW
 std::wstring colorDirectory();    // GetColorDirectoryW: <system>\spool\drivers\color
+// InstallColorProfileW: copies the profile into the colour directory when it lies elsewhere. False with
+// 2 when it is missing.
+bool installColorProfile(std::wstring_view profile);
+// UninstallColorProfileW: with `deleteFile`, the profile file goes too. False with 2 when it is missing.
+bool uninstallColorProfile(std::wstring_view profile, bool deleteFile);
 
 // The Windows view of the environment. TEMP, TMP, APPDATA, LOCALAPPDATA, USERPROFILE, USERNAME,
 // SystemRoot, windir, SystemDrive, ProgramFiles, CommonProgramFiles, ProgramData, ALLUSERSPROFILE,

@@ -193,6 +193,16 @@ Node Node::appendElement(std::wstring_view name) {
     }
 }
 
+Node Node::prependElement(std::wstring_view name) {
+    if (!node_) return {};
+    try {
+        x::DOMNode* n = dom(node_);
+        return Node(n->insertBefore(ownerOf(n)->createElement(toX(name).c_str()), n->getFirstChild()));
+    } catch (const x::DOMException&) {
+        return {};
+    }
+}
+
 Node Node::appendElement(std::wstring_view name, std::wstring_view text) {
     Node e = appendElement(name);
     if (e && !text.empty()) e.appendText(text);
@@ -461,6 +471,26 @@ std::vector<Node> Document::select(std::wstring_view path) const {
 Node Document::selectFirst(std::wstring_view path) const {
     std::vector<Node> all = select(path);
     return all.empty() ? Node() : all.front();
+}
+
+// One element on one line: small records such as journal entries.
+std::wstring Node::toString() const {
+    if (!node_) return {};
+    try {
+        x::DOMImplementation* impl = x::DOMImplementationRegistry::getDOMImplementation(u"LS");
+        std::unique_ptr<x::DOMLSSerializer, void (*)(x::DOMLSSerializer*)> writer(
+            static_cast<x::DOMImplementationLS*>(impl)->createLSSerializer(),
+            [](x::DOMLSSerializer* w) { w->release(); });
+        writer->getDomConfig()->setParameter(x::XMLUni::fgDOMXMLDeclaration, false);
+        XMLCh* text = writer->writeToString(dom(node_));
+        if (!text) return {};
+        std::wstring out = fromX(text);
+        x::XMLString::release(&text);
+        return out;
+    } catch (const x::DOMException&) {
+    } catch (const x::XMLException&) {
+    }
+    return {};
 }
 
 }  // namespace win::xml

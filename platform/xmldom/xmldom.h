@@ -30,10 +30,14 @@ class Node {
     // New children at the end. An invalid name gives an empty Node.
     Node appendElement(std::wstring_view name);
     Node appendElement(std::wstring_view name, std::wstring_view text);  // element holding one text
+    Node prependElement(std::wstring_view name);                         // new first child
     bool appendText(std::wstring_view text);
     Node appendComment(std::wstring_view text);  // empty Node for text holding "--" or ending in "-"
     // A deep copy of `source` (from this or any other document) as the last child.
     Node appendCopy(const Node& source);
+
+    // The node as XML text, without indentation ("" when it cannot be written).
+    std::wstring toString() const;
 
     Node parent() const;
     std::vector<Node> children() const;             // element children, in order

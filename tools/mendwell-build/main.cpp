@@ -6,11 +6,21 @@
 
 #include "platform/process/process.h"
 #include "tools/mendwell-build/assembler.h"
+#include "tools/mendwell-build/tree_diff.h"
 
 namespace {
 
 const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR]
+       mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
+                           [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
        mendwell-build --help
+
+diff: compares an old and a new product tree and writes a patch folder for assemble. A file only in the
+new tree is added, one only in the old tree removed, one that moved renamed; a changed file is patched
+with a difference made by qdiff when that is at least 10% smaller than the compressed file, else
+overwritten. Folders only in the new tree are added. Services, registry values and the Add/Remove entry
+come from the extras file (default: patch-extras.xml beside config.xml); a rule file names files to
+blind-overwrite ("blindoverwrite GLOB" per line). Paths start with the install token ("[INSTALLDIR]").
 
 Assembles a patcher: the Mendwell program with everything the patch needs carried in its resources.
 
@@ -35,6 +45,50 @@ From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it
 A missing input is reported by name and nothing is written. See docs/authoring.md.
 )";
 
+int runDiff(const std::vector<std::string>& args) {
+    mwbuild::DiffRequest request;
+    request.binDir = win::moduleHostPath().parent_path();
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help") {
+            std::cout << kHelp;
+            return 0;
+        }
+        if (i + 1 >= args.size()) {
+            std::cerr << "mendwell-build: " << a << " needs a value (try --help)\n";
+            return 2;
+        }
+        const std::string value = args[++i];
+        if (a == "--old")
+            request.oldTree = value;
+        else if (a == "--new")
+            request.newTree = value;
+        else if (a == "--config")
+            request.config = value;
+        else if (a == "-o")
+            request.output = value;
+        else if (a == "--extras")
+            request.extras = value;
+        else if (a == "--rules")
+            request.rules = value;
+        else if (a == "--bin")
+            request.binDir = value;
+        else if (a == "--install-token")
+            request.installToken = std::wstring(value.begin(), value.end());
+        else {
+            std::cerr << "mendwell-build: unknown option '" << a << "' (try --help)\n";
+            return 2;
+        }
+    }
+    if (request.oldTree.empty() || request.newTree.empty() || request.config.empty() ||
+        request.output.empty()) {
+        std::cerr << "mendwell-build: diff needs --old, --new, --config and -o (try --help)\n";
+        return 2;
+    }
+    mwbuild::DiffSummary summary;
+    return mwbuild::diffTrees(request, std::cout, std::cerr, summary) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,6 +102,7 @@ int main(int argc, char** argv) {
         std::cout << kHelp;
         return 0;
     }
+    if (args[0] == "diff") return runDiff(args);
     if (args[0] != "assemble") {
         std::cerr << "mendwell-build: unknown command '" << args[0] << "' (try --help)\n";
         return 2;

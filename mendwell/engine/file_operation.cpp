@@ -1,0 +1,158 @@
+#include "mendwell/engine/file_operation.h"
+
+#include <cwctype>
+
+#include "mendwell/engine/file_checks.h"
+#include "mendwell/engine/file_operations.h"
+#include "mendwell/engine/patch_state.h"
+#include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/workfolder.h"
+#include "platform/fs/file.h"
+
+namespace mw {
+
+int cFileOperation::rollbackMode() {
+    return patchGlobals().rollbackMode;
+}
+
+std::wstring cFileOperation::stagedFile(const std::wstring& objectName) {
+    return workPath(L"\\StagingArea\\" + objectName);
+}
+
+std::wstring cFileOperation::backupFile(const std::wstring& objectName) {
+    return workPath(L"\\BackUp\\" + objectName);
+}
+
+void cFileOperation::setStagedPaths(const FileRecord& record) {
+    targetPath_ = record.destinationPath;
+    if (rollbackMode() == 0) {
+        sourcePath_ = stagedFile(record.objectName);
+        backupPath_ = backupFile(record.objectName);
+    } else if (rollbackMode() == 1) {
+        sourcePath_ = backupFile(record.objectName);
+    }
+}
+
+bool cFileOperation::takeBackup() const {
+    if (win::copyFile(targetPath_, backupPath_, true)) return true;
+    const win::DWORD error = win::lastError();
+    logInfo(L"Location of the original file on the target machine: %s", targetPath_);
+    logInfo(L"Location of the target machine to take backup: %s", backupPath_);
+    logError(L"Unable to take the backup of the original file. Patcher will fail. Return error code: %d",
+             static_cast<int>(error));
+    return false;
+}
+
+void cFileOperation::commonTrailingSteps(const FileRecord& record, bool colourStep, int fileKind,
+                                         bool install) const {
+    if (record.touch == L"true") {
+        cFileOperationTouch touch(record);
+        touch.execute(record);
+    }
+    if (colourStep && fileKind == kColorProfileKind) installColorProfile(targetPath_, rollbackMode(), install);
+}
+
+void cFileOperation::trailingStepsAskingKind(const FileRecord& record) const {
+    int kind = kNoFileKind;
+    const bool known = fileVersionKind(targetPath_, kind);
+    commonTrailingSteps(record, known, kind, true);
+}
+
+bool fileExists(const std::wstring& path) {
+    return win::pathExists(path);
+}
+
+bool createDirectoryTree(const std::wstring& path) {
+    for (std::size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        const std::wstring prefix = path.substr(0, at);
+        if (win::isDirectory(prefix)) continue;
+        if (!win::createDirectory(prefix)) {
+            const win::DWORD error = win::lastError();
+            if (error != 0) {
+                logError(L"Directory creation failed creating the directory \"%s\". Returned error code: %d",
+                         prefix, static_cast<int>(error));
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool isReadOnly(const std::wstring& path) {
+    const win::DWORD attributes = win::getFileAttributes(path);
+    return attributes != win::attr::invalid && (attributes & win::attr::readOnly) != 0;
+}
+
+bool clearReadOnly(const std::wstring& path) {
+    const win::DWORD attributes = win::getFileAttributes(path);
+    return win::setFileAttributes(path, (attributes & ~win::attr::readOnly) | win::attr::normal);
+}
+
+bool sameTextIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+    }
+    return true;
+}
+
+bool sameChecksum(const std::wstring& md5, const std::wstring& expected) {
+    return sameTextIgnoringCase(md5, expected);
+}
+
+bool verifyChecksum(const std::wstring& path, const std::wstring& expected, ChecksumMessages messages) {
+    if (!fileExists(path)) return false;
+    const std::wstring md5 = fileMd5Text(path);
+    const bool remove = messages == ChecksumMessages::remove;
+    if (messages == ChecksumMessages::patch) {
+        logInfo(L"Checksum of the file as computed from the target location: %s", md5);
+    } else if (messages == ChecksumMessages::rename) {
+        logInfo(L"checksum of the file as computed from the target location: %s", md5);
+    } else {
+        logInfo(L"checksum of the file as computed from the file at target location: %s", md5);
+    }
+    // An unreadable file has no MD5 text and so never matches, not even an empty checksum.
+    const bool match = !md5.empty() && sameChecksum(md5, expected);
+    if (match) {
+        logInfo(remove ? L"Checksum verified." : L"checksum verified.");
+    } else {
+        logInfo(remove ? L"Checksum failed." : L"checksum failed.");
+    }
+    return match;
+}
+
+void normalizeSlashes(std::wstring& path) {
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+}
+
+int runFileOperation(const FileRecord& record) {
+    const std::wstring& op = record.operation;
+    std::unique_ptr<cFileOperation> operation;
+    if (op == L"add") {
+        operation = std::make_unique<cFileOperationAdd>(record);
+    } else if (op == L"remove") {
+        operation = std::make_unique<cFileOperationRemove>(record);
+    } else if (op == L"patch") {
+        operation = makePatchOperation(record);
+        if (!operation) {
+            logError(L"The operation %s is not part of this build; the entry cannot be carried out.",
+                     L"cFileOperationPatch");
+            return fileOpFailed;
+        }
+    } else if (op == L"rename") {
+        operation = std::make_unique<cFileOperationRename>(record);
+    } else if (op == L"blindoverwrite") {
+        operation = std::make_unique<cFileOperationBlindOverwrite>(record);
+    } else if (op == L"overwrite") {
+        operation = std::make_unique<cFileOperationOverwrite>(record);
+    } else if (op == L"touch") {
+        operation = std::make_unique<cFileOperationTouch>(record);
+    } else {
+        return fileOpUnknown;
+    }
+    return operation->execute(record);
+}
+
+}  // namespace mw

@@ -1,0 +1,88 @@
+// One manifest file entry carried out on the product's files: the base of the operation family, the
+// helpers its classes share (subclasses in other files use them too) and the dispatcher.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "mendwell/engine/manifest.h"
+
+namespace mw {
+
+// Results of validate.
+enum FileValidation : int { validationGo = 0, validationNothingToDo = 1, validationCannot = 2 };
+// Results of execute and of runFileOperation.
+enum FileOperationResult : int {
+    fileOpUnknown = 0,  // unknown operation, or a touch of a missing file: neither counted nor failed
+    fileOpFailed = 3,
+    fileOpDone = 4,  // counted, and its undo entry is recorded
+    fileOpNothingToDo = 5,
+};
+
+// Kind number a versioner reports for a colour profile.
+inline constexpr int kColorProfileKind = 2;
+inline constexpr int kNoFileKind = -1;
+
+// Whose messages verifyChecksum logs.
+enum class ChecksumMessages { patch, rename, remove };
+
+class cFileOperation {
+  public:
+    virtual ~cFileOperation() = default;
+    cFileOperation(const cFileOperation&) = delete;
+    cFileOperation& operator=(const cFileOperation&) = delete;
+
+    virtual int validate(const FileRecord& record) = 0;
+    // Calls validate itself (in normal mode).
+    virtual int execute(const FileRecord& record) = 0;
+
+    const std::wstring& sourcePath() const { return sourcePath_; }
+    const std::wstring& targetPath() const { return targetPath_; }
+    const std::wstring& backupPath() const { return backupPath_; }
+
+  protected:
+    cFileOperation() = default;
+
+    // The process-wide rollback mode: 0 normal, 1 undo; other values are refused by the operations.
+    static int rollbackMode();
+    static std::wstring stagedFile(const std::wstring& objectName);  // work folder\StagingArea\<name>
+    static std::wstring backupFile(const std::wstring& objectName);  // work folder\BackUp\<name>
+    // Add, Overwrite and Remove: staged source and backup in normal mode, the backup as source in
+    // rollback mode; the target is DestinationPath.
+    void setStagedPaths(const FileRecord& record);
+
+    // Copies the target to the backup without overwriting; on failure logs the two locations and the
+    // ERROR line and returns false, and the caller fails before touching the target.
+    bool takeBackup() const;
+    // Touch step, then (when asked) the colour-profile step with `fileKind` and the install flag.
+    void commonTrailingSteps(const FileRecord& record, bool colourStep, int fileKind, bool install) const;
+    // Add and Overwrite: the colour step runs when the versioner recognises the target as a profile.
+    void trailingStepsAskingKind(const FileRecord& record) const;
+
+    std::wstring sourcePath_;
+    std::wstring targetPath_;
+    std::wstring backupPath_;
+};
+
+// Shared helpers.
+bool fileExists(const std::wstring& path);
+// Creates every missing folder of `path` but its last component; false (with an ERROR line) when one
+// cannot be made.
+bool createDirectoryTree(const std::wstring& path);
+// Attributes without read-only, plus normal. True when the attributes could be set.
+bool clearReadOnly(const std::wstring& path);
+bool isReadOnly(const std::wstring& path);
+// The file's MD5 text compared case-insensitively with `expected`; a missing file is false, silently.
+bool verifyChecksum(const std::wstring& path, const std::wstring& expected, ChecksumMessages messages);
+bool sameChecksum(const std::wstring& md5, const std::wstring& expected);
+bool sameTextIgnoringCase(const std::wstring& a, const std::wstring& b);
+// Every "/" becomes "\".
+void normalizeSlashes(std::wstring& path);
+
+// Builds the entry's operation, executes it once and destroys it. Operation names are exact and lower
+// case; any other name returns 0 and touches nothing.
+int runFileOperation(const FileRecord& record);
+
+// Binary patch operation of an entry; null while it is not part of the build.
+std::unique_ptr<cFileOperation> makePatchOperation(const FileRecord& record);
+
+}  // namespace mw

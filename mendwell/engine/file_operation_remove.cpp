@@ -1,0 +1,81 @@
+#include "mendwell/engine/file_operations.h"
+#include "mendwell/shell/patchlog.h"
+#include "platform/fs/file.h"
+#include "platform/fs/path.h"
+
+namespace mw {
+
+namespace {
+
+// Removes the emptied folders above a deleted file, nearest first, up to the first that stays. A prefix
+// without "\" (the bare drive) is never tried: "C:" names the current folder of drive C.
+void pruneEmptyFolders(const std::wstring& file) {
+    std::wstring folder = file;
+    for (std::size_t at = folder.rfind(L'\\'); at != std::wstring::npos; at = folder.rfind(L'\\')) {
+        folder.resize(at);
+        if (folder.find(L'\\') == std::wstring::npos) return;
+        if (!win::removeDirectory(folder)) return;
+    }
+}
+
+}  // namespace
+
+cFileOperationRemove::cFileOperationRemove(const FileRecord& record) {
+    setStagedPaths(record);
+}
+
+int cFileOperationRemove::validate(const FileRecord& record) {
+    if (!fileExists(targetPath_)) {
+        logInfo(L"File to be removed is not present at: %s ", targetPath_);
+        return validationNothingToDo;
+    }
+    logInfo(L"File to be removed is present at: %s", targetPath_);
+    if (!record.beforePatch.empty()) {
+        logInfo(L"checksum before of the file as specified in the Manifest XML file: %s", record.beforePatch);
+        if (!verifyChecksum(targetPath_, record.beforePatch, ChecksumMessages::remove)) return validationCannot;
+    }
+    logInfo(L"Patcher is verifying the file to be removed for READ-ONLY attributes.");
+    if (!isReadOnly(targetPath_)) {
+        logInfo(L"File is not found to be READ-ONLY.");
+        return validationGo;
+    }
+    logInfo(L"File is found to be READ-ONLY");
+    const win::DWORD attributes = win::getFileAttributes(targetPath_);
+    if (attributes == win::attr::invalid) {
+        logError(L"Patcher is unable to get the attributes of the READ-ONLY file.");
+        return validationCannot;
+    }
+    if (!win::setFileAttributes(targetPath_, (attributes & ~win::attr::readOnly) | win::attr::normal)) {
+        logError(L"Patcher cannot set the attributes of the file from READ-ONLY to NORMAL. Patcher is unable to "
+                 L"delete the file so patching fails.");
+        return validationCannot;
+    }
+    logInfo(L"Patcher successfully set the attributes of the file from READ-ONLY to NORMAL.");
+    return validationGo;
+}
+
+int cFileOperationRemove::execute(const FileRecord& record) {
+    normalizeSlashes(targetPath_);
+    int result = fileOpFailed;
+    bool deleteStep = false;
+    if (rollbackMode() == 0) {
+        const int validation = validate(record);
+        if (validation == validationGo) {
+            // The backup is the only copy the rollback can restore: no backup, no delete.
+            deleteStep = takeBackup();
+        } else {
+            win::copyFile(targetPath_, backupPath_, true);
+            if (validation == validationNothingToDo) result = fileOpNothingToDo;
+        }
+    } else if (rollbackMode() == 1) {
+        deleteStep = true;
+    }
+    if (deleteStep && win::deleteFile(targetPath_)) {
+        result = fileOpDone;
+        pruneEmptyFolders(targetPath_);
+    }
+    commonTrailingSteps(record, false, kNoFileKind, true);
+    return result;
+}
+
+}  // namespace mw

@@ -1,0 +1,43 @@
+#include "mendwell/engine/file_operations.h"
+#include "mendwell/shell/patchlog.h"
+#include "platform/fs/file.h"
+
+namespace mw {
+
+cFileOperationTouch::cFileOperationTouch(const FileRecord& record) {
+    sourcePath_ = record.destinationPath;
+}
+
+int cFileOperationTouch::validate(const FileRecord&) {
+    if (!fileExists(sourcePath_)) {
+        logInfo(L"File to be touched is not present on the system.");
+        return validationNothingToDo;
+    }
+    logInfo(L"file is present on the system.");
+    if (!clearReadOnly(sourcePath_)) {
+        logError(L"File is read-only, updater is unable to change its attribute.");
+        return validationCannot;
+    }
+    logInfo(L"file is read-only, updater changed its attributes.");
+    return validationGo;
+}
+
+int cFileOperationTouch::execute(const FileRecord& record) {
+    const int validation = validate(record);
+    logInfo(L"Touching file: %s", sourcePath_);
+    if (validation == validationNothingToDo) return fileOpUnknown;
+    if (validation == validationCannot) return fileOpDone;
+    const win::FileTime now = win::currentFileTime();
+    win::File file;
+    if (!file.open(sourcePath_, win::access::read | win::access::write, win::share::none,
+                   win::Disposition::openExisting) ||
+        !file.setTimes(nullptr, nullptr, &now)) {
+        logError(L"Updater failed to modify the file date stamp");
+        return fileOpFailed;
+    }
+    file.close();
+    logInfo(L"File successfully modified");
+    return fileOpDone;
+}
+
+}  // namespace mw

@@ -1,0 +1,37 @@
+#include "mendwell/engine/operation_links.h"
+
+#include "mendwell/shell/patchlog.h"
+
+namespace mw {
+
+namespace {
+
+bool missingOperation(const wchar_t* name) {
+    logError(L"The operation %s is not part of this build; the entry cannot be carried out.", name);
+    return false;
+}
+
+}  // namespace
+
+bool runDirectoryEntry(const DirectoryRecord&) {
+    return missingOperation(L"runDirectoryOperation");
+}
+
+bool runRegistryEntry(const RegistryRecord&) {
+    return missingOperation(L"cRegistryOperation");
+}
+
+bool stopServiceEntry(const ServiceRecord&) {
+    return missingOperation(L"stopService");
+}
+
+bool startServiceEntry(const ServiceRecord&) {
+    // Nothing was stopped by this build's stop pass, so there is nothing to restart.
+    return true;
+}
+
+bool updateAddRemoveInfo(const AddRemoveRecord&) {
+    return missingOperation(L"updateAddRemoveEntry");
+}
+
+}  // namespace mw

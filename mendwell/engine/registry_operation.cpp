@@ -1,0 +1,284 @@
+#include "mendwell/engine/registry_operation.h"
+
+#include <climits>
+#include <map>
+#include <optional>
+
+#include "mendwell/engine/undo_record.h"
+#include "mendwell/shell/patchlog.h"
+#include "platform/registry/registry.h"
+
+namespace mw {
+
+namespace {
+
+// Hive names are exact: "hklm" names no hive, so every call on it fails.
+std::optional<win::RegRoot> hiveOf(const std::wstring& root) {
+    static const std::map<std::wstring, win::RegRoot> hives = {
+        {L"HKCR", win::RegRoot::classesRoot},   {L"HKLM", win::RegRoot::localMachine},
+        {L"HKCU", win::RegRoot::currentUser},   {L"HKUSERS", win::RegRoot::users},
+        {L"HKCC", win::RegRoot::currentConfig},
+    };
+    const auto found = hives.find(root);
+    if (found == hives.end()) return std::nullopt;
+    return found->second;
+}
+
+unsigned typeNumberOf(const std::wstring& dataType) {
+    static const std::map<std::wstring, unsigned> types = {
+        {L"REG_NONE", 0},
+        {L"REG_SZ", 1},
+        {L"REG_EXPAND_SZ", 2},
+        {L"REG_BINARY", 3},
+        {L"REG_DWORD", 4},
+        {L"REG_DWORD_LITTLE_ENDIAN", 4},
+        {L"REG_DWORD_BIG_ENDIAN", 5},
+        {L"REG_LINK", 6},
+        {L"REG_MULTI_SZ", 7},
+        {L"REG_QWORD", 11},
+        {L"REG_QWORD_LITTLE_ENDIAN", 11},
+    };
+    const auto found = types.find(dataType);
+    return found == types.end() ? 0 : found->second;
+}
+
+constexpr win::LONG kNoHive = 6;  // what a call on a null handle answers
+
+win::LONG openKey(win::RegKey& key, const std::wstring& root, std::wstring_view path) {
+    const auto hive = hiveOf(root);
+    return hive ? key.open(*hive, path) : kNoHive;
+}
+
+win::LONG createKey(win::RegKey& key, const std::wstring& root, std::wstring_view path) {
+    const auto hive = hiveOf(root);
+    return hive ? key.create(*hive, path) : kNoHive;
+}
+
+// atoi as the C runtime has it: blanks, a sign, digits up to the first other character; saturates.
+std::int32_t decimalValue(const std::wstring& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+    long long n = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        n = n * 10 + (text[i] - L'0');
+        if (n > static_cast<long long>(INT_MAX) + 1) break;
+    }
+    if (negative) n = -n;
+    if (n > INT_MAX) return INT_MAX;
+    if (n < INT_MIN) return INT_MIN;
+    return static_cast<std::int32_t>(n);
+}
+
+int hexDigit(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
+// Each pair of characters read as a hexadecimal number of at most two digits (as swscanf "%2x" would:
+// reading stops at the first character that is not a digit; none gives 0). An odd last character is
+// ignored.
+std::vector<std::uint8_t> hexBytes(const std::wstring& text) {
+    std::vector<std::uint8_t> bytes(text.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int high = hexDigit(text[2 * i]);
+        const int low = hexDigit(text[2 * i + 1]);
+        if (high < 0)
+            bytes[i] = 0;
+        else
+            bytes[i] = static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low);
+    }
+    return bytes;
+}
+
+void logEntry(const RegistryRecord& entry) {
+    logInfo(L"Regsitry Operation: %s", entry.operation);
+    logInfo(L"Registry data type: %s", entry.dataType);
+    logInfo(L"Regsirty Hive: %s", entry.root);
+    logInfo(L"Registry Key: %s", entry.keyName);
+    logInfo(L"Registry Path: %s", entry.keyPath);
+    logInfo(L"Registry Value: %s", entry.value);
+    logInfo(L"Registry subRegistryTree: %s", entry.subtree);
+}
+
+// Creates every key before the last "\" of the path; the last one is left to the caller.
+bool createRegistryTree(const RegistryRecord& entry) {
+    logInfo(L"Creating registry at hive: %s", entry.root);
+    logInfo(L"Creating registry at path: %s", entry.keyPath);
+    const std::wstring& path = entry.keyPath;
+    for (std::size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        const std::wstring prefix = path.substr(0, at);
+        logInfo(L"creating registry path: %s", prefix);
+        win::RegKey key;
+        if (openKey(key, entry.root, prefix) == 0) {
+            logInfo(L"Registry path is already present at %s:", prefix);
+            continue;
+        }
+        logInfo(L"Registry is not present. Patcher will create it.");
+        const win::LONG status = createKey(key, entry.root, prefix);
+        if (status != 0) {
+            logInfo(L"Unable to create the registry path.");
+            logInfo(L"Failed to create the registry and returned the error code: %d", status);
+            logInfo(L"Patcher fails to create the registry tree. Patcher will fail.");
+            return false;
+        }
+        logCritical(L"new hKey");
+        logInfo(L"Successfully created the registry path.");
+        logCritical(L"delete hKey");
+    }
+    logInfo(L"Registry tree created successfully.");
+    return true;
+}
+
+}  // namespace
+
+RegistryData registryDataFor(const RegistryRecord& entry) {
+    RegistryData data;
+    if (!entry.rawType.empty()) {
+        data.type = static_cast<unsigned>(decimalValue(entry.rawType));
+        data.bytes = hexBytes(entry.rawData);
+    } else if (entry.dataType == L"REG_DWORD") {
+        const std::uint32_t n = static_cast<std::uint32_t>(decimalValue(entry.value));
+        data.type = win::regtype::dword;
+        data.bytes = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                      static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+    } else if (entry.dataType == L"REG_BINARY") {
+        data.type = win::regtype::binary;
+        data.bytes = hexBytes(entry.value);
+    } else {
+        data.type = typeNumberOf(entry.dataType);
+        data.bytes = win::regStringData(entry.value);
+    }
+    return data;
+}
+
+bool cRegistryOperationAdd::validate(const RegistryRecord& entry) {
+    logInfo(L"Validating registry entry to add.");
+    logCritical(L"new hKey");
+    logInfo(L"Opening registry key Hive: %s, Path: %s", entry.root, entry.keyPath);
+    win::RegKey key;
+    if (openKey(key, entry.root, entry.keyPath) == 0) {
+        logInfo(L"Registry path is present at %s.", entry.keyPath);
+        return true;
+    }
+    logInfo(L"Registry path is not present. Patcher will now create the path.");
+    return createRegistryTree(entry);
+}
+
+bool cRegistryOperationAdd::execute(const RegistryRecord& entry) {
+    logEntry(entry);
+    logInfo(L"Adding registry entry at: %s", entry.keyPath);
+    // What the entry changes, taken before it changes anything, so that the undo entry restores it.
+    const RegistryUndoProbe before = probeRegistryEntry(entry);
+    if (!validate(entry)) {
+        logError(L"Registry fails to validate for addition.");
+        recordRegistryAddUndo(entry, before, false);
+        return false;
+    }
+    logInfo(L"Registry is validated for addition.");
+    win::RegKey key;
+    if (createKey(key, entry.root, entry.keyPath) != 0) {
+        logError(L"Patcher fails to create the registry key. Patch will fail.");
+        recordRegistryAddUndo(entry, before, false);
+        return false;
+    }
+    logCritical(L"new hKey");
+    logInfo(L"Successfully created the key.");
+    if (entry.rawType == L"key") {
+        recordRegistryAddUndo(entry, before, false);
+        logCritical(L"delete hKey");
+        return true;
+    }
+
+    const bool binary = entry.rawType.empty() && entry.dataType == L"REG_BINARY";
+    if (entry.rawType.empty() && entry.dataType == L"REG_DWORD")
+        logInfo(L"Data to be written in the registry key is of type REG_DWORD");
+    else if (binary) {
+        logInfo(L"Data to be written in the registry key is of type REG_BINARY");
+        logCritical(L"new lpBuffer");
+    } else
+        logInfo(L"Data to be written in the registry key is of type other than REG_DWORD or REG_BINARY");
+    const RegistryData data = registryDataFor(entry);
+    const bool written = key.setValue(entry.keyName, data.type, data.bytes) == 0;
+    if (binary) logCritical(L"delete lpBuffer");
+    if (written && binary)
+        logInfo(L"Successfully set the value of  \"%s\" ", entry.keyName);
+    else if (written)
+        logInfo(L"Successfully set the value of  \"%s\" to \"%s\" ", entry.keyName, entry.value);
+    else
+        logInfo(L"Unable to set the value of the key. Patch will fail.");
+    recordRegistryAddUndo(entry, before, written);
+    logCritical(L"delete hKey");
+    return written;
+}
+
+bool cRegistryOperationRemove::execute(const RegistryRecord& entry) {
+    logEntry(entry);
+    logInfo(L"Removing registry = %s", entry.keyPath);
+    bool result = true;
+    win::RegKey key;
+    const win::LONG opened = openKey(key, entry.root, entry.keyPath);
+    if (opened == 0) {
+        logCritical(L"new hKey");
+        logInfo(L"Registry key to delete: %s", entry.keyName);
+        win::DWORD type = 0;
+        std::vector<std::uint8_t> data;
+        if (key.queryValue(entry.keyName, type, data) == 0) {
+            logInfo(L"Registry key is present on the target machine.");
+            const win::LONG status = key.deleteValue(entry.keyName);
+            if (status == 0) {
+                logInfo(L"Registry key is deleted successfully.");
+                recordRegistryValueRemoved(entry, type, data);
+            } else {
+                logError(L"Unable to delete the registry key. Returned error code: %d", status);
+                result = false;
+            }
+        } else {
+            logInfo(L"Registry key to delete is not present on the target machine. patch will progress.");
+        }
+        logCritical(L"delete hKey");
+        key.close();
+    } else if (opened == 5) {
+        logInfo(L"Access denied to the registry key: %s", entry.keyPath);
+        result = false;
+    } else {
+        logInfo(L"Cannot open the key.");
+    }
+
+    if (!entry.subtree.empty()) {
+        logInfo(L"Patcher tyring to delete the registry tree.");
+        std::wstring target = entry.keyPath;
+        const std::size_t at = entry.keyPath.find(entry.subtree);
+        if (at != std::wstring::npos)
+            target = entry.keyPath.substr(0, at) + entry.subtree.substr(0, entry.subtree.find(L'\\'));
+        const auto hive = hiveOf(entry.root);
+        // The tree is kept aside before it goes, so that its undo entries can bring it back.
+        const RegistryTreeSnapshot snapshot = snapshotRegistryTree(entry.root, target);
+        win::LONG status = kNoHive;
+        if (hive) {
+            win::RegKey rootKey;
+            status = rootKey.open(*hive, L"");
+            if (status == 0) status = rootKey.deleteTree(target);
+        }
+        if (status == 0) {
+            logInfo(L"Registry tree deleted successfully.");
+            recordRegistryTreeRemoved(snapshot);
+            result = true;
+        } else {
+            logError(L"Unable to delete the registry tree. Returned error code: %d", status);
+            result = false;
+        }
+    }
+    return result;
+}
+
+std::unique_ptr<cRegistryOperation> makeRegistryOperation(std::wstring_view operation) {
+    if (operation == L"add") return std::make_unique<cRegistryOperationAdd>();
+    if (operation == L"remove") return std::make_unique<cRegistryOperationRemove>();
+    return nullptr;
+}
+
+}  // namespace mw
