@@ -27,7 +27,8 @@ std::wstring fromAnsi(const char* text) {
 
 // A name that is relative and stays below the folder it is unpacked into: no leading separator (root
 // or UNC), no drive or stream colon, no component made only of dots and blanks ("..", and ".. " which
-// Windows trims to "..") other than "." itself, which names the folder it stands in.
+// Windows trims to "..") other than "." itself, which names the folder it stands in, and no device name
+// ("CON", "nul.txt"), which Windows would send to the device instead of a file in the folder.
 bool isContainedName(const std::wstring& name) {
     if (name.empty() || name.front() == L'\\') return false;
     if (name.find(L':') != std::wstring::npos) return false;
@@ -38,6 +39,7 @@ bool isContainedName(const std::wstring& name) {
         const std::wstring_view part(name.data() + start, end - start);
         if (!part.empty() && part != L"." && part.find_first_not_of(L". ") == std::wstring_view::npos)
             return false;
+        if (win::isReservedDeviceName(part)) return false;
         start = end + 1;
     }
     return true;
