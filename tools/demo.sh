@@ -48,6 +48,9 @@ show_product() {
 echo "Product files before the patch (name: content, lines joined by |):"
 show_product
 
+# The same machine, kept as it is now, for the failing patch further down.
+cp -a "$MENDWELL_MACHINE" "$DEMO/machine-before"
+
 step "Assembling the sample patch ($PATCH_DIR)"
 "$BIN/mendwell-build" assemble "$PATCH_DIR" -o "$DEMO/LumenTX4_903_Update" || exit 1
 
@@ -103,6 +106,32 @@ echo "Installed-product database:"
 echo "Installed-programs entry and service:"
 "$BIN/machine" reg query "$UNINSTALL_KEY" | sed 's/^/  /'
 "$BIN/machine" service query LumenLicensing | sed 's/^/  /'
+
+step "A patch that fails late: the registry key it writes is denied, so the run rolls everything back"
+# The machine as it was before the first patch; the sample patch's registry entry comes after its files
+# and folders, so those are changed first and must be undone.
+export MENDWELL_MACHINE="$DEMO/machine-before"
+product="$("$BIN/machine" path "$INSTALL_DIR")"
+"$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' >/dev/null || exit 1
+state() {
+  (cd "$MENDWELL_MACHINE/drive_c/Program Files" && find . | sort | while read -r f; do
+    if [ -f "$f" ]; then printf '%s %s\n' "$f" "$(md5sum <"$f" | cut -c1-32)"; else printf '%s/\n' "$f"; fi
+  done)
+  "$BIN/machine" reg export 'HKLM\SOFTWARE' "$DEMO/reg.txt" >/dev/null && iconv -f UTF-16LE -t UTF-8 "$DEMO/reg.txt" | tr -d '\r'
+}
+state >"$DEMO/before.txt"
+echo "Before (files with their MD5, then the registry):"
+sed 's/^/  /' "$DEMO/before.txt"
+"$DEMO/LumenTX4_903_Update" -SILENT >/dev/null
+printf 'Process return code: %d\n' "$?"
+echo "What the log says about it:"
+logs2="$("$BIN/machine" path 'C:\Users\User\AppData\Roaming\Orvex\PatcherLogs')"
+iconv -f UTF-16LE -t UTF-8 "$logs2"/*.log | tr -d '\r' | grep -E 'ERROR|Rolling back|Overwriting|Adding|Creating dir' | sed 's/^/  /'
+state >"$DEMO/after.txt"
+echo "Differences between the machine before and after the failed run (none expected):"
+if diff "$DEMO/before.txt" "$DEMO/after.txt" >/dev/null; then echo "  (none)"; else diff "$DEMO/before.txt" "$DEMO/after.txt" | sed 's/^/  /'; fi
+export MENDWELL_MACHINE="$DEMO/machine"
+product="$("$BIN/machine" path "$INSTALL_DIR")"
 
 if [ -x "$BIN/lumen" ]; then
   step "The authoring tool and its publishing extension (Vireo): publish and test a movie"
