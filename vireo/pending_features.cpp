@@ -18,8 +18,13 @@ bool runSettingsDialog(SettingsStore&) {
     return notAvailable(8100);
 }
 
-bool packageApplication(SettingsStore&) {
-    return notAvailable(8101);
+bool runDigitalSignatureDialog(SettingsStore&) {
+    return notAvailable(8103);
+}
+
+int runTimestampRetryDialog() {
+    notAvailable(8104);
+    return 2;  // Cancel: the run ends without a message
 }
 
 bool runInfoDialog() {

@@ -1,5 +1,5 @@
-// The settings dialog, packaging and the introduction dialog. Until they are part of the extension each
-// says so in a message box and reports failure.
+// The settings dialog, the signing dialogs and the introduction dialog. Until they are part of the extension
+// each says so in a message box and reports failure.
 #pragma once
 #include "vireo/settings_store.h"
 
@@ -7,8 +7,12 @@ namespace vireo {
 
 // The application and installer settings dialog, modal; true when closed with OK.
 bool runSettingsDialog(SettingsStore& store);
-// Packages the application; true when a package was made.
+// Packages the application (packaging_host.cpp); true when the run reached the developer tool.
 bool packageApplication(SettingsStore& store);
+// The digital signature dialog, modal; true when closed with OK.
+bool runDigitalSignatureDialog(SettingsStore& store);
+// The timestamp retry dialog, modal: 1 retry, 12 without timestamps, 2 cancel.
+int runTimestampRetryDialog();
 // The introduction dialog, modal.
 bool runInfoDialog();
 
