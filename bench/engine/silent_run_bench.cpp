@@ -137,9 +137,20 @@ void benchOne(const fs::path& bin, int entries) {
               kCode +
               "</GUID></OrvexCode><OldVersion>9.0</OldVersion><NewVersion>9.0.3</"
               "NewVersion></ProductData></PatcherConfig>\n");
+    // The patch tool and its engine go into every patcher; stand-ins do when this build has none (an
+    // overwrite manifest never runs them).
+    const fs::path tools = root / "bin";
+    fs::create_directories(tools);
+    for (const char* name : {"Mendwell", "orvex_tally.so", "patch", "quadw32.so"}) {
+        if (fs::exists(bin / name)) {
+            fs::create_symlink(bin / name, tools / name);
+        } else {
+            write(tools / name, "stand-in");
+        }
+    }
     const fs::path patcher = root / "Patcher";
     const Outcome built = runProgram({(bin / "mendwell-build").string(), "assemble", patch.string(), "-o",
-                                      patcher.string(), "--bin", bin.string()});
+                                      patcher.string(), "--bin", tools.string()});
     if (built.status != 0) {
         std::cerr << "assemble failed\n";
         std::exit(1);
