@@ -59,30 +59,30 @@ std::vector<RunningProcess> listProcesses() {
 
 std::vector<std::wstring> findRunningApplications(const std::vector<std::wstring>& patterns) {
     logInfo(L"Patcher is looking for running applications specified in config.xml file");
+    std::vector<boost::regex> expressions;
+    for (const std::wstring& pattern : patterns) {
+        try {
+            expressions.emplace_back(utf8(pattern), boost::regex::perl);
+        } catch (const std::exception&) {
+            logWarning(
+                L"The running-application pattern \"%s\" is not a valid regular expression; it is skipped.",
+                pattern);
+        }
+    }
     std::vector<std::wstring> names;
-    if (!patterns.empty()) {
-        const std::vector<RunningProcess> processes = listProcesses();
-        for (const std::wstring& pattern : patterns) {
-            boost::regex expression;
+    // One look at the processes serves every pattern.
+    const std::vector<RunningProcess> processes =
+        expressions.empty() ? std::vector<RunningProcess>{} : listProcesses();
+    for (const boost::regex& expression : expressions) {
+        for (const RunningProcess& process : processes) {
+            bool matches = false;
             try {
-                expression.assign(utf8(pattern), boost::regex::perl);
+                matches = boost::regex_search(utf8(process.fileName), expression);
             } catch (const std::exception&) {
-                logWarning(
-                    L"The running-application pattern \"%s\" is not a valid regular expression; it is "
-                    L"skipped.",
-                    pattern);
-                continue;
+                // A pattern too complex for one name matches nothing.
             }
-            for (const RunningProcess& process : processes) {
-                bool matches = false;
-                try {
-                    matches = boost::regex_search(utf8(process.fileName), expression);
-                } catch (const std::exception&) {
-                    // A pattern too complex for one name matches nothing.
-                }
-                if (matches && std::find(names.begin(), names.end(), process.displayName) == names.end())
-                    names.push_back(process.displayName);
-            }
+            if (matches && std::find(names.begin(), names.end(), process.displayName) == names.end())
+                names.push_back(process.displayName);
         }
     }
     if (names.empty()) {

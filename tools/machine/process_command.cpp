@@ -122,7 +122,7 @@ int start(const Args& args) {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0) return kFailure;
     argv.push_back("--ready-fd");
-    argv.push_back(std::to_string(ready[1]));
+    argv.push_back("3");
     const pid_t pid = ::fork();
     if (pid < 0) return kFailure;
     if (pid == 0) {
@@ -130,7 +130,11 @@ int start(const Args& args) {
         ::setsid();
         const int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, 0), ::dup2(null, 1), ::dup2(null, 2);
-        ::fcntl(ready[1], F_SETFD, 0);
+        // Only the readiness pipe goes on (as descriptor 3): an inherited end of the caller's output
+        // pipe would keep the caller waiting for as long as the program runs.
+        ::dup2(ready[1], 3);
+        ::fcntl(3, F_SETFD, 0);
+        ::close_range(4, ~0U, 0);
         std::vector<char*> raw;
         for (std::string& a : argv) raw.push_back(a.data());
         raw.push_back(nullptr);
