@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Mendwell build driver. Verbs:
 #   demo   install what is missing, build (release) and run the patch on a fresh emulated machine
-#   test   install what is missing, build with AddressSanitizer + UBSan and run every test
+#   test   install what is missing, build with AddressSanitizer + UBSan and run every test, then build
+#          the fuzz targets (clang, build/fuzz) and run each over its corpus plus a few seconds
 #   build  install what is missing and build the test preset only
+#   fuzz [TARGET] [SECONDS]  build the fuzz targets and run one (or each) for SECONDS (default 600)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libexpat1-dev zlib1g-dev libminizip-dev
-  libboost-regex-dev libxerces-c-dev libsqlite3-dev libzstd-dev libssl-dev qt6-base-dev duktape-dev
-  binutils-mingw-w64-i686 zip unzip
+  libboost-regex-dev libxerces-c-dev libsqlite3-dev libzstd-dev libdivsufsort-dev libssl-dev qt6-base-dev
+  duktape-dev binutils-mingw-w64-i686 zip unzip clang libclang-rt-14-dev
   poppler-data icc-profiles-free t1-cyrillic xfonts-scalable libz-mingw-w64)
 
 install_missing() {
@@ -30,7 +32,37 @@ build() {
 }
 
 usage() {
-  sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+}
+
+# The fuzz targets have a build tree of their own, made with clang and libFuzzer.
+build_fuzz() {
+  CC=clang CXX=clang++ cmake -S tests/fuzz -B build/fuzz -G Ninja >/dev/null
+  cmake --build build/fuzz -j 2
+}
+
+# Runs each target (or the one named) for $2 seconds on its scratch corpus and its seeds; new inputs
+# stay in build/fuzz/corpus/<target>, crashes in build/fuzz/crashes/.
+run_fuzz() {
+  local only="${1:-}" seconds="${2:-600}" found=0
+  mkdir -p build/fuzz/crashes
+  for program in build/fuzz/bin/fuzz_*; do
+    local name="${program##*/fuzz_}"
+    [ -n "$only" ] && [ "$only" != "$name" ] && continue
+    found=1
+    mkdir -p "build/fuzz/corpus/$name"
+    echo "== $name: ${seconds}s"
+    local log="build/fuzz/$name.log"
+    if ! "$program" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="build/fuzz/crashes/$name-" "build/fuzz/corpus/$name" "tests/fuzz/corpus/$name" \
+      >"$log" 2>&1; then
+      tail -n 40 "$log"
+      echo "$name: failed (input in build/fuzz/crashes, log in $log)"
+      return 1
+    fi
+    grep -E '^#[0-9]+ +DONE|^stat::number_of_executed_units' "$log" || true
+  done
+  [ "$found" -eq 1 ] || { echo "no fuzz target named $only"; return 2; }
 }
 
 case "${1:-}" in
@@ -38,6 +70,13 @@ case "${1:-}" in
     install_missing
     build test
     ctest --preset test
+    build_fuzz
+    ctest --test-dir build/fuzz -j 2 --output-on-failure
+    ;;
+  fuzz)
+    install_missing
+    build_fuzz
+    run_fuzz "${2:-}" "${3:-600}"
     ;;
   demo)
     install_missing

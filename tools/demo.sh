@@ -40,6 +40,14 @@ printf 'Lumen TX4 9.0\r\n' >"$product/docs/readme.txt"
   --product-code "$PRODUCT_CODE" --collection LumenTX4-Suite --installed 1780000000 --modified 1780000000 || exit 1
 "$BIN/tally" list
 
+show_product() {
+  (cd "$product" && find . -type f | sort | while read -r f; do
+    printf '  %s: %s\n' "${f#./}" "$(tr -d '\r' <"$f" | head -c 200 | tr '\n' '|')"
+  done)
+}
+echo "Product files before the patch (name: content, lines joined by |):"
+show_product
+
 step "Assembling the sample patch ($PATCH_DIR)"
 "$BIN/mendwell-build" assemble "$PATCH_DIR" -o "$DEMO/LumenTX4_903_Update" || exit 1
 
@@ -67,14 +75,50 @@ for log in "$logs"/*.log; do
 done
 [ "$found" = 1 ] || echo "(no log)"
 
+step "The same patcher started by the update manager: qud-run --install-path ... --report C:\\QUD\\result.xml"
+mkdir -p "$("$BIN/machine" path 'C:\QUD')"
+"$BIN/qud-run" --install-path "$INSTALL_DIR\\" --report 'C:\QUD\result.xml' -- "$DEMO/LumenTX4_903_Update"
+qud_rc=$?
+printf 'qud-run return code: %d\n' "$qud_rc"
+"$BIN/machine" acl 'C:\QUD\result.xml'
+echo "The log of this run:"
+for log in "$logs"/*.log; do
+  [ -f "$log" ] || continue
+  iconv -f UTF-16LE -t UTF-8 "$log" | tr -d '\r' |
+    awk '/patching starts\./ { run = "" } { run = run $0 "\n" } END { printf "%s", run }'
+done
+
 step "The machine afterwards"
-echo "Product folder $INSTALL_DIR:"
-(cd "$product" && find . -type f | sort | sed 's|^\./|  |')
+echo "Product folder $INSTALL_DIR (name: content):"
+if [ -d "$product" ]; then show_product; else echo "  (gone)"; fi
+history="$("$BIN/machine" path 'C:\Program Files\Common Files\Orvex\Installers')/$PRODUCT_CODE.patch"
+echo "Patch history file (C:\Program Files\Common Files\Orvex\Installers\\$PRODUCT_CODE.patch):"
+if [ -f "$history" ]; then
+  iconv -f UTF-16LE -t UTF-8 "$history" | sed '1s/^\xEF\xBB\xBF//' | tr -d '\r' | sed 's/^/  /'
+else
+  echo "  (none: the patch was not applied)"
+fi
 echo "Installed-product database:"
 "$BIN/tally" list | sed 's/^/  /'
 echo "Installed-programs entry and service:"
 "$BIN/machine" reg query "$UNINSTALL_KEY" | sed 's/^/  /'
 "$BIN/machine" service query LumenLicensing | sed 's/^/  /'
+
+if [ -x "$BIN/lumen" ]; then
+  step "The authoring tool and its publishing extension (Vireo): publish and test a movie"
+  "$BIN/lumen" install "$INSTALL_DIR" | sed 's/^/  /'
+  lumen="$("$BIN/machine" path "$INSTALL_DIR\\Lumen.exe")"
+  mkdir -p "$("$BIN/machine" path 'C:\Users\User\Documents')"
+  movie='C:\Users\User\Documents\My Movie.lud'
+  "$lumen" "$movie" new --kite && "$lumen" "$movie" publish --verbose | sed 's/^/  /'
+  echo "The application descriptor beside the movie:"
+  sed 's/^\xEF\xBB\xBF//' "$("$BIN/machine" path 'C:\Users\User\Documents\My Movie-app.xml')" | sed 's/></>\n</g' |
+    sed 's/^/  /'
+  echo
+  "$lumen" "$movie" test && sleep 1
+  echo "The debug launcher's report:"
+  sed 's/^/  /' "$("$BIN/machine" path "$INSTALL_DIR\\KIK\\bin\\kdl.log")"
+fi
 
 if [ -n "${MENDWELL_DEMO_KEEP:-}" ]; then
   step "Kept for inspection: $DEMO"

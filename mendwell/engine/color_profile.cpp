@@ -18,7 +18,8 @@ void installColorProfile(const std::wstring& target, int rollbackMode, bool inst
     const std::wstring folder = win::colorDirectory();
     const std::wstring name = win::fileNamePart(target);
     if (folder.size() + 1 + name.size() > kColourPathLimit) {
-        logError(L"The colour profile %s is not installed: its path in the colour directory is too long.", target);
+        logError(L"The colour profile %s is not installed: its path in the colour directory is too long.",
+                 target);
         return;
     }
     const std::wstring profile = folder + L"\\" + name;
@@ -31,7 +32,9 @@ void installColorProfile(const std::wstring& target, int rollbackMode, bool inst
     if (rollbackMode != 1 && fileExists(profile)) {
         int answer = 0;
         int kind = kNoFileKind;
-        replace = !compareFileVersions(target, profile, answer, kind) || answer != -1;
+        // Ours goes in unless it is the older one (answer 1). Taken the other way round, a newer
+        // profile would never be installed and an older one would replace a newer.
+        replace = !compareFileVersions(target, profile, answer, kind) || answer != 1;
     }
     // A newer profile already installed stays: taking it out without putting ours in would lose it.
     if (install && !replace) {

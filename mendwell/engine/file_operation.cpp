@@ -49,7 +49,8 @@ void cFileOperation::commonTrailingSteps(const FileRecord& record, bool colourSt
         cFileOperationTouch touch(record);
         touch.execute(record);
     }
-    if (colourStep && fileKind == kColorProfileKind) installColorProfile(targetPath_, rollbackMode(), install);
+    if (colourStep && fileKind == kColorProfileKind)
+        installColorProfile(targetPath_, rollbackMode(), install);
 }
 
 void cFileOperation::trailingStepsAskingKind(const FileRecord& record) const {
@@ -152,7 +153,18 @@ int runFileOperation(const FileRecord& record) {
     } else {
         return fileOpUnknown;
     }
-    return operation->execute(record);
+    std::wstring target = record.destinationPath;
+    normalizeSlashes(target);
+    const win::DWORD before = win::getFileAttributes(target);
+    const int result = operation->execute(record);
+    // The operations clear the read-only bit before they take their backup; the backup gets it back so
+    // that the rollback, which copies the backup with its attributes, restores the file as it was.
+    if (result == fileOpDone && patchGlobals().rollbackMode == 0 && before != win::attr::invalid &&
+        (before & win::attr::readOnly) && op != L"rename" && fileExists(operation->backupPath())) {
+        const win::DWORD backup = win::getFileAttributes(operation->backupPath());
+        win::setFileAttributes(operation->backupPath(), (backup & ~win::attr::normal) | win::attr::readOnly);
+    }
+    return result;
 }
 
 }  // namespace mw

@@ -20,7 +20,7 @@ enum FileOperationResult : int {
 
 // Kind number a versioner reports for a colour profile.
 inline constexpr int kColorProfileKind = 2;
-inline constexpr int kNoFileKind = -1;
+inline constexpr int kNoFileKind = 0;
 
 // Whose messages verifyChecksum logs.
 enum class ChecksumMessages { patch, rename, remove };

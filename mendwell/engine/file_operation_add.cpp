@@ -13,23 +13,27 @@ int cFileOperationAdd::validate(const FileRecord& record) {
     const bool present = fileExists(targetPath_);
     int result = validationGo;
     if (present) {
-        logInfo(L"File with same name is already present on target machine at: %s Patcher will verify the "
-                L"checksum of the file.",
-                targetPath_);
+        logInfo(
+            L"File with same name is already present on target machine at: %s Patcher will verify the "
+            L"checksum of the file.",
+            targetPath_);
         const std::wstring md5 = fileMd5Text(targetPath_);
         if (!record.afterPatch.empty() && sameChecksum(md5, record.afterPatch)) {
             result = validationNothingToDo;
-            logInfo(L"MD5 checksum info is available. File with same name and same MD5 checksum is already "
-                    L"present on the target machine. No action takes place on the file. Patcher will "
-                    L"progress.");
+            logInfo(
+                L"MD5 checksum info is available. File with same name and same MD5 checksum is already "
+                L"present on the target machine. No action takes place on the file. Patcher will "
+                L"progress.");
         } else if (!record.afterPatch.empty()) {
             result = validationCannot;
-            logError(L"MD5 checksum info is available. File with same name but different MD5 checksum is "
-                     L"present on the target machine at the same location. Patcher will rollback.");
+            logError(
+                L"MD5 checksum info is available. File with same name but different MD5 checksum is "
+                L"present on the target machine at the same location. Patcher will rollback.");
         } else {
             result = validationCannot;
-            logError(L"No MD5 checksum avalaible. File with same name but different MD5 checksum already is "
-                     L"present on the target machine at the same location. Patcher will rollback.");
+            logError(
+                L"No MD5 checksum avalaible. File with same name but different MD5 checksum already is "
+                L"present on the target machine at the same location. Patcher will rollback.");
         }
     }
     if (record.afterPatch.empty() || present) {
@@ -39,8 +43,9 @@ int cFileOperationAdd::validate(const FileRecord& record) {
         logError(L"Unable to create the directory tree");
         return validationCannot;
     }
-    logInfo(L"File to be present is not found on the target machine. Verifying checksum of the file to be "
-            L"added.");
+    logInfo(
+        L"File to be present is not found on the target machine. Verifying checksum of the file to be "
+        L"added.");
     if (!sameChecksum(fileMd5Text(stagedFile(record.objectName)), record.afterPatch)) {
         logError(L"MD5 checksum of the file is not verified after extraction from the EXE resource.");
         return validationCannot;
@@ -71,9 +76,12 @@ int cFileOperationAdd::execute(const FileRecord& record) {
             }
         }
     } else if (rollbackMode() == 1) {
-        // Undoing a remove: without a backup there is nothing to put back.
-        result = !fileExists(sourcePath_) || win::copyFile(sourcePath_, targetPath_, false) ? fileOpDone
-                                                                                          : fileOpFailed;
+        // Undoing a remove: without a backup there is nothing to put back. The remove pruned the folders
+        // it emptied, so they are made again first; otherwise the file could not come back.
+        result = !fileExists(sourcePath_) ||
+                         (createDirectoryTree(targetPath_) && win::copyFile(sourcePath_, targetPath_, false))
+                     ? fileOpDone
+                     : fileOpFailed;
     }
     trailingStepsAskingKind(record);
     return result;

@@ -19,8 +19,9 @@ cFileOperationBlindOverwrite::cFileOperationBlindOverwrite(const FileRecord& rec
 int cFileOperationBlindOverwrite::validate(const FileRecord& record) {
     int result = validationGo;
     if (fileExists(targetPath_)) {
-        logInfo(L"File to be overwritten is present on the target machine. Patcher will now validate the "
-                L"file.");
+        logInfo(
+            L"File to be overwritten is present on the target machine. Patcher will now validate the "
+            L"file.");
         const std::wstring md5 = fileMd5Text(targetPath_);
         logAfterPatchCheck(record, md5, result);
         int answer = 1;
@@ -30,8 +31,9 @@ int cFileOperationBlindOverwrite::validate(const FileRecord& record) {
             answer = 1;
         }
         if (answer == -1) {
-            logInfo(L"File on the machine is already a higher version. No action on the file. Updater will "
-                    L"progress.");
+            logInfo(
+                L"File on the machine is already a higher version. No action on the file. Updater will "
+                L"progress.");
             result = validationNothingToDo;
         } else {
             logInfo(L"File is validated.");
@@ -50,8 +52,9 @@ int cFileOperationBlindOverwrite::validate(const FileRecord& record) {
             logInfo(L"Checksum of the file present at the target location: %s", md5);
             logInfo(L"Checksum after patch specified in the Manifest XML file: %s", record.afterPatch);
             if (sameChecksum(md5, record.afterPatch)) {
-                logInfo(L"Checksum of the file and checksum after info from XML matches, the file is already "
-                        L"updated. No actions takes place on the file. Patcher will progress.");
+                logInfo(
+                    L"Checksum of the file and checksum after info from XML matches, the file is already "
+                    L"updated. No actions takes place on the file. Patcher will progress.");
                 result = validationNothingToDo;
             }
         } else {
@@ -90,7 +93,8 @@ int cFileOperationBlindOverwrite::execute(const FileRecord& record) {
                     logInfo(L"File overwrite operation success.");
                     result = fileOpDone;
                 } else {
-                    logInfo(L"File overwrite operation failed and return error code: %d.", static_cast<int>(error));
+                    logInfo(L"File overwrite operation failed and return error code: %d.",
+                            static_cast<int>(error));
                 }
             }
         } else {
@@ -121,7 +125,8 @@ int cFileOperationBlindOverwrite::execute(const FileRecord& record) {
     normalizeSlashes(renamePath);
     if ((result == fileOpDone || result == fileOpNothingToDo) && !renamePath.empty() &&
         renamePath != targetPath_ && fileExists(targetPath_)) {
-        result = win::moveFile(targetPath_, renamePath, win::moveflag::writeThrough) ? fileOpDone : fileOpFailed;
+        result =
+            win::moveFile(targetPath_, renamePath, win::moveflag::writeThrough) ? fileOpDone : fileOpFailed;
     }
     commonTrailingSteps(record, true, fileKind_, install);
     return result;

@@ -14,17 +14,19 @@ void logAfterPatchCheck(const FileRecord& record, const std::wstring& md5, int& 
     logInfo(L"Checksum of the file present at the target location: %s", md5);
     logInfo(L"Checksum after patch specified in the Manifest XML file: %s", record.afterPatch);
     if (sameChecksum(md5, record.afterPatch)) {
-        logInfo(L"Checksum of the file and checksum after info from XML matches, file is already updated. No "
-                L"actions takes place on the file. Patcher will progress.");
+        logInfo(
+            L"Checksum of the file and checksum after info from XML matches, file is already updated. No "
+            L"actions takes place on the file. Patcher will progress.");
         result = validationNothingToDo;
     }
 }
 
 void readOnlyStep(const std::wstring& target, int& result) {
     if (!isReadOnly(target)) return;
-    logInfo(L"%s is a read-only file. Its attributes needs to be changed to normal, before patcher can "
-            L"overwrite the file.",
-            target);
+    logInfo(
+        L"%s is a read-only file. Its attributes needs to be changed to normal, before patcher can "
+        L"overwrite the file.",
+        target);
     if (!clearReadOnly(target)) {
         logError(L"Unable to set the attributes of the file to normal. Patcher will fail.");
         result = validationCannot;
@@ -50,15 +52,18 @@ int cFileOperationOverwrite::validate(const FileRecord& record) {
     if (!record.beforePatch.empty()) {
         logInfo(L"Checksum before patch specified in the Manifest XML file: %s", record.beforePatch);
         if (!sameChecksum(md5, record.beforePatch)) {
-            logError(L"Checksum before patch info doesn't match with the file on the target machine. "
-                     L"Overwriting files needs to fulfill this criteria, else patch fails. Patcher will fail.");
+            logError(
+                L"Checksum before patch info doesn't match with the file on the target machine. "
+                L"Overwriting files needs to fulfill this criteria, else patch fails. Patcher will fail.");
             return validationCannot;
         }
-        logInfo(L"Checksum of the file and checksum before info from the XML matches, it means the file is "
-                L"fit for overwritting.");
+        logInfo(
+            L"Checksum of the file and checksum before info from the XML matches, it means the file is "
+            L"fit for overwritting.");
     } else {
-        logInfo(L"Checksum before info is not available from the Manifest XML file, so patcher will now "
-                L"blindly overwrite the file.");
+        logInfo(
+            L"Checksum before info is not available from the Manifest XML file, so patcher will now "
+            L"blindly overwrite the file.");
     }
     readOnlyStep(targetPath_, result);
     return result;
@@ -89,15 +94,17 @@ int cFileOperationOverwrite::execute(const FileRecord& record) {
         }
     } else if (validation == validationCannot) {
         if (!fileExists(targetPath_)) {
-            logInfo(L"File validation failed because the file was not present, so patcher just add the file at "
-                    L"the target location and the patch will progress.");
+            logInfo(
+                L"File validation failed because the file was not present, so patcher just add the file at "
+                L"the target location and the patch will progress.");
             const bool copied = win::copyFile(sourcePath_, targetPath_, false);
             const win::DWORD error = copied ? 0 : win::lastError();
             if (fileExists(targetPath_)) {
                 logInfo(L"File overwrite operation success.");
                 result = fileOpDone;
             } else {
-                logInfo(L"File overwrite operation failed and return error code: %d.", static_cast<int>(error));
+                logInfo(L"File overwrite operation failed and return error code: %d.",
+                        static_cast<int>(error));
             }
         }
     } else {

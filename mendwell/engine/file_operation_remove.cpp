@@ -32,7 +32,8 @@ int cFileOperationRemove::validate(const FileRecord& record) {
     logInfo(L"File to be removed is present at: %s", targetPath_);
     if (!record.beforePatch.empty()) {
         logInfo(L"checksum before of the file as specified in the Manifest XML file: %s", record.beforePatch);
-        if (!verifyChecksum(targetPath_, record.beforePatch, ChecksumMessages::remove)) return validationCannot;
+        if (!verifyChecksum(targetPath_, record.beforePatch, ChecksumMessages::remove))
+            return validationCannot;
     }
     logInfo(L"Patcher is verifying the file to be removed for READ-ONLY attributes.");
     if (!isReadOnly(targetPath_)) {
@@ -46,8 +47,9 @@ int cFileOperationRemove::validate(const FileRecord& record) {
         return validationCannot;
     }
     if (!win::setFileAttributes(targetPath_, (attributes & ~win::attr::readOnly) | win::attr::normal)) {
-        logError(L"Patcher cannot set the attributes of the file from READ-ONLY to NORMAL. Patcher is unable to "
-                 L"delete the file so patching fails.");
+        logError(
+            L"Patcher cannot set the attributes of the file from READ-ONLY to NORMAL. Patcher is unable to "
+            L"delete the file so patching fails.");
         return validationCannot;
     }
     logInfo(L"Patcher successfully set the attributes of the file from READ-ONLY to NORMAL.");

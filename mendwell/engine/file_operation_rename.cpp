@@ -17,14 +17,16 @@ cFileOperationRename::cFileOperationRename(const FileRecord& record) {
 int cFileOperationRename::validate(const FileRecord& record) {
     if (fileExists(sourcePath_)) {
         if (!record.beforePatch.empty()) {
-            logInfo(L"checksum before of the file as specified in the Manifest XML file: %s", record.beforePatch);
+            logInfo(L"checksum before of the file as specified in the Manifest XML file: %s",
+                    record.beforePatch);
             if (!verifyChecksum(sourcePath_, record.beforePatch, ChecksumMessages::rename)) {
                 return validationCannot;
             }
             logInfo(L"Patcher is verifying the file for READ-ONLY attributes.");
         } else {
-            logInfo(L"No checksum before info is available at Manifest XML file. Patcher will progress and check "
-                    L"for READ-ONLY attributes of the file.");
+            logInfo(
+                L"No checksum before info is available at Manifest XML file. Patcher will progress and check "
+                L"for READ-ONLY attributes of the file.");
         }
         if (!clearReadOnly(sourcePath_)) {
             logError(L"Patcher fails to set the attributes of the file from READ-ONLY to NORMAL.");
@@ -40,8 +42,9 @@ int cFileOperationRename::validate(const FileRecord& record) {
                 targetPath_);
         logInfo(L"Patcher is verifying the checksum of the file.");
         logInfo(L"checksum after of the file specified in the Manifest XML file: %s", record.afterPatch);
-        return verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::rename) ? validationNothingToDo
-                                                                                         : validationCannot;
+        return verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::rename)
+                   ? validationNothingToDo
+                   : validationCannot;
     }
     logError(L"Patcher is unable to find the file to rename on the target location: %s", sourcePath_);
     return validationCannot;
@@ -54,8 +57,9 @@ int cFileOperationRename::execute(const FileRecord& record) {
     if (rollbackMode() == 0) {
         if (validate(record) != validationGo) {
             if (fileExists(targetPath_)) {
-                result = verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::rename) ? fileOpNothingToDo
-                                                                                                  : fileOpFailed;
+                result = verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::rename)
+                             ? fileOpNothingToDo
+                             : fileOpFailed;
             }
         } else {
             clearReadOnly(sourcePath_);

@@ -5,7 +5,7 @@
 
 namespace mw {
 
-void appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
+win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
     const std::wstring& op = record.operation;
     std::wstring undo;
     if (op == L"add") {
@@ -17,7 +17,8 @@ void appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
     } else if (op == L"overwrite" || op == L"blindoverwrite" || op == L"rename") {
         undo = op;
     }
-    win::xml::Node file = fileSet.appendElement(L"File");
+    // Newest first, as the other sets: a rollback then undoes two changes of one file in reverse order.
+    win::xml::Node file = fileSet.prependElement(L"File");
     file.appendElement(L"Operation", undo);
     file.appendElement(L"ObjectName", record.objectName);
     if (op == L"rename") {
@@ -29,10 +30,13 @@ void appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
     if (op == L"add" && !record.afterPatch.empty()) {
         file.appendElement(L"Checksum").appendElement(L"AfterPatch", record.afterPatch);
     }
+    return file;
 }
 
 void recordFileUndo(const FileRecord& record) {
-    if (RollbackManifestFile* manifest = rollbackManifest()) appendFileUndo(manifest->fileSet(), record);
+    if (RollbackManifestFile* manifest = rollbackManifest()) {
+        manifest->journal(appendFileUndo(manifest->fileSet(), record));
+    }
 }
 
 }  // namespace mw

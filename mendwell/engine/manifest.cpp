@@ -96,6 +96,8 @@ RegistryRecord readRegistryRecord(const XMLDocumentNode& pds, const std::wstring
     record.keyName = childText(pds, L"KeyName");
     record.dataType = childText(pds, L"DataType");
     record.subtree = childText(pds, L"SubRegistryTree");
+    record.rawType = childText(pds, L"RawType");
+    record.rawData = childText(pds, L"RawData");
     if (const XMLDocumentNode* value = child(pds, L"Value")) {
         record.value = record.operation == L"remove" ? value->attribute(L"defValue")
                                                      : localized(*value, L"RegValue", language, L"defValue");

@@ -1,5 +1,7 @@
 #include "mendwell/engine/operation_links.h"
 
+#include "mendwell/engine/directory_operation.h"
+#include "mendwell/engine/registry_operation.h"
 #include "mendwell/shell/patchlog.h"
 
 namespace mw {
@@ -13,12 +15,14 @@ bool missingOperation(const wchar_t* name) {
 
 }  // namespace
 
-bool runDirectoryEntry(const DirectoryRecord&) {
-    return missingOperation(L"runDirectoryOperation");
+bool runDirectoryEntry(const DirectoryRecord& record) {
+    return runDirectoryOperation(record);
 }
 
-bool runRegistryEntry(const RegistryRecord&) {
-    return missingOperation(L"cRegistryOperation");
+bool runRegistryEntry(const RegistryRecord& record) {
+    // An operation that is neither "add" nor "remove" changes nothing and fails the entry.
+    const auto operation = makeRegistryOperation(record.operation);
+    return operation && operation->execute(record);
 }
 
 bool stopServiceEntry(const ServiceRecord&) {

@@ -2,6 +2,7 @@
 // in a fixed order, with the state changes and notifications the wizard and the mode procedures read.
 #include <exception>
 
+#include "mendwell/engine/fault_injection.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_undo.h"
 #include "mendwell/engine/manifest.h"
@@ -101,7 +102,9 @@ class PatchRun {
 
   private:
     // A set starts only while nothing has failed.
-    bool running() const { return patchGlobals().block.state == (rollback_ ? stateRollingBack : statePatching); }
+    bool running() const {
+        return patchGlobals().block.state == (rollback_ ? stateRollingBack : statePatching);
+    }
 
     static void checkCancel() {
         if (cancelRequested()) throw Cancelled{};
@@ -131,13 +134,15 @@ class PatchRun {
     // Stop pass (first) or start pass (last). False when the run must go to its end.
     bool servicePass(bool stop) {
         if (!running()) return false;
-        const XMLNodeList entries = stop ? startSet(kServiceSetPath, serviceSet) : manifest_.selectNodes(kServiceSetPath);
+        const XMLNodeList entries =
+            stop ? startSet(kServiceSetPath, serviceSet) : manifest_.selectNodes(kServiceSetPath);
         for (const XMLDocumentNode* entry : entries) {
             const ServiceRecord record = readServiceRecord(*entry);
             if (!rollback_ && record.operation == (stop ? L"stop" : L"start")) {
                 showStatusText(stop ? L"$$$/tvr/info/stopingService" : L"$$$/tvr/info/startingService");
             }
-            const bool ok = stop ? stopServiceEntry(record) : startServiceEntry(record);
+            const bool ok =
+                !injectedFailure() && (stop ? stopServiceEntry(record) : startServiceEntry(record));
             if (!ok && !rollback_) fail(stateOperationFailed);
             countEntry(serviceSet, true);
             notifyWizard();
@@ -166,17 +171,19 @@ class PatchRun {
                 break;
             }
             if (read == FileEntryRead::otherLanguage) {
-                logInfo(L"File operation is not performed as the language of the product and file is different.");
+                logInfo(
+                    L"File operation is not performed as the language of the product and file is different.");
                 countEntry(fileSet, true);
                 notifyWizard();
                 continue;
             }
-            const FileEntryPaths paths = prepareFilePaths(record.renamePath, record.destinationPath, installDir_);
+            const FileEntryPaths paths =
+                prepareFilePaths(record.renamePath, record.destinationPath, installDir_);
             record.renamePath = paths.source;
             record.destinationPath = paths.target;
             logFileEntry(record);
             g.validationReason = reasonNone;
-            const int result = runFileOperation(record);
+            const int result = injectedFailure() ? fileOpFailed : runFileOperation(record);
             if (result == fileOpFailed) {
                 logError(L"File operation failed.");
                 fail(stateOperationFailed);
@@ -224,7 +231,7 @@ class PatchRun {
             } else if (record.operation == L"remove") {
                 logInfo(L"Removing directories...");
             }
-            const bool ok = runDirectoryEntry(record);
+            const bool ok = !injectedFailure() && runDirectoryEntry(record);
             if (!ok) {
                 PatchLog::instance().writef(logTypeError, L"MyThreadProc", L"Directory operation failed.");
                 fail(stateOperationFailed);
@@ -245,10 +252,11 @@ class PatchRun {
         if (entries.empty()) logInfo(L"No Registry entries found to operate. ");
         for (const XMLDocumentNode* entry : entries) {
             RegistryRecord record = readRegistryRecord(*entry, language_);
-            if (record.operation != L"remove") record.value = prepareRegistryValue(record.value, installDir_, language_);
+            if (record.operation != L"remove")
+                record.value = prepareRegistryValue(record.value, installDir_, language_);
             g.validationReason = reasonSetStarted;
             showStatusText(L"$$$/tvr/info/processingRegistry");
-            const bool ok = runRegistryEntry(record);
+            const bool ok = !injectedFailure() && runRegistryEntry(record);
             if (!ok) {
                 g.validationReason = reasonRegistryFailed;
                 PatchLog::instance().writef(logTypeError, L"MyThreadProc", L"Registry operation failed.");
@@ -269,7 +277,7 @@ class PatchRun {
             return;
         }
         patchGlobals().validationReason = reasonSetStarted;
-        if (!updateAddRemoveInfo(readAddRemoveRecord(*info.front()))) {
+        if (injectedFailure() || !updateAddRemoveInfo(readAddRemoveRecord(*info.front()))) {
             logError(L"Add/Remove Info update failed.");
             fail(stateOperationFailed);
         }
@@ -311,6 +319,7 @@ int PatchController::MyThreadProc(std::wstring installDir) {
     try {
         // 1. A normal run starts with an empty request and its backup folder.
         if (!rollback) {
+            resetFaultCount();
             if (cancelRequested()) return g.configStatus;
             win::createDirectory(workPath(L"\\BackUp"));
             g.rollbackRequested = false;

@@ -1,5 +1,8 @@
 #include "mendwell/records/patch_history.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/records/tally_session.h"
 #include "mendwell/shell/patchlog.h"
@@ -48,12 +51,36 @@ std::wstring PatchHistoryFile::entryCount() const {
     return std::to_wstring(doc_.select(L"//TVRHistory//Patcher").size());
 }
 
+namespace {
+
+// A SequenceID as a number; one that is not a number counts as 0.
+std::uint64_t sequenceOf(const win::xml::Node& entry) {
+    const std::wstring id = entry.attribute(L"SequenceID");
+    if (id.empty() || id.size() > 18 || id.find_first_not_of(L"0123456789") != std::wstring::npos) return 0;
+    return std::stoull(id);
+}
+
+}  // namespace
+
 win::xml::Node PatchHistoryFile::latestEntry() const {
-    std::wstring count = entryCount();
-    std::wstring latest = count == L"0" ? L"1" : count;
+    // The highest SequenceID, not the count: stored files may have gaps in their numbering.
+    win::xml::Node latest;
+    std::uint64_t highest = 0;
+    for (const win::xml::Node& entry : doc_.select(L"//TVRHistory//Patcher")) {
+        const std::uint64_t sequence = sequenceOf(entry);
+        if (sequence > 0 && sequence >= highest) {
+            highest = sequence;
+            latest = entry;
+        }
+    }
+    return latest;
+}
+
+std::uint64_t PatchHistoryFile::highestSequence() const {
+    std::uint64_t highest = 0;
     for (const win::xml::Node& entry : doc_.select(L"//TVRHistory//Patcher"))
-        if (entry.attribute(L"SequenceID") == latest) return entry;
-    return {};
+        highest = std::max(highest, sequenceOf(entry));
+    return highest;
 }
 
 std::wstring PatchHistoryFile::latestValue(std::wstring_view child) const {
@@ -125,7 +152,7 @@ bool PatchHistoryFile::record(const PatcherConfigRecord& config, const std::wstr
             logInfo(L"The history file already records this patch: %s", path_);
             return true;
         }
-        std::wstring sequence = std::to_wstring(std::stoul(entryCount()) + 1);
+        std::wstring sequence = std::to_wstring(highestSequence() + 1);
         if (!appendEntry(doc_.root(), sequence, config, rollbackManifestPath)) return false;
     } else {
         if (!doc_.create(L"TVRHistory")) {

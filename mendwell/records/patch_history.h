@@ -1,5 +1,6 @@
 // "<OrvexCode>.patch" beside the maker's installer records: one Patcher entry per patch applied.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,7 +41,8 @@ class PatchHistoryFile {
     bool remove();
 
   private:
-    win::xml::Node latestEntry() const;
+    win::xml::Node latestEntry() const;  // the one with the highest SequenceID
+    std::uint64_t highestSequence() const;
     bool appendEntry(win::xml::Node root, const std::wstring& sequence, const PatcherConfigRecord& config,
                      const std::wstring& rollbackManifestPath);
 

@@ -18,8 +18,11 @@ namespace {
 
 constexpr std::uint64_t kSaturated = std::numeric_limits<std::uint64_t>::max() / 2048;
 
-// Leading decimal digits of a text, as the C runtime reads a number; anything else reads as 0.
+// Leading decimal digits of a text after any blanks, as the C runtime reads a number; anything else
+// reads as 0.
 std::uint64_t leadingNumber(std::wstring_view text) {
+    const std::size_t start = text.find_first_not_of(L" \t\r\n\v\f");
+    text.remove_prefix(start == std::wstring_view::npos ? text.size() : start);
     std::uint64_t v = 0;
     for (wchar_t c : text) {
         if (c < L'0' || c > L'9') break;
@@ -135,10 +138,17 @@ bool validateHistory(const PatcherConfigRecord& config) {
     }
 
     if (historyInstalled != tallyInstalled) {
+        if (history.isDamaged()) {
+            // Not deleted: what it still holds is kept aside when the history is next written.
+            logInfo(
+                L"Timestamps from <Orvexcode>.patch and TALLY do not match. The damaged <OrvexCode>.patch "
+                L"file will be kept as %s.bad and a new file will be created.",
+                PatchHistoryFile::pathFor(code));
+            return true;
+        }
         logInfo(
             L"Timestamps from <Orvexcode>.patch and TALLY do not match. It means product was un-installed "
             L"after applying the patch. <OrvexCode>.patch will be deleted and new file wil be created.");
-        // A damaged file is not deleted here: it is kept aside when the history is next written.
         if (history.isLoaded()) history.remove();
         return true;
     }
@@ -210,8 +220,8 @@ bool checkDiskSpace(const PatcherConfigRecord& config, const std::wstring& insta
     if (!config.targetSpaceKb.empty()) {
         std::uint64_t required = leadingNumber(config.targetSpaceKb) * 1024;
         std::uint64_t free = freeBytesOn(driveRoot(installDir));
-        logInfo(L"space on target disk: %d", free);
-        logInfo(L"space on target disk from config XML: %d", required);
+        logInfo(L"space on target disk: %llu", free);
+        logInfo(L"space on target disk from config XML: %llu", required);
         if (!(required < free)) {
             logError(L"Low Disk space in target. Patcher will now quit.");
             patchGlobals().validationReason = reasonTargetNoSpace;
@@ -222,8 +232,8 @@ bool checkDiskSpace(const PatcherConfigRecord& config, const std::wstring& insta
     if (!config.systemSpaceKb.empty()) {
         std::uint64_t required = leadingNumber(config.systemSpaceKb) * 1024;
         std::uint64_t free = freeBytesOn(driveRoot(win::systemDirectory()));
-        logInfo(L"space on system disk: %d", free);
-        logInfo(L"space on system disk from config XML: %d", required);
+        logInfo(L"space on system disk: %llu", free);
+        logInfo(L"space on system disk from config XML: %llu", required);
         if (!(required < free)) {
             logError(L"Low Disk space in System. Patcher will now quit.");
             patchGlobals().validationReason = reasonSystemNoSpace;

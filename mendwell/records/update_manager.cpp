@@ -5,7 +5,9 @@
 
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/patch_state.h"
+#include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
+#include "mendwell/records/rollback_manifest.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/resource_writer.h"
 #include "mendwell/shell/startup.h"
@@ -24,11 +26,13 @@ const wchar_t* const kNotAdministrator =
 
 constexpr std::size_t kTextBuffer = 1024;
 constexpr std::size_t kMaxPathCharacters = 4097;
+// The longest Windows path, 32 767 UTF-16 units, in UTF-8 bytes: a larger answer is no path at all.
+constexpr std::uint32_t kMaxPathBytes = 32767 * 3;
 
 // One result for the update manager; texts cross as UTF-8, cut off cleanly at 1024 bytes.
 void report(std::int32_t code, const std::wstring& text) {
     VerdictaLibrary library;
-    const std::wstring path = VerdictaLibrary::path();
+    const std::wstring path = VerdictaLibrary::location();
     if (!library.load(path)) {
         logError(L"Unable to load the QUD library: %s", path);
         return;
@@ -45,11 +49,12 @@ void report(std::int32_t code, const std::wstring& text) {
 }
 
 // Refused before any change: the report by the validation reason.
-void reportRefusal() {
+// `runningApps` is the list of the running-applications check, each name preceded by CR LF.
+void reportRefusal(const std::wstring& runningApps = {}) {
     switch (patchGlobals().validationReason) {
         case reasonAppsRunning:
-            // The list of running applications comes from the process scan, which this build lacks.
-            report(2, localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n");
+            report(2,
+                   localizedText(L"$$$/tvr/error/message/qud/conflictingProcesses") + L"\r\n" + runningApps);
             break;
         case reasonWrongVersion:
             report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
@@ -75,7 +80,7 @@ void reportRefusal() {
 // Loaded again for the administrator check; a refusal is reported before the process ends with 13.
 bool administratorCheck() {
     VerdictaLibrary library;
-    const std::wstring path = VerdictaLibrary::path();
+    const std::wstring path = VerdictaLibrary::location();
     if (library.load(path)) logInfo(L"Successfully loaded the QUD library: %s", path);
     if (!win::isAdministrator()) {
         logError(kNotAdministrator);
@@ -90,6 +95,14 @@ bool administratorCheck() {
     logInfo(L"Mendwell found that you are logged in as an administrator. Patch will progress.");
     library.unload();
     return true;
+}
+
+// After a successful run the product's history gains this patch, with the run's undo entries.
+void recordHistory(const PatcherConfigRecord& config) {
+    const RollbackManifestFile* undo = rollbackManifest();
+    PatchHistoryFile history(detectedProductCode(config));
+    if (!history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml")))
+        logError(L"The patch history file %s could not be written.", history.path());
 }
 
 int patchForUpdateManager(std::wstring installDir) {
@@ -119,7 +132,7 @@ int patchForUpdateManager(std::wstring installDir) {
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
         if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
-            logInfo(L"The patch history file cannot be recorded in this build.");
+            recordHistory(config);
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
                                   config.productName));
             if (g.patchStatus == statusGood) {
@@ -148,9 +161,13 @@ int patchForUpdateManager(std::wstring installDir) {
 
 std::wstring VerdictaLibrary::path() {
     logCritical(L"new hQUDModule");
-    const std::wstring p = workPath(L"\\Verdicta.dll");
+    const std::wstring p = location();
     logInfo(L"Verdicta library path: %s", p);
     return p;
+}
+
+std::wstring VerdictaLibrary::location() {
+    return workPath(L"\\Verdicta.dll");
 }
 
 bool VerdictaLibrary::load(const std::wstring& path) {
@@ -195,7 +212,12 @@ std::wstring detectUpdateManager() {
         auto getClientAppPath = library.getClientAppPath();
         std::uint32_t size = 260;
         if (getClientAppPath) getClientAppPath(&size, nullptr);
-        if (getClientAppPath && size != 0) {
+        if (getClientAppPath && size > kMaxPathBytes) {
+            logError(
+                L"QUD reported an install path of %u bytes, longer than any Windows path; the product is "
+                L"taken as not detected.",
+                size);
+        } else if (getClientAppPath && size != 0) {
             // The buffer grows with the answer, so a long path cannot overrun it.
             std::vector<char> buffer(std::max<std::size_t>(kTextBuffer, std::size_t{size} + 1), '\0');
             std::uint32_t capacity = size + 1;

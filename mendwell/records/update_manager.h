@@ -14,8 +14,10 @@ class VerdictaLibrary {
     using SetVerdictaFn = int (*)(std::int32_t code, const char* message);
     using GetClientAppPathFn = int (*)(std::uint32_t* size, char* buffer);
 
-    // Creates the work folder and logs the path ("new hQUDModule").
+    // Creates the work folder and logs the path ("new hQUDModule"): once where the path is built.
     static std::wstring path();
+    // The same path for the loads that follow, without logging it again.
+    static std::wstring location();
 
     bool load(const std::wstring& path);  // LoadLibraryW on the path() the caller built
     // Frees the library with the two closing log lines; nothing when not loaded.

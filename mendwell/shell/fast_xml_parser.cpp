@@ -12,6 +12,16 @@
 
 namespace mw {
 
+XMLDocumentNode::~XMLDocumentNode() {
+    std::vector<std::unique_ptr<XMLDocumentNode>> pending = std::move(children_);
+    while (!pending.empty()) {
+        std::unique_ptr<XMLDocumentNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : node->children_) pending.push_back(std::move(child));
+        node->children_.clear();
+    }
+}
+
 bool XMLDocumentNode::hasAttribute(std::wstring_view name) const {
     for (const auto& [key, value] : attributes_) {
         if (key == name) return true;
@@ -79,12 +89,19 @@ const XMLDocumentNode* ExpatDOM::root() const {
 namespace {
 
 struct Builder {
+    XML_Parser parser = nullptr;
     XMLDocumentNode* current = nullptr;
+    bool tooDeep = false;
     std::vector<std::string> pendingText;  // UTF-8 text per open element, converted at its end
 };
 
 void XMLCALL onStart(void* userData, const XML_Char* name, const XML_Char** attributes) {
     auto* b = static_cast<Builder*>(userData);
+    if (b->pendingText.size() >= CFastXMLParser::kMaxDepth) {
+        b->tooDeep = true;
+        XML_StopParser(b->parser, XML_FALSE);
+        return;
+    }
     b->current = b->current->addChild(win::fromUtf8(name));
     for (const XML_Char** a = attributes; a && a[0]; a += 2) {
         b->current->addAttribute(win::fromUtf8(a[0]), win::fromUtf8(a[1]));
@@ -94,6 +111,8 @@ void XMLCALL onStart(void* userData, const XML_Char* name, const XML_Char** attr
 
 void XMLCALL onEnd(void* userData, const XML_Char*) {
     auto* b = static_cast<Builder*>(userData);
+    // expat still reports the end of a refused empty element.
+    if (b->tooDeep) return;
     b->current->appendText(win::fromUtf8(b->pendingText.back()));
     b->pendingText.pop_back();
     b->current = const_cast<XMLDocumentNode*>(b->current->parent());
@@ -150,6 +169,7 @@ bool CFastXMLParser::parseBuffer(std::string_view bytes) {
         return false;
     }
     Builder builder;
+    builder.parser = parser;
     builder.current = &dom_.mutableDocument();
     XML_SetUserData(parser, &builder);
     XML_SetElementHandler(parser, onStart, onEnd);
@@ -171,7 +191,8 @@ bool CFastXMLParser::parseBuffer(std::string_view bytes) {
 
     if (!ok) {
         error_ = L"line " + std::to_wstring(XML_GetCurrentLineNumber(parser)) + L": " +
-                 win::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser)));
+                 (builder.tooDeep ? L"elements nested deeper than " + std::to_wstring(kMaxDepth) + L" levels"
+                                  : win::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser))));
         dom_.clear();
     }
     XML_ParserFree(parser);

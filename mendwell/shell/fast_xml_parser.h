@@ -15,6 +15,8 @@ using XMLNodeList = std::vector<const XMLDocumentNode*>;
 class XMLDocumentNode {
   public:
     XMLDocumentNode(std::wstring name, XMLDocumentNode* parent) : name_(std::move(name)), parent_(parent) {}
+    // Tears the subtree down level by level, so a deep tree cannot exhaust the stack.
+    ~XMLDocumentNode();
     XMLDocumentNode(const XMLDocumentNode&) = delete;
     XMLDocumentNode& operator=(const XMLDocumentNode&) = delete;
 
@@ -67,6 +69,10 @@ class ExpatDOM {
 
 class CFastXMLParser {
   public:
+    // No document we read nests deeper than a handful of levels; one deeper than this is refused as not
+    // well-formed, so that no walk over it can run away.
+    static constexpr std::size_t kMaxDepth = 256;
+
     // Parses a file (Windows path). UTF-8 and UTF-16 with a byte-order mark, plus the declared single-byte
     // Windows code pages. On failure the tree is empty and errorText() says why.
     bool parseFile(std::wstring_view path);

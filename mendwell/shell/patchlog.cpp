@@ -1,10 +1,10 @@
 #include "mendwell/shell/patchlog.h"
 
 #include <chrono>
-#include <filesystem>
 
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
+#include "platform/system/system.h"
 #include "platform/text/text.h"
 
 namespace mw {
@@ -67,14 +67,7 @@ Stamp stampNow() {
     return s;
 }
 
-std::FILE* openHost(const std::wstring& path, const char* mode) {
-    std::filesystem::path host;
-    if (!win::hostPath(path, host)) return nullptr;
-    std::FILE* f = std::fopen(host.c_str(), mode);
-    // A large buffer: lines reach the disk at flush and close, not line by line.
-    if (f) std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
-    return f;
-}
+constexpr std::size_t kPendingLimit = 1 << 16;
 
 }  // namespace
 
@@ -89,12 +82,18 @@ PatchLog& PatchLog::instance() {
 
 bool PatchLog::isOpen() const {
     std::lock_guard guard(lock_);
-    return stream_ != nullptr;
+    return file_.isOpen();
+}
+
+bool PatchLog::openFile() {
+    // Others may read the log while it is written, never write it.
+    return file_.open(path_, win::access::write, win::share::read, win::Disposition::openAlways) &&
+           file_.seekEnd();
 }
 
 bool PatchLog::open(const std::wstring& path, bool echo, int format) {
     std::lock_guard guard(lock_);
-    if (stream_) close();
+    if (file_.isOpen()) close();
     if (path.empty()) {
         status_ = -1;
         return false;
@@ -103,23 +102,21 @@ bool PatchLog::open(const std::wstring& path, bool echo, int format) {
     format_ = format;
     opened_ = false;
 
-    if (std::FILE* probe = openHost(path, "r+b")) {
-        // An existing log is continued: nothing goes at its head again.
-        std::fclose(probe);
-        stream_ = openHost(path, "a+b");
-    } else {
-        stream_ = openHost(path, "ab");
-        if (stream_) {
-            writeRaw(L"\xFEFF");
-            if (format_ == logFormatXml) {
-                writeRaw(L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n");
-                writeRaw(L"<LogManifest>\r\n");
-            }
-        }
-    }
-    if (!stream_) {
+    std::uint64_t size = 0;
+    if (!openFile() || !file_.size(size)) {
+        file_.close();
         status_ = -1;
         return false;
+    }
+    // An existing log is continued: nothing goes at its head again. An empty one (a run that ended
+    // before it wrote anything) gets its head now.
+    if (size == 0) {
+        writeRaw(L"\xFEFF");
+        if (format_ == logFormatXml) {
+            writeRaw(L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n");
+            writeRaw(L"<LogManifest>\r\n");
+        }
+        writePending();
     }
     opened_ = true;
     echo_ = echo ? 1 : 0;
@@ -137,15 +134,13 @@ bool PatchLog::write(int type, std::wstring_view sender, std::wstring_view messa
     std::lock_guard guard(lock_);
     if (type > level_) return true;
     // A log that is not open drops its messages (before open, after close, after a failed reopen).
-    if (!stream_) return true;
+    if (!file_.isOpen()) return true;
     ++counter_;
     const Stamp stamp = stampNow();
     const std::wstring_view name = typeName(type);
 
     if (echo_) {
-        std::string line = win::toUtf8(sender) + ":" + win::toUtf8(message) + "\r\n";
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
+        win::printToParentConsole(std::wstring(sender) + L":" + std::wstring(message) + L"\r\n");
     }
 
     std::wstring record;
@@ -188,28 +183,35 @@ bool PatchLog::flush() {
     std::lock_guard guard(lock_);
     // Only an open log is reopened; a closed one stays closed.
     if (!opened_) return false;
-    if (stream_) std::fclose(stream_);
-    stream_ = openHost(path_, "ab");
-    status_ = stream_ ? 0 : -1;
-    return stream_ != nullptr;
+    writePending();
+    file_.close();
+    const bool reopened = openFile();
+    if (!reopened) file_.close();
+    status_ = reopened ? 0 : -1;
+    return reopened;
 }
 
 void PatchLog::close() {
     // Taking the lock costs nothing here and keeps a late writer from cutting the closing tag.
     std::lock_guard guard(lock_);
-    if (stream_) {
+    if (file_.isOpen()) {
         if (format_ == logFormatXml) writeRaw(L"</LogManifest>");
-        std::fclose(stream_);
-        stream_ = nullptr;
+        writePending();
+        file_.close();
     }
     opened_ = false;
 }
 
 void PatchLog::writeRaw(std::wstring_view text) {
-    if (!stream_) return;
-    const std::string bytes = win::toUtf16le(text);
+    if (!file_.isOpen()) return;
+    pending_ += win::toUtf16le(text);
+    if (pending_.size() >= kPendingLimit) writePending();
+}
+
+void PatchLog::writePending() {
     // Errors while writing are ignored: the patch does not stop for its log.
-    (void)std::fwrite(bytes.data(), 1, bytes.size(), stream_);
+    if (file_.isOpen() && !pending_.empty()) (void)file_.write(pending_.data(), pending_.size());
+    pending_.clear();
 }
 
 }  // namespace mw

@@ -2,11 +2,11 @@
 // and one recursive lock so that records of different threads never interleave.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#include "platform/fs/file.h"
 #include "platform/text/format.h"
 
 namespace mw {
@@ -53,12 +53,16 @@ class PatchLog {
   private:
     bool admits(int type) const { return type <= level_; }
     void writeRaw(std::wstring_view text);
+    bool openFile();  // opens path_ through the machine's files, at its end
+    void writePending();
 
     mutable std::recursive_mutex lock_;
     std::uint32_t counter_ = 0;
     int status_ = 0;
     std::wstring path_;
-    std::FILE* stream_ = nullptr;
+    // Through the platform, so the machine's read-only attribute and share modes apply to the log.
+    win::File file_;
+    std::string pending_;  // lines reach the file at flush and close, or when this grows large
     int level_ = 0;
     int echo_ = 0;
     int format_ = logFormatText;

@@ -6,6 +6,8 @@
 #include "mendwell/records/product_validation.h"
 #include "mendwell/shell/config_record.h"
 #include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/wizard.h"
+#include "platform/ui/dialog.h"
 #include "mendwell/shell/startup.h"
 #include "mendwell/shell/workfolder.h"
 #include "platform/system/system.h"
@@ -131,9 +133,35 @@ int runWizardMode() {
     std::wstring installDir;
     locateProduct(config, installDir);
 
-    logError(L"The patch wizard is not available in this build; nothing was patched.");
+    globalConfig() = config;
+    {
+        std::vector<std::string> script = win::ui::scriptFromEnvironment();
+        const std::unique_ptr<win::ui::DialogBackend> backend = win::ui::makeDialogBackend(!script.empty());
+        Wizard wizard(controller, installDir, config, *backend);
+        wizard.setScript(std::move(script));
+        wizard.run();
+    }
+    int result = returnWizardOther;
+    switch (patchGlobals().block.state) {
+        case stateSucceeded:
+            logInfo(L"Updater has successfully updated the application.");
+            result = returnPatched;
+            break;
+        case stateFailedBeforeChange:
+        case stateOperationFailed:
+        case stateCannotPatch:
+            logError(L"Patcher was unsuccessfull to update the application.");
+            result = returnFailed;
+            break;
+        case stateAlreadyUpdated:
+            logInfo(L"The product is already updated.");
+            result = returnAlreadyUpdated;
+            break;
+        default:
+            break;
+    }
     logCritical(L"delete pController");
-    return returnWizardOther;
+    return result;
 }
 
 }  // namespace mw

@@ -7,8 +7,7 @@ namespace mw {
 // -SILENT: no window; messages go to the parent console.
 int runSilentMode(const std::wstring& commandLine);
 
-// The user's run. The wizard dialog is not part of this build: after the administrator check, the
-// controller and the product location, it logs that and returns 2.
+// The user's run: the wizard, then the process return code from the final patch state.
 int runWizardMode();
 
 }  // namespace mw

@@ -5,6 +5,7 @@
 
 #include "mendwell/records/update_manager.h"
 #include "mendwell/shell/config_reader.h"
+#include "mendwell/shell/localized_strings.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/run_modes.h"
 #include "mendwell/shell/workfolder.h"
@@ -59,8 +60,8 @@ int runModes(const std::wstring& commandLine) {
 
 }  // namespace
 
-std::wstring localizedText(std::wstring_view) {
-    return {};
+std::wstring localizedText(std::wstring_view key) {
+    return lookupString(key);
 }
 
 int logLevelFromCommandLine(std::wstring_view commandLine) {
@@ -100,6 +101,8 @@ void cleanBackupFolder() {
         // Every entry is named, "." and ".." included; deleting those (or a subfolder) simply fails.
         for (bool more = find.first(L"*", entry); more; more = find.next(entry)) {
             logInfo(L"deleting backup file: %s", entry.name);
+            // Backups keep the read-only bit of the file they saved; it must not keep them on the disk.
+            if (entry.attributes & win::attr::readOnly) win::setFileAttributes(entry.name, win::attr::normal);
             win::deleteFile(entry.name);
         }
     }
@@ -122,7 +125,15 @@ int patcherMain(std::wstring commandLine) {
     // 1. One patcher at a time; a second one leaves no trace.
     win::NamedMutex instance;
     bool alreadyExists = false;
-    if (!instance.create(kInstanceMutexName, alreadyExists) || alreadyExists) return returnAlreadyRunning;
+    if (!instance.create(kInstanceMutexName, alreadyExists)) {
+        if (alreadyExists) return returnAlreadyRunning;
+        // Not another patcher: the machine cannot hold the lock at all, which is the unusable machine
+        // of the start, named on standard error.
+        win::printToStandardError(
+            L"Mendwell: the single-instance lock cannot be created on this machine (error " +
+            std::to_wstring(win::lastError()) + L")\n");
+        return returnFailed;
+    }
 
     // 2. Refused before any log is open, in every mode.
     if (!win::isAdministrator()) {

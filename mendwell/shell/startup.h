@@ -40,8 +40,8 @@ std::wstring logFilePath(const PatcherConfigRecord& config);
 // Deletes every file in the work folder's backup subfolder, logging each one.
 void cleanBackupFolder();
 
-// A user text by dictionary key ("$$$/tvr/..."). The string dictionary is not part of this build yet, so
-// every key answers empty and callers fall back to their English text.
+// A user text by dictionary key ("$$$/tvr/...") from the dictionary of the user's language; empty when
+// there is none, and callers fall back to their English text.
 std::wstring localizedText(std::wstring_view key);
 
 // The refusal shown to a user who is not an administrator: the dictionary's text and caption when it

@@ -27,7 +27,8 @@ std::wstring fromAnsi(const char* text) {
 
 // A name that is relative and stays below the folder it is unpacked into: no leading separator (root
 // or UNC), no drive or stream colon, no component made only of dots and blanks ("..", and ".. " which
-// Windows trims to "..").
+// Windows trims to "..") other than "." itself, which names the folder it stands in, and no device name
+// ("CON", "nul.txt"), which Windows would send to the device instead of a file in the folder.
 bool isContainedName(const std::wstring& name) {
     if (name.empty() || name.front() == L'\\') return false;
     if (name.find(L':') != std::wstring::npos) return false;
@@ -36,7 +37,9 @@ bool isContainedName(const std::wstring& name) {
         std::size_t end = name.find(L'\\', start);
         if (end == std::wstring::npos) end = name.size();
         const std::wstring_view part(name.data() + start, end - start);
-        if (!part.empty() && part.find_first_not_of(L". ") == std::wstring_view::npos) return false;
+        if (!part.empty() && part != L"." && part.find_first_not_of(L". ") == std::wstring_view::npos)
+            return false;
+        if (win::isReservedDeviceName(part)) return false;
         start = end + 1;
     }
     return true;
@@ -50,6 +53,21 @@ bool isInside(const std::wstring& destination, const std::wstring& target) {
     while (!dest.empty() && dest.back() == L'\\') dest.pop_back();
     dest += L'\\';
     return full.size() > dest.size() && win::iequals(std::wstring_view(full).substr(0, dest.size()), dest);
+}
+
+// Only an end-of-central-directory record (and its comment): no entries, no central directory.
+bool isEmptyArchive(const std::wstring& path) {
+    constexpr std::size_t kEndRecord = 22;
+    std::string bytes;
+    if (!win::readFile(path, bytes) || bytes.size() < kEndRecord || bytes.compare(0, 4, "PK\x05\x06") != 0)
+        return false;
+    auto number = [&bytes](std::size_t at, std::size_t size) {
+        std::uint32_t v = 0;
+        for (std::size_t i = size; i-- > 0;) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+        return v;
+    };
+    return number(8, 2) == 0 && number(10, 2) == 0 && number(12, 4) == 0 && number(16, 4) == 0 &&
+           number(20, 2) == bytes.size() - kEndRecord;
 }
 
 }  // namespace
@@ -89,7 +107,11 @@ bool TVRZipExtractor::open(const char* archivePath) {
     if (path.empty()) return false;
     zlib_filefunc64_def functions = windowsFileFunctions();
     archive_ = unzOpen2_64(path.c_str(), &functions);
-    if (!archive_) return false;
+    if (!archive_) {
+        // minizip cannot open an archive whose end record is its first byte: one without entries.
+        emptyArchive_ = isEmptyArchive(path);
+        if (!emptyArchive_) return false;
+    }
     const std::size_t dot = path.find_last_of(L'.');
     const std::size_t slash = path.find_last_of(L'\\');
     defaultFolder_ = (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
@@ -101,19 +123,21 @@ bool TVRZipExtractor::open(const char* archivePath) {
 void TVRZipExtractor::close() {
     if (archive_) unzClose(static_cast<unzFile>(archive_));
     archive_ = nullptr;
+    emptyArchive_ = false;
     defaultFolder_.clear();
 }
 
 int TVRZipExtractor::extractAll(const char* destination, bool flatten) {
     filesWritten_ = 0;
     lastFolder_.clear();
-    if (!archive_) return 0;
+    if (!isOpen()) return 0;
     const std::wstring folder = destination ? fromAnsi(destination) : defaultFolder_;
     if (folder.empty() || !createFolderPath(folder)) return 0;
+    if (emptyArchive_) return 1;
     unz_global_info64 global{};
-    if (unzGetGlobalInfo64(static_cast<unzFile>(archive_), &global) != UNZ_OK || global.number_entry == 0) {
-        return 0;
-    }
+    if (unzGetGlobalInfo64(static_cast<unzFile>(archive_), &global) != UNZ_OK) return 0;
+    // A patch without files carries an archive without entries: nothing to unpack, which is success.
+    if (global.number_entry == 0) return 1;
     if (unzGoToFirstFile(static_cast<unzFile>(archive_)) != UNZ_OK) return 0;
     for (;;) {
         if (!extractCurrent(folder, flatten)) return 0;
@@ -162,7 +186,10 @@ bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatt
     // Entries of one folder usually follow each other: the folder is checked once for all of them.
     const std::wstring parent = target.substr(0, target.find_last_of(L'\\'));
     if (parent != lastFolder_) {
-        if (!createFolderPath(parent)) return false;
+        if (!createFolderPath(parent)) {
+            logError(L"Zip entry \"%s\" could not be written: its folder cannot be created.", name);
+            return false;
+        }
         lastFolder_ = parent;
     }
 

@@ -21,7 +21,7 @@ class TVRZipExtractor {
     TVRZipExtractor& operator=(const TVRZipExtractor&) = delete;
 
     bool open(const char* archivePath);
-    bool isOpen() const { return archive_ != nullptr; }
+    bool isOpen() const { return archive_ != nullptr || emptyArchive_; }
     // 1 when every entry was written below `destination`, else 0. A null destination means the archive's
     // path without its extension. With `flatten` every file lands directly in the destination.
     int extractAll(const char* destination, bool flatten);
@@ -33,7 +33,8 @@ class TVRZipExtractor {
   private:
     bool extractCurrent(const std::wstring& destination, bool flatten);
 
-    void* archive_ = nullptr;  // unzFile
+    void* archive_ = nullptr;    // unzFile
+    bool emptyArchive_ = false;  // open, holding no entries
     std::wstring defaultFolder_;
     std::wstring lastFolder_;  // the folder the previous entry was written to
     std::size_t filesWritten_ = 0;

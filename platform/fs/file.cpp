@@ -42,11 +42,13 @@ File::~File() = default;
 File::File(File&& other) noexcept = default;
 File& File::operator=(File&& other) noexcept = default;
 
-bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Disposition disposition) {
+bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Disposition disposition,
+                DWORD attributes) {
     close();
     hostfs::Target target;
     if (!hostfs::resolve(path, target)) return false;
     if (target.isDirectory()) return hostfs::fail(err::accessDenied);
+    if (target.namesFolder) return hostfs::fail(err::invalidName);
     const bool read = wantsRead(desiredAccess);
     const bool write = wantsWrite(desiredAccess);
     const bool truncates =
@@ -55,7 +57,12 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
 
     if (target.exists) {
         if (disposition == Disposition::createNew) return hostfs::fail(err::fileExists);
-        if ((write || truncates) && hostfs::isReadOnly(target.host, target.st)) {
+        const DWORD existing = hostfs::attributesOf(target.host, target.st);
+        if ((write || truncates) && (existing & attr::readOnly)) return hostfs::fail(err::accessDenied);
+        // CREATE_ALWAYS refuses to replace a hidden or system file with one that would lose the bits.
+        constexpr DWORD kKept = attr::hidden | attr::system;
+        const DWORD asked = attributes == attr::normal ? 0 : attributes;
+        if (disposition == Disposition::createAlways && (existing & kKept & ~asked) != 0) {
             return hostfs::fail(err::accessDenied);
         }
     } else if (disposition == Disposition::openExisting || disposition == Disposition::truncateExisting) {
@@ -103,6 +110,12 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
         }
     }
     if (target.exists && truncates && ::ftruncate(state->fd, 0) != 0) return hostfs::fail(errno, target.host);
+    // A file made or overwritten gets the asked attributes and archive, as the file system sets it.
+    const bool replaced = target.exists && disposition == Disposition::createAlways;
+    if ((created && attributes != attr::normal) || replaced) {
+        const DWORD bits = (attributes == attr::normal ? 0 : attributes) | attr::archive;
+        if (!hostfs::storeAttributes(target.host, false, bits)) return hostfs::fail(errno, target.host);
+    }
     state_ = std::move(state);
     // Windows reports that an existing file was opened or overwritten, though the call succeeds.
     setLastError(target.exists &&

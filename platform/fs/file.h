@@ -29,8 +29,10 @@ bool setFileAttributes(std::wstring_view path, DWORD attributes);
 bool pathExists(std::wstring_view path);  // file or folder (PathFileExistsW)
 bool isDirectory(std::wstring_view path);
 
-// CopyFileW: keeps the last-write time and attributes. 80 onto an existing file with failIfExists,
-// 5 onto a read-only file, 3 into a missing folder, 32 when either file is open without the sharing.
+// CopyFileW: keeps the last-write time and attributes and sets archive. 80 onto an existing file with
+// failIfExists, 5 onto a read-only file and onto a hidden or system one (unless the source has those
+// bits too), 3 into a missing folder. 32 when the source is open without read sharing, or the target is
+// open without write sharing (the sharing rules are in docs/machine.md).
 bool copyFile(std::wstring_view from, std::wstring_view to, bool failIfExists);
 
 namespace moveflag {
@@ -39,11 +41,14 @@ constexpr DWORD copyAllowed = 0x2;
 constexpr DWORD delayUntilReboot = 0x4;
 constexpr DWORD writeThrough = 0x8;
 }  // namespace moveflag
-// MoveFileExW: 183 onto an existing file without replaceExisting, 5 replacing a read-only file.
+// MoveFileExW: 183 onto an existing file without replaceExisting, 5 replacing a read-only file or a
+// file that any process holds open (whatever it shares), 32 moving a file open without delete sharing.
 bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags);
 
-bool deleteFile(std::wstring_view path);       // 5 on a read-only file or a folder, 32 when open
-bool createDirectory(std::wstring_view path);  // 183 when it exists, 3 when the parent is missing
+bool deleteFile(std::wstring_view path);  // 5 on a read-only file or a folder, 32 when open
+// 183 when it exists, 3 when the parent is missing, 206 for a full path of 248 characters or more
+// (without "\\?\": room must be left for an 8.3 name), 123 for a device name.
+bool createDirectory(std::wstring_view path);
 bool removeDirectory(std::wstring_view path);  // 145 when not empty, 267 on a file
 
 struct FileTimes {
@@ -117,8 +122,11 @@ class File {
     File& operator=(const File&) = delete;
 
     // 32 when the access or sharing conflicts with an open handle of any process; 5 for write access to
-    // a read-only file or for a folder; 80 for createNew on an existing file.
-    bool open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Disposition disposition);
+    // a read-only file or for a folder, and for createAlways on a hidden or system file unless
+    // `attributes` carries those bits too; 80 for createNew on an existing file; 123 for a file name
+    // with a trailing separator. A file created or overwritten gets `attributes` plus archive.
+    bool open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Disposition disposition,
+              DWORD attributes = attr::normal);
     bool isOpen() const;
     bool read(void* buffer, std::size_t size, std::size_t& bytesRead);
     bool write(const void* data, std::size_t size);  // writes everything or fails

@@ -108,10 +108,19 @@ bool copyFile(std::wstring_view from, std::wstring_view to, bool failIfExists) {
     const DWORD attributes = hostfs::attributesOf(src.host, src.st);
 
     File in;
-    if (!in.open(from, access::read, share::read | share::del, Disposition::openExisting)) return false;
+    if (!in.open(from, access::read, share::read | share::del, Disposition::openExisting)) {
+        // As CopyFile does: a source someone is writing can still be read when the writer allows it.
+        if (lastError() != err::sharingViolation ||
+            !in.open(from, access::read, kShareAll, Disposition::openExisting)) {
+            return false;
+        }
+    }
+    // The target is opened sharing everything, so a holder that shares writing does not stop the copy;
+    // the hidden and system bits go with the request, so only a target that has them alone refuses.
     File out;
-    if (!out.open(to, access::write, share::none,
-                  failIfExists ? Disposition::createNew : Disposition::createAlways)) {
+    if (!out.open(to, access::write, kShareAll,
+                  failIfExists ? Disposition::createNew : Disposition::createAlways,
+                  attributes & ~attr::readOnly)) {
         return false;
     }
     const bool created = lastError() != err::alreadyExists;
@@ -132,7 +141,9 @@ bool copyFile(std::wstring_view from, std::wstring_view to, bool failIfExists) {
     times[1] = src.st.st_mtim;
     if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0) return hostfs::fail(errno, target);
     if (created) hostfs::storeCreationTime(target, currentFileTime());
-    if (!hostfs::storeAttributes(target, false, attributes == attr::normal ? 0 : attributes)) {
+    // The copy is a new or rewritten file: archive is set whatever the source had.
+    if (!hostfs::storeAttributes(target, false,
+                                 (attributes == attr::normal ? 0 : attributes) | attr::archive)) {
         return hostfs::fail(errno, target);
     }
     setLastError(err::success);
@@ -150,6 +161,7 @@ bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags) {
         if (!hostfs::resolve(from, src) || !hostfs::resolve(to, dst)) return false;
         if (!src.exists) return hostfs::fail(hostfs::missingError(src.host));
         if (isDriveRoot(from) || isDriveRoot(to)) return hostfs::fail(err::accessDenied);
+        if (dst.namesFolder && !src.isDirectory()) return hostfs::fail(err::invalidName);
         target = dst.host;
         bool mayReplace = true;
         if (dst.exists && sameFile(src.st, dst.st)) {
@@ -161,8 +173,8 @@ bool moveFile(std::wstring_view from, std::wstring_view to, DWORD flags) {
         } else if (dst.exists) {
             if (dst.isDirectory() || src.isDirectory()) return hostfs::fail(err::accessDenied);
             if (hostfs::isReadOnly(dst.host, dst.st)) return hostfs::fail(err::accessDenied);
-            if (sharing::pathConflicts(dst.host, access::del, kShareAll))
-                return hostfs::fail(err::sharingViolation);
+            // No rename over an open file on Windows of this era, whatever the holder shares.
+            if (sharing::pathInUse(dst.host)) return hostfs::fail(err::accessDenied);
         }
         if (!src.isDirectory() && sharing::pathConflicts(src.host, access::del, kShareAll)) {
             return hostfs::fail(err::sharingViolation);
@@ -195,8 +207,10 @@ bool deleteFile(std::wstring_view path) {
     sharing::Guard guard;
     hostfs::Target t;
     if (!hostfs::resolve(path, t)) return false;
+    if (t.isDirectory()) return hostfs::fail(err::accessDenied);
+    if (t.namesFolder) return hostfs::fail(err::invalidName);
     if (!t.exists) return hostfs::fail(hostfs::missingError(t.host));
-    if (t.isDirectory() || hostfs::isReadOnly(t.host, t.st)) return hostfs::fail(err::accessDenied);
+    if (hostfs::isReadOnly(t.host, t.st)) return hostfs::fail(err::accessDenied);
     if (sharing::pathConflicts(t.host, access::del, kShareAll)) return hostfs::fail(err::sharingViolation);
     if (::unlink(t.host.c_str()) != 0) return hostfs::fail(errno, t.host);
     setLastError(err::success);
@@ -204,6 +218,12 @@ bool deleteFile(std::wstring_view path) {
 }
 
 bool createDirectory(std::wstring_view path) {
+    std::wstring full;
+    if (!fullPath(path, full)) return false;
+    // A folder must leave room for an 8.3 name below it: MAX_PATH less 12.
+    if (!isLongPathForm(path) && removeBackslash(full).size() >= kMaxPath - 12) {
+        return hostfs::fail(err::filenameTooLong);
+    }
     hostfs::Target t;
     if (!hostfs::resolve(path, t)) return false;
     if (t.exists) return hostfs::fail(err::alreadyExists);

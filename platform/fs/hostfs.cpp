@@ -38,8 +38,18 @@ bool writeNumber(const fs::path& host, const char* name, std::uint64_t value) {
 
 bool resolve(std::wstring_view path, Target& out) {
     out = Target();
+    std::wstring full;
+    if (!fullPath(path, full)) return false;
+    if (!isLongPathForm(path)) {
+        // Without the prefix Windows parses the path into a MAX_PATH buffer (the terminating zero
+        // included) and hands device names to the device, never to the file system.
+        if (full.size() >= kMaxPath) return fail(err::pathNotFound);
+        if (isReservedDeviceName(fileNamePart(removeBackslash(full)))) return fail(err::invalidName);
+    }
     if (!hostPath(path, out.host)) return false;
+    out.namesFolder = full.size() > 3 && full.back() == L'\\';
     out.exists = ::stat(out.host.c_str(), &out.st) == 0;
+    if (out.namesFolder && out.exists && !S_ISDIR(out.st.st_mode)) return fail(err::invalidName);
     return true;
 }
 

@@ -10,11 +10,14 @@
 namespace win::hostfs {
 
 // Host path of a Windows path plus its stat; `exists` false when nothing is there. False (with the
-// last error set) only when the path itself cannot be mapped.
+// last error set) when the path cannot name a file as Windows parses it: unmappable, 3 for a full path
+// of MAX_PATH characters or more without "\\?\", 123 for a device name (CON, nul.txt, ...) or for an
+// existing file named with a trailing separator ("a.txt\").
 struct Target {
     std::filesystem::path host;
     struct stat st {};
     bool exists = false;
+    bool namesFolder = false;  // written with a trailing separator: only a folder can answer to it
     bool isDirectory() const { return exists && S_ISDIR(st.st_mode); }
 };
 bool resolve(std::wstring_view path, Target& out);

@@ -53,6 +53,39 @@ void appendComponent(std::vector<std::wstring>& parts, std::wstring part) {
     if (!part.empty()) parts.push_back(std::move(part));
 }
 
+constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+
+bool failWith(DWORD error) {
+    setLastError(error);
+    return false;
+}
+
+// "\\?\C:\a\b": the rest is used as written, so only a drive-absolute path with plain names is a place
+// on this machine; '.' and '..' are refused rather than passed on as names.
+bool resolveLiteral(std::wstring_view rest, std::wstring& out) {
+    if (rest.size() < 3 || !isDriveLetter(rest[0]) || rest[1] != L':' || rest[2] != L'\\') {
+        return failWith(err::badPathname);
+    }
+    std::wstring result;
+    result += upperDrive(rest[0]);
+    result += L":\\";
+    std::wstring_view names = rest.substr(3);
+    std::size_t start = 0;
+    while (start < names.size()) {
+        std::size_t end = names.find(L'\\', start);
+        if (end == std::wstring_view::npos) end = names.size();
+        const std::wstring_view part = names.substr(start, end - start);
+        if (part.empty() || part == L"." || part == L".." || part.find(L'/') != std::wstring_view::npos) {
+            return failWith(err::invalidName);
+        }
+        result += part;
+        if (end < names.size()) result += L'\\';
+        start = end + 1;
+    }
+    out = std::move(result);
+    return true;
+}
+
 // Full path of `path` with `cwd` (a full path) for relative forms.
 bool resolveAgainst(std::wstring_view path, const std::wstring& cwd, std::wstring& out) {
     if (path.empty()) {
@@ -63,16 +96,14 @@ bool resolveAgainst(std::wstring_view path, const std::wstring& cwd, std::wstrin
         setLastError(err::filenameTooLong);
         return false;
     }
+    for (wchar_t c : path) {
+        if (c == 0) return failWith(err::invalidName);
+    }
+    if (isLongPathForm(path)) return resolveLiteral(path.substr(kLongPrefix.size()), out);
     if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
-        // \\server\share, \\?\ and \\.\ are not places on this machine.
+        // \\server\share and \\.\ are not places on this machine.
         setLastError(err::badPathname);
         return false;
-    }
-    for (wchar_t c : path) {
-        if (c == 0) {
-            setLastError(err::invalidName);
-            return false;
-        }
     }
     wchar_t drive = 0;
     std::vector<std::wstring> parts;
@@ -227,6 +258,20 @@ bool hostOfFull(const std::wstring& full, fs::path& out) {
 }
 
 }  // namespace
+
+bool isLongPathForm(std::wstring_view path) {
+    return path.substr(0, kLongPrefix.size()) == kLongPrefix;
+}
+
+bool isReservedDeviceName(std::wstring_view name) {
+    std::wstring_view base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
+    std::wstring upper(base);
+    for (wchar_t& c : upper) c = toUpper(c);
+    if (upper == L"CON" || upper == L"PRN" || upper == L"AUX" || upper == L"NUL") return true;
+    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) &&
+           upper[3] >= L'1' && upper[3] <= L'9';
+}
 
 bool fullPath(std::wstring_view path, std::wstring& out) {
     return resolveAgainst(path, currentDirectory(), out);

@@ -11,9 +11,18 @@ constexpr std::size_t kMaxLongPath = 32767;
 
 // GetFullPathNameW: drive-absolute result with '\' separators; '/' accepted; '.' and '..' resolved
 // ('..' at the root stays at the root); trailing dots and blanks of each name dropped; relative paths
-// against the current directory ("\x" against its drive). False with last error: 161 for a UNC or
-// device path, 123 for an empty or invalid name, 206 for a path over 32767 characters.
+// against the current directory ("\x" against its drive). A "\\?\C:\..." path is taken literally
+// (no '/', '.', '..' or trimming; the prefix dropped from the result). False with last error: 161 for a
+// UNC or device path, 123 for an empty or invalid name, 206 for a path over 32767 characters.
 bool fullPath(std::wstring_view path, std::wstring& out);
+
+// Whether a path carries the "\\?\" prefix that turns off Windows' path parsing: no MAX_PATH limit and
+// no device names.
+bool isLongPathForm(std::wstring_view path);
+
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any case, with or without an extension ("nul.txt",
+// "Con .log"): names Windows gives to devices rather than files.
+bool isReservedDeviceName(std::wstring_view name);
 
 // Host path of a Windows path: components matched case-insensitively against what exists, the rest
 // kept as written. Never leaves the drive folder. False with the last error of fullPath.

@@ -105,4 +105,13 @@ bool pathConflicts(const std::filesystem::path& host, DWORD access, DWORD share)
     return result;
 }
 
+bool pathInUse(const std::filesystem::path& host) {
+    const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    const bool result =
+        heldByOthers(fd, hasRead) || heldByOthers(fd, hasWrite) || heldByOthers(fd, hasDelete);
+    ::close(fd);
+    return result;
+}
+
 }  // namespace win::sharing

@@ -31,5 +31,7 @@ bool mark(int lockFd, DWORD access, DWORD share);
 // The same check for an operation on a path (delete, move): opens, probes, closes. A missing or
 // unreadable file conflicts with nothing.
 bool pathConflicts(const std::filesystem::path& host, DWORD access, DWORD share);
+// Whether any handle with data access is open on the file, whatever it shares.
+bool pathInUse(const std::filesystem::path& host);
 
 }  // namespace win::sharing

@@ -34,6 +34,10 @@ std::vector<std::wstring> splitPath(std::wstring_view path) {
     return parts;
 }
 
+// RegOpenKeyEx and its kin refuse a subkey path that starts at a backslash (ERROR_BAD_PATHNAME).
+#define MW_REG_SUBKEY(path) \
+    if (!(path).empty() && (path).front() == L'\\') return static_cast<LONG>(err::badPathname);
+
 struct KeyRef {
     std::int64_t id = 0;
     std::wstring name;  // full name, case as stored
@@ -289,6 +293,7 @@ std::wstring RegKey::name() const {
 
 LONG RegKey::open(RegRoot root, std::wstring_view subKey) {
     close();
+    MW_REG_SUBKEY(subKey)
     MW_REG_SESSION(s)
     KeyRef base;
     LONG rc = rootKey(s, root, base);
@@ -301,6 +306,7 @@ LONG RegKey::open(RegRoot root, std::wstring_view subKey) {
 }
 
 LONG RegKey::open(const RegKey& parent, std::wstring_view subKey) {
+    MW_REG_SUBKEY(subKey)
     MW_REG_SESSION(s)
     MW_REG_HANDLE(s, parent.state_)
     KeyState ps;
@@ -318,6 +324,7 @@ LONG RegKey::open(const RegKey& parent, std::wstring_view subKey) {
 LONG RegKey::create(RegRoot root, std::wstring_view subKey, bool* created) {
     close();
     if (created) *created = false;
+    MW_REG_SUBKEY(subKey)
     MW_REG_SESSION(s)
     KeyRef base;
     LONG rc = rootKey(s, root, base);
@@ -331,6 +338,7 @@ LONG RegKey::create(RegRoot root, std::wstring_view subKey, bool* created) {
 
 LONG RegKey::create(const RegKey& parent, std::wstring_view subKey, bool* created) {
     if (created) *created = false;
+    MW_REG_SUBKEY(subKey)
     MW_REG_SESSION(s)
     MW_REG_HANDLE(s, parent.state_)
     std::vector<std::wstring> parts = splitPath(subKey);
@@ -404,6 +412,7 @@ LONG RegKey::deleteValue(std::wstring_view valueName) {
 }
 
 LONG RegKey::deleteKey(std::wstring_view subKey) {
+    MW_REG_SUBKEY(subKey)
     MW_REG_SESSION(s)
     MW_REG_HANDLE(s, state_)
     Transaction tx(s);
@@ -426,6 +435,7 @@ LONG RegKey::deleteKey(std::wstring_view subKey) {
 }
 
 LONG RegKey::deleteTree(std::wstring_view subKey) {
+    MW_REG_SUBKEY(subKey)
     MW_REG_SESSION(s)
     MW_REG_HANDLE(s, state_)
     Transaction tx(s);

@@ -30,7 +30,8 @@ constexpr DWORD qword = 11;
 bool parseRegRoot(std::wstring_view name, RegRoot& root);
 std::wstring regRootName(RegRoot root);  // "HKEY_LOCAL_MACHINE", ...
 
-// An open key (HKEY). Subkey paths use '\'; a leading or trailing '\' is ignored.
+// An open key (HKEY). Subkey paths use '\'; a trailing '\' is ignored; a leading one fails
+// with 161, as on Windows.
 class RegKey {
   public:
     RegKey();

@@ -1,5 +1,6 @@
 // Dynamic libraries by file and exported name (LoadLibraryW / GetProcAddress / FreeLibrary).
 #pragma once
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,9 @@ class Library {
   private:
     void* handle_ = nullptr;
 };
+
+// GetModuleHandleW + GetModuleFileNameW: the host file of a library this process has loaded, found by
+// its file name ("Vireo.dll"), compared without regard to case. False with 126 when none is loaded.
+bool loadedModuleFile(std::wstring_view fileName, std::filesystem::path& hostFile);
 
 }  // namespace win

@@ -63,8 +63,10 @@ bool diskFreeSpace(std::wstring_view root, std::uint64_t& freeToCaller, std::uin
 bool isAdministrator();
 
 // Text to the console of the parent process (the inherited standard output), unbuffered.
-// Nothing happens when there is none.
+// Nothing happens when there is none, or when nobody reads it any more (a closed pipe).
 void printToParentConsole(std::wstring_view text);
+// The same on the inherited standard error.
+void printToStandardError(std::wstring_view text);
 
 void sleepMs(DWORD milliseconds);
 std::uint64_t tickCount();  // GetTickCount64

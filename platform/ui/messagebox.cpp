@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/system/system.h"
 #include "platform/text/text.h"
 #include "platform/ui/messagebox_backends.h"
 
@@ -138,6 +139,11 @@ int scriptedBox(const char* script, std::wstring_view text, std::wstring_view ca
     return answer;
 }
 
+
+}  // namespace
+
+namespace ui {
+
 bool displayAvailable() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     // Offscreen windows cannot be answered by anyone.
@@ -151,17 +157,23 @@ bool displayAvailable() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
-}  // namespace
+bool qtCanDraw() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) return true;
+    }
+    return false;
+}
+
+}  // namespace ui
 
 int messageBox(std::wstring_view text, std::wstring_view caption, unsigned type) {
     const ui::BoxButtons buttons = ui::boxButtons(type);
     if (const char* script = std::getenv("MENDWELL_UI_SCRIPT"); script && *script)
         return scriptedBox(script, text, caption, type, buttons);
     int answer = 0;
-    if (displayAvailable() && ui::qtMessageBox(text, caption, type, buttons, answer)) return answer;
-    const std::string line = toUtf8(caption) + ": " + toUtf8(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    if (ui::displayAvailable() && ui::qtMessageBox(text, caption, type, buttons, answer)) return answer;
+    printToStandardError(std::wstring(caption) + L": " + std::wstring(text) + L"\n");
     return buttons.defaultId();
 }
 

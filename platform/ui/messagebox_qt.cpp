@@ -52,8 +52,10 @@ QMessageBox::Icon qtIcon(unsigned type) {
     }
 }
 
+}  // namespace
+
 // A program without an application of its own gets one for as long as it runs.
-bool ensureApplication() {
+bool ensureQtApplication() {
     if (QApplication::instance()) return true;
     static int argc = 1;
     static char name[] = "mendwell";
@@ -64,11 +66,10 @@ bool ensureApplication() {
     return QApplication::instance() != nullptr;
 }
 
-}  // namespace
 
 bool qtMessageBox(std::wstring_view text, std::wstring_view caption, unsigned type, const BoxButtons& buttons,
                   int& answer) {
-    if (!ensureApplication()) return false;
+    if (!ensureQtApplication()) return false;
     QMessageBox box(qtIcon(type), qtText(caption), qtText(text));
     for (int id : buttons.ids) box.addButton(qtButton(id));
     box.setDefaultButton(qtButton(buttons.defaultId()));

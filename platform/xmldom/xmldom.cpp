@@ -2,14 +2,18 @@
 
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "platform/fs/file.h"
 #include "platform/text/text.h"
@@ -75,21 +79,76 @@ bool isBlank(const XMLCh* text) {
     return true;
 }
 
-// Indentation text between elements is not content in the documents we keep.
-void dropBlankText(x::DOMNode* node) {
-    bool hasElement = false;
-    for (x::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling())
-        hasElement = hasElement || c->getNodeType() == x::DOMNode::ELEMENT_NODE;
-    for (x::DOMNode* c = node->getFirstChild(); c;) {
-        x::DOMNode* next = c->getNextSibling();
-        if (c->getNodeType() == x::DOMNode::TEXT_NODE && hasElement && isBlank(c->getNodeValue())) {
-            node->removeChild(c)->release();
-        } else if (c->getNodeType() == x::DOMNode::ELEMENT_NODE) {
-            dropBlankText(c);
-        }
-        c = next;
+bool isElementNode(const x::DOMNode* n) {
+    return n->getNodeType() == x::DOMNode::ELEMENT_NODE;
+}
+
+// Every element below `start` in document order, each with whether an ancestor (or `start`) is in
+// `marked`. An explicit stack: documents may be deep and the walk must not use the call stack.
+template <class Visit>
+void walkElements(x::DOMNode* start, const std::unordered_set<x::DOMNode*>& marked, Visit visit) {
+    std::vector<std::pair<x::DOMNode*, bool>> stack;
+    auto pushChildren = [&](x::DOMNode* n, bool under) {
+        for (x::DOMNode* c = n->getLastChild(); c; c = c->getPreviousSibling())
+            if (isElementNode(c)) stack.emplace_back(c, under);
+    };
+    pushChildren(start, marked.count(start) != 0);
+    while (!stack.empty()) {
+        const auto [n, under] = stack.back();
+        stack.pop_back();
+        visit(n, under);
+        pushChildren(n, under || marked.count(n) != 0);
     }
 }
+
+// Indentation text between elements is not content in the documents we keep.
+void tidy(x::DOMDocument* doc) {
+    std::vector<x::DOMNode*> stack;
+    if (x::DOMNode* root = doc->getDocumentElement()) stack.push_back(root);
+    while (!stack.empty()) {
+        x::DOMNode* node = stack.back();
+        stack.pop_back();
+        bool hasElement = false;
+        for (x::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling())
+            hasElement = hasElement || isElementNode(c);
+        for (x::DOMNode* c = node->getFirstChild(); c;) {
+            x::DOMNode* next = c->getNextSibling();
+            if (c->getNodeType() == x::DOMNode::TEXT_NODE && hasElement && isBlank(c->getNodeValue())) {
+                node->removeChild(c)->release();
+            } else if (isElementNode(c)) {
+                stack.push_back(c);
+            }
+            c = next;
+        }
+    }
+}
+
+// The DOM parser, counting open elements so that a document deeper than kMaxDepth is refused.
+class BoundedParser : public x::XercesDOMParser {
+  public:
+    bool tooDeep() const { return tooDeep_; }
+
+    void startElement(const x::XMLElementDecl& decl, const unsigned int urlId, const XMLCh* const prefix,
+                      const x::RefVectorOf<x::XMLAttr>& attributes, const XMLSize_t count, const bool isEmpty,
+                      const bool isRoot) override {
+        if (depth_ + 1 > kMaxDepth) {
+            tooDeep_ = true;
+            return;
+        }
+        x::XercesDOMParser::startElement(decl, urlId, prefix, attributes, count, isEmpty, isRoot);
+        if (!isEmpty) ++depth_;
+    }
+    void endElement(const x::XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const prefix) override {
+        if (tooDeep_) return;
+        x::XercesDOMParser::endElement(decl, urlId, isRoot, prefix);
+        --depth_;
+    }
+
+  private:
+    std::size_t depth_ = 0;
+    bool tooDeep_ = false;
+};
 
 // The writer copies comment text as it stands, so "--" or a closing "-" would end up as a file no
 // parser reads back.
@@ -128,21 +187,157 @@ bool matches(x::DOMNode* n, const std::u16string& name) {
            (name == u"*" || x::XMLString::equals(n->getNodeName(), name.c_str()));
 }
 
-void collectDescendants(x::DOMNode* n, const std::u16string& name, std::unordered_set<x::DOMNode*>& out) {
-    for (x::DOMNode* c = n->getFirstChild(); c; c = c->getNextSibling()) {
-        if (c->getNodeType() != x::DOMNode::ELEMENT_NODE) continue;
-        if (matches(c, name)) out.insert(c);
-        collectDescendants(c, name, out);
+// Characters an XML 1.0 document can carry; a lone surrogate or a control character cannot be written.
+bool appendChecked(std::u16string& out, const XMLCh* text, bool attribute) {
+    for (const XMLCh* p = text; p && *p; ++p) {
+        const char16_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00) {
+            if (p[1] < 0xDC00 || p[1] >= 0xE000) return false;
+            out += c;
+            out += *++p;
+            continue;
+        }
+        if (c >= 0xDC00 && c < 0xE000) return false;
+        if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') return false;
+        if (c == 0xFFFE || c == 0xFFFF) return false;
+        switch (c) {
+            case u'&':
+                out += u"&amp;";
+                break;
+            case u'<':
+                out += u"&lt;";
+                break;
+            case u'>':
+                out += u"&gt;";
+                break;
+            case u'"':
+                out += attribute ? u"&quot;" : u"\"";
+                break;
+            // A CR would read back as a line end; in attributes blanks of any kind would read back as spaces.
+            case u'\r':
+                out += u"&#xD;";
+                break;
+            case u'\n':
+                out += attribute ? u"&#xA;" : u"\n";
+                break;
+            case u'\t':
+                out += attribute ? u"&#x9;" : u"\t";
+                break;
+            default:
+                out += c;
+        }
     }
+    return true;
 }
 
-void inDocumentOrder(x::DOMNode* n, const std::unordered_set<x::DOMNode*>& wanted, std::vector<Node>& out,
-                     Node (*make)(x::DOMNode*)) {
-    for (x::DOMNode* c = n->getFirstChild(); c; c = c->getNextSibling()) {
-        if (c->getNodeType() != x::DOMNode::ELEMENT_NODE) continue;
-        if (wanted.count(c)) out.push_back(make(c));
-        inDocumentOrder(c, wanted, out, make);
+bool appendComment(std::u16string& out, const XMLCh* text) {
+    std::u16string body;
+    if (!appendChecked(body, text, false)) return false;
+    // Comments carry their text as it stands.
+    out += u"<!--";
+    out += text ? std::u16string_view(text) : std::u16string_view();
+    out += u"-->";
+    return true;
+}
+
+// The document as indented text. Iterative and linear: indentation stops growing at kMaxDepth, and an
+// element holding text keeps its content exactly as it is (no indentation inside it).
+// `start` is a document (its comments and root element, one per line) or a single node. Unindented
+// (`indent` false) everything goes on one line.
+bool serialise(x::DOMNode* start, bool indent, std::u16string& out, std::wstring& error) {
+    struct Frame {
+        x::DOMNode* node;
+        x::DOMNode* next;
+        std::size_t depth;
+        bool flat;
+    };
+    auto newLine = [&out](std::size_t depth) {
+        out += u"\r\n";
+        out.append(2 * std::min(depth, kMaxDepth), u' ');
+    };
+    std::vector<Frame> stack;
+    auto unwritable = [&error] {
+        error = L"cannot write the document: it holds text XML cannot carry";
+        return false;
+    };
+    // Writes one node; an element with children gets a frame for them.
+    auto write = [&](x::DOMNode* n, std::size_t depth, bool flat) -> bool {
+        switch (n->getNodeType()) {
+            case x::DOMNode::ELEMENT_NODE: {
+                if (depth >= kMaxDepth) {
+                    error = L"cannot write the document: it nests deeper than " + std::to_wstring(kMaxDepth) +
+                            L" levels";
+                    return false;
+                }
+                out += u'<';
+                out += n->getNodeName();
+                x::DOMNamedNodeMap* attributes = n->getAttributes();
+                for (XMLSize_t i = 0; attributes && i < attributes->getLength(); ++i) {
+                    x::DOMNode* a = attributes->item(i);
+                    out += u' ';
+                    out += a->getNodeName();
+                    out += u"=\"";
+                    if (!appendChecked(out, a->getNodeValue(), true)) return unwritable();
+                    out += u'"';
+                }
+                if (!n->getFirstChild()) {
+                    out += u"/>";
+                    return true;
+                }
+                out += u'>';
+                bool holdsText = flat;
+                for (x::DOMNode* c = n->getFirstChild(); c && !holdsText; c = c->getNextSibling()) {
+                    const auto type = c->getNodeType();
+                    holdsText = type == x::DOMNode::TEXT_NODE || type == x::DOMNode::CDATA_SECTION_NODE;
+                }
+                stack.push_back({n, n->getFirstChild(), depth, holdsText});
+                return true;
+            }
+            case x::DOMNode::TEXT_NODE:
+            case x::DOMNode::CDATA_SECTION_NODE:
+                return appendChecked(out, n->getNodeValue(), false) || unwritable();
+            case x::DOMNode::COMMENT_NODE:
+                return appendComment(out, n->getNodeValue()) || unwritable();
+            default:
+                return true;  // no other kind is built or kept
+        }
+    };
+    std::vector<x::DOMNode*> tops;
+    if (start->getNodeType() == x::DOMNode::DOCUMENT_NODE) {
+        for (x::DOMNode* top = start->getFirstChild(); top; top = top->getNextSibling()) {
+            const auto type = top->getNodeType();
+            if (type == x::DOMNode::ELEMENT_NODE || type == x::DOMNode::COMMENT_NODE) tops.push_back(top);
+        }
+    } else {
+        tops.push_back(start);
     }
+    std::size_t depth = 0;
+    for (x::DOMNode* n = start->getParentNode(); n && n->getNodeType() != x::DOMNode::DOCUMENT_NODE;
+         n = n->getParentNode())
+        ++depth;
+    bool first = true;
+    for (x::DOMNode* top : tops) {
+        if (!first) out += u"\r\n";
+        first = false;
+        if (!write(top, depth, !indent)) return false;
+        while (!stack.empty()) {
+            Frame& f = stack.back();
+            if (x::DOMNode* c = f.next) {
+                f.next = c->getNextSibling();
+                const std::size_t depth = f.depth + 1;
+                const bool flat = f.flat;
+                if (!flat) newLine(depth);
+                if (!write(c, depth, flat)) return false;  // may grow the stack: `f` is not used after
+                continue;
+            }
+            if (!f.flat) newLine(f.depth);
+            out += u"</";
+            out += f.node->getNodeName();
+            out += u'>';
+            stack.pop_back();
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -161,7 +356,23 @@ std::wstring Node::name() const {
 }
 
 std::wstring Node::text() const {
-    return node_ ? fromX(dom(node_)->getTextContent()) : std::wstring();
+    if (!node_) return {};
+    x::DOMNode* n = dom(node_);
+    if (!isElementNode(n)) return fromX(n->getNodeValue());
+    // The text nodes below, in document order, without recursion.
+    std::u16string text;
+    std::vector<x::DOMNode*> stack{n};
+    while (!stack.empty()) {
+        x::DOMNode* at = stack.back();
+        stack.pop_back();
+        const auto type = at->getNodeType();
+        if (type == x::DOMNode::TEXT_NODE || type == x::DOMNode::CDATA_SECTION_NODE) {
+            if (const XMLCh* v = at->getNodeValue()) text += v;
+        } else if (type == x::DOMNode::ELEMENT_NODE) {
+            for (x::DOMNode* c = at->getLastChild(); c; c = c->getPreviousSibling()) stack.push_back(c);
+        }
+    }
+    return fromX(text.c_str());
 }
 
 std::wstring Node::attribute(std::wstring_view name) const {
@@ -234,7 +445,19 @@ Node Node::appendCopy(const Node& source) {
     if (!node_ || !source.node_) return {};
     try {
         x::DOMNode* n = dom(node_);
-        return Node(n->appendChild(ownerOf(n)->importNode(dom(source.node_), true)));
+        x::DOMDocument* owner = ownerOf(n);
+        // Node by node (each import is shallow), so a deep source cannot exhaust the stack.
+        x::DOMNode* top = n->appendChild(owner->importNode(dom(source.node_), false));
+        std::vector<std::pair<x::DOMNode*, x::DOMNode*>> pending{{dom(source.node_), top}};
+        while (!pending.empty()) {
+            const auto [from, to] = pending.back();
+            pending.pop_back();
+            for (x::DOMNode* c = from->getFirstChild(); c; c = c->getNextSibling()) {
+                x::DOMNode* copy = to->appendChild(owner->importNode(c, false));
+                if (c->getFirstChild()) pending.emplace_back(c, copy);
+            }
+        }
+        return Node(top);
     } catch (const x::DOMException&) {
         return {};
     }
@@ -274,21 +497,27 @@ std::vector<Node> Node::select(std::wstring_view path) const {
     std::vector<Step> steps = parsePath(path, fromDocument);
     if (steps.empty()) return out;
     x::DOMNode* start = fromDocument ? ownerOf(dom(node_)) : dom(node_);
-    std::vector<x::DOMNode*> context{start};
+    // Each step is one pass over the nodes, so nested matches of "//" never make the walk quadratic.
+    std::unordered_set<x::DOMNode*> context{start};
     std::unordered_set<x::DOMNode*> found;
     for (const Step& step : steps) {
         found.clear();
-        for (x::DOMNode* c : context) {
-            if (step.anyDepth) {
-                collectDescendants(c, step.name, found);
-            } else {
+        if (step.anyDepth) {
+            walkElements(start, context, [&](x::DOMNode* n, bool under) {
+                if (under && matches(n, step.name)) found.insert(n);
+            });
+        } else {
+            for (x::DOMNode* c : context) {
                 for (x::DOMNode* k = c->getFirstChild(); k; k = k->getNextSibling())
                     if (matches(k, step.name)) found.insert(k);
             }
         }
-        context.assign(found.begin(), found.end());
+        context.swap(found);
+        if (context.empty()) return out;
     }
-    inDocumentOrder(start, found, out, [](x::DOMNode* n) { return Node(n); });
+    walkElements(start, {}, [&](x::DOMNode* n, bool) {
+        if (context.count(n)) out.push_back(Node(n));
+    });
     return out;
 }
 
@@ -366,7 +595,7 @@ bool Document::parse(std::string_view bytes) {
         // Declared first so that it outlives the parser that points at it.
         x::SecurityManager security;
         security.setEntityExpansionLimit(1000);
-        x::XercesDOMParser parser;
+        BoundedParser parser;
         parser.setValidationScheme(x::XercesDOMParser::Val_Never);
         parser.setDoNamespaces(false);
         parser.setDoSchema(false);
@@ -376,14 +605,23 @@ bool Document::parse(std::string_view bytes) {
         parser.setSecurityManager(&security);
         x::MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
                                     u"document");
-        parser.parse(source);
+        // Token by token, so that a document nested too deep is dropped as soon as it is.
+        x::XMLPScanToken token;
+        bool more = parser.parseFirst(source, token);
+        while (more && !parser.tooDeep()) more = parser.parseNext(token);
+        if (parser.tooDeep()) {
+            parser.parseReset(token);
+            error_ = L"not a well-formed XML document: elements nested deeper than " +
+                     std::to_wstring(kMaxDepth) + L" levels";
+            return false;
+        }
         if (parser.getErrorCount() != 0 || !parser.getDocument() ||
             !parser.getDocument()->getDocumentElement()) {
             error_ = L"not a well-formed XML document";
             return false;
         }
         doc_ = parser.adoptDocument();
-        dropBlankText(docOf(doc_));
+        tidy(docOf(doc_));
         return true;
     } catch (const x::XMLException& e) {
         error_ = L"not a well-formed XML document: " + fromX(e.getMessage());
@@ -398,36 +636,14 @@ bool Document::parse(std::string_view bytes) {
 
 std::wstring Document::toString() const {
     if (!doc_) return {};
+    std::u16string text;
     try {
-        x::DOMImplementation* impl = x::DOMImplementationRegistry::getDOMImplementation(u"LS");
-        // Released on every path, a throwing write included.
-        std::unique_ptr<x::DOMLSSerializer, void (*)(x::DOMLSSerializer*)> writer(
-            static_cast<x::DOMImplementationLS*>(impl)->createLSSerializer(),
-            [](x::DOMLSSerializer* w) { w->release(); });
-        x::DOMConfiguration* config = writer->getDomConfig();
-        config->setParameter(x::XMLUni::fgDOMXMLDeclaration, false);
-        if (config->canSetParameter(x::XMLUni::fgDOMWRTFormatPrettyPrint, true))
-            config->setParameter(x::XMLUni::fgDOMWRTFormatPrettyPrint, true);
-        writer->setNewLine(u"\r\n");
-        XMLCh* text = writer->writeToString(docOf(doc_));
-        if (!text) {
-            error_ = L"cannot write the document: it holds text XML cannot carry";
-            return {};
-        }
-        std::wstring out = fromX(text);
-        x::XMLString::release(&text);
-        // The indenting writer puts blank lines around the root's children. Only the writer emits CR LF
-        // (a CR inside text is written as a reference), so dropping empty lines never touches content.
-        for (std::size_t at = out.find(L"\r\n\r\n"); at != std::wstring::npos; at = out.find(L"\r\n\r\n", at))
-            out.erase(at, 2);
-        while (out.size() >= 2 && out.compare(0, 2, L"\r\n") == 0) out.erase(0, 2);
-        return out;
+        if (!serialise(docOf(doc_), true, text, error_)) return {};
     } catch (const x::DOMException& e) {
         error_ = L"cannot write the document: " + fromX(e.getMessage());
-    } catch (const x::XMLException& e) {
-        error_ = L"cannot write the document: " + fromX(e.getMessage());
+        return {};
     }
-    return {};
+    return fromX(text.c_str());
 }
 
 bool Document::save(std::wstring_view windowsPath, std::wstring_view declaration) const {
@@ -476,21 +692,14 @@ Node Document::selectFirst(std::wstring_view path) const {
 // One element on one line: small records such as journal entries.
 std::wstring Node::toString() const {
     if (!node_) return {};
+    std::u16string text;
+    std::wstring error;
     try {
-        x::DOMImplementation* impl = x::DOMImplementationRegistry::getDOMImplementation(u"LS");
-        std::unique_ptr<x::DOMLSSerializer, void (*)(x::DOMLSSerializer*)> writer(
-            static_cast<x::DOMImplementationLS*>(impl)->createLSSerializer(),
-            [](x::DOMLSSerializer* w) { w->release(); });
-        writer->getDomConfig()->setParameter(x::XMLUni::fgDOMXMLDeclaration, false);
-        XMLCh* text = writer->writeToString(dom(node_));
-        if (!text) return {};
-        std::wstring out = fromX(text);
-        x::XMLString::release(&text);
-        return out;
+        if (!serialise(dom(node_), false, text, error)) return {};
     } catch (const x::DOMException&) {
-    } catch (const x::XMLException&) {
+        return {};
     }
-    return {};
+    return fromX(text.c_str());
 }
 
 }  // namespace win::xml

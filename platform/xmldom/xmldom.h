@@ -2,6 +2,7 @@
 // them as UTF-16LE files with a byte-order mark and the caller's XML declaration. Paths are Windows paths.
 // No call throws; failures return false or an empty Node, and Document::error() says why.
 #pragma once
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,6 +11,10 @@
 namespace win::xml {
 
 class Document;
+
+// Deeper documents are refused when read and when written: no file we keep comes near it, and every
+// walk over a document stays bounded.
+constexpr std::size_t kMaxDepth = 256;
 
 // A node inside a Document (element, comment or text); valid while the document lives.
 class Node {
@@ -66,9 +71,9 @@ class Document {
 
     // A new document holding only the root element.
     bool create(std::wstring_view rootName);
-    // Reads a file; false when it is missing, unreadable or not well-formed. DTDs and external entities
-    // are never fetched. Blank text between elements is dropped, so what was saved indented reads back
-    // as it was built.
+    // Reads a file; false when it is missing, unreadable, not well-formed or nested deeper than kMaxDepth.
+    // DTDs and external entities are never fetched. Blank text between elements is dropped, so what was saved
+    // indented reads back as it was built.
     bool load(std::wstring_view windowsPath);
     bool parse(std::string_view bytes);  // the same from memory (any encoding the declaration names)
 

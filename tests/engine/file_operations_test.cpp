@@ -24,14 +24,14 @@ struct Row {
     const wchar_t* op;
     const char* target = nullptr;  // content at kTarget before; null: absent
     bool targetReadOnly = false;
-    const char* renamed = nullptr;  // content at kRenamed before
-    bool renameEntry = false;       // the entry's RenamePath is kRenamed
-    const char* before = nullptr;   // BeforePatch is the MD5 of this text; null: not given
-    const char* after = nullptr;    // AfterPatch likewise
+    const char* renamed = nullptr;       // content at kRenamed before
+    bool renameEntry = false;            // the entry's RenamePath is kRenamed
+    const char* before = nullptr;        // BeforePatch is the MD5 of this text; null: not given
+    const char* after = nullptr;         // AfterPatch likewise
     const char* backupBefore = nullptr;  // a backup already there under the object name
-    bool blockFolder = false;       // a file stands where C:\P\sub must be a folder
-    bool noFolder = false;          // C:\P\sub does not exist
-    int mode = 0;                   // rollback mode
+    bool blockFolder = false;            // a file stands where C:\P\sub must be a folder
+    bool noFolder = false;               // C:\P\sub does not exist
+    int mode = 0;                        // rollback mode
     // Expected.
     int result = 0;
     const char* targetAfter = kMissing;
@@ -89,6 +89,7 @@ class FileOperationTable : public EngineTest {
 };
 
 TEST_F(FileOperationTable, Add) {
+    // clang-format off
     for (const Row& row : {
              Row{.name = "present, AfterPatch matches", .op = L"add", .target = kStaged, .after = kStaged,
                  .result = 5, .targetAfter = kStaged},
@@ -107,11 +108,13 @@ TEST_F(FileOperationTable, Add) {
                  .mode = 1, .result = 4, .targetAfter = kOld, .backupAfter = kOld},
              Row{.name = "rollback without backup does nothing", .op = L"add", .mode = 1, .result = 4},
          }) {
+        // clang-format on
         check(row);
     }
 }
 
 TEST_F(FileOperationTable, Overwrite) {
+    // clang-format off
     for (const Row& row : {
              Row{.name = "absent, folder there: staged file added", .op = L"overwrite", .result = 4,
                  .targetAfter = kStaged, .undo = L"overwrite"},
@@ -134,11 +137,13 @@ TEST_F(FileOperationTable, Overwrite) {
              Row{.name = "unknown rollback mode", .op = L"overwrite", .target = kOld, .mode = 2, .result = 3,
                  .targetAfter = kOld},
          }) {
+        // clang-format on
         check(row);
     }
 }
 
 TEST_F(FileOperationTable, BlindOverwrite) {
+    // clang-format off
     for (const Row& row : {
              Row{.name = "AfterPatch matches", .op = L"blindoverwrite", .target = kStaged, .after = kStaged,
                  .result = 5, .targetAfter = kStaged},
@@ -161,11 +166,13 @@ TEST_F(FileOperationTable, BlindOverwrite) {
              Row{.name = "rollback without backup deletes", .op = L"blindoverwrite", .target = kStaged,
                  .targetReadOnly = true, .mode = 1, .result = 4},
          }) {
+        // clang-format on
         check(row);
     }
 }
 
 TEST_F(FileOperationTable, Remove) {
+    // clang-format off
     for (const Row& row : {
              Row{.name = "absent", .op = L"remove", .result = 5},
              Row{.name = "BeforePatch differs", .op = L"remove", .target = kOld, .before = "other", .result = 3,
@@ -178,11 +185,13 @@ TEST_F(FileOperationTable, Remove) {
                  .backupBefore = "earlier", .result = 3, .targetAfter = kOld, .backupAfter = "earlier"},
              Row{.name = "rollback deletes", .op = L"remove", .target = kStaged, .mode = 1, .result = 4},
          }) {
+        // clang-format on
         check(row);
     }
 }
 
 TEST_F(FileOperationTable, Rename) {
+    // clang-format off
     for (const Row& row : {
              Row{.name = "moved, matches", .op = L"rename", .target = kOld, .renameEntry = true, .after = kOld,
                  .result = 4, .renamedAfter = kOld, .backupAfter = kOld, .undo = L"rename"},
@@ -212,11 +221,13 @@ TEST_F(FileOperationTable, Rename) {
              Row{.name = "rollback moves back", .op = L"rename", .target = kOld, .renameEntry = true, .mode = 1,
                  .result = 4, .renamedAfter = kOld},
          }) {
+        // clang-format on
         check(row);
     }
 }
 
 TEST_F(FileOperationTable, TouchAndUnknownOperations) {
+    // clang-format off
     for (const Row& row : {
              Row{.name = "touch of a missing file", .op = L"touch", .result = 0},
              Row{.name = "touch of a read-only file", .op = L"touch", .target = kOld, .targetReadOnly = true,
@@ -224,6 +235,7 @@ TEST_F(FileOperationTable, TouchAndUnknownOperations) {
              Row{.name = "upper case is unknown", .op = L"ADD", .result = 0},
              Row{.name = "mixed case is unknown", .op = L"Overwrite", .target = kOld, .result = 0, .targetAfter = kOld},
          }) {
+        // clang-format on
         check(row);
     }
 }
@@ -244,7 +256,8 @@ TEST_F(EngineTest, TouchSetsOnlyTheLastWriteTime) {
 TEST_F(EngineTest, RemovePrunesTheFoldersItEmptied) {
     put(L"C:\\P\\keep.txt", "stays");
     put(L"C:\\P\\sub\\deeper\\x.dll", kOld);
-    mw::FileRecord record{.operation = L"remove", .objectName = L"1",
+    mw::FileRecord record{.operation = L"remove",
+                          .objectName = L"1",
                           .destinationPath = L"C:/P/sub/deeper/x.dll"};  // slashes act as backslashes
     EXPECT_EQ(mw::runFileOperation(record), mw::fileOpDone);
     EXPECT_FALSE(win::pathExists(L"C:\\P\\sub"));
@@ -255,8 +268,8 @@ TEST_F(EngineTest, RemovePrunesTheFoldersItEmptied) {
 TEST_F(EngineTest, BlindOverwriteOfADottedFolderUsesTheStagedFileItself) {
     stage(L"2", kStaged);
     put(L"C:\\P\\a.b\\readme", kOld);
-    mw::FileRecord record{.operation = L"blindoverwrite", .objectName = L"2",
-                          .destinationPath = L"C:\\P\\a.b\\readme"};
+    mw::FileRecord record{
+        .operation = L"blindoverwrite", .objectName = L"2", .destinationPath = L"C:\\P\\a.b\\readme"};
     mw::cFileOperationBlindOverwrite operation(record);
     EXPECT_EQ(operation.sourcePath(), mw::workPath(L"\\StagingArea\\2"));
     EXPECT_EQ(operation.execute(record), mw::fileOpDone);
@@ -282,7 +295,8 @@ TEST_F(EngineTest, OverwriteOfAFileHeldOpenWithoutWriteSharingFails) {
 
 TEST_F(EngineTest, TrailingTouchRunsAfterTheOperation) {
     stage(L"4", kStaged);
-    mw::FileRecord record{.operation = L"add", .objectName = L"4", .destinationPath = kTarget, .touch = L"true"};
+    mw::FileRecord record{
+        .operation = L"add", .objectName = L"4", .destinationPath = kTarget, .touch = L"true"};
     EXPECT_EQ(mw::runFileOperation(record), mw::fileOpDone);
     EXPECT_TRUE(logged(L"INFO", std::wstring(L"Touching file: ") + kTarget));
 }

@@ -137,7 +137,7 @@ TEST_F(RecordFiles, FirstSecondAndRepeatedPatches) {
     EXPECT_EQ(reread.tsInstalled(), L"1700000000");
 }
 
-TEST_F(RecordFiles, LatestEntryIsTheOneNumberedLikeTheCount) {
+TEST_F(RecordFiles, LatestEntryHasTheHighestSequenceId) {
     win::createDirectory(L"C:\\Program Files\\Common Files\\Orvex");
     win::createDirectory(L"C:\\Program Files\\Common Files\\Orvex\\Installers");
     machine_->writeFile(historyPath(),
@@ -151,6 +151,20 @@ TEST_F(RecordFiles, LatestEntryIsTheOneNumberedLikeTheCount) {
     EXPECT_EQ(history.entryCount(), L"3");
     EXPECT_EQ(history.latestValue(L"NewVersion"), L"9.0.3");
     EXPECT_EQ(history.latestPatcherId(), L"c");
+
+    // With a gap in the numbering a new entry still comes after the highest and is read back as latest.
+    addProduct("LTX4", "C:\\P", "9.0");
+    machine_->writeFile(historyPath(),
+                        "<?xml version='1.0'?><TVRHistory tsInstalled='5' tsModified='6'>"
+                        "<Patcher SequenceID='1' PatcherID='a'><NewVersion>9.0.1</NewVersion></Patcher>"
+                        "<Patcher SequenceID='3' PatcherID='c'><NewVersion>9.0.2</NewVersion></Patcher>"
+                        "</TVRHistory>");
+    ASSERT_TRUE(history.record(records_test::patchConfig({kCode}), rollbackWithOneEntry()));
+    mw::PatchHistoryFile reread(kCode);
+    ASSERT_TRUE(reread.load());
+    EXPECT_EQ(reread.latestValue(L"NewVersion"), L"9.0.3");
+    Document doc;
+    EXPECT_EQ(entries(doc).back().attribute(L"SequenceID"), L"4");
 
     mw::PatchHistoryFile none(L"OTHER");
     EXPECT_FALSE(none.load());

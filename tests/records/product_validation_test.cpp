@@ -8,6 +8,7 @@
 
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
+#include "platform/text/text.h"
 #include "tests/records/records_fixture.h"
 
 namespace {
@@ -46,6 +47,8 @@ TEST(CompareVersions, PartByPartAsNumbers) {
     EXPECT_EQ(mw::compareVersions(L"", L"0.0.0.0"), 0);
     EXPECT_EQ(mw::compareVersions(L"1.2.3.4.9", L"1.2.3.4"), 0);  // a fifth part is not read
     EXPECT_EQ(mw::compareVersions(L"99999999999999999999999.1", L"1.1"), 1);
+    EXPECT_EQ(mw::compareVersions(L" 9.0", L"9.0"), 0);  // leading blanks are skipped, as the C runtime does
+    EXPECT_EQ(mw::compareVersions(L"9.\t1", L"9.1"), 0);
 }
 
 TEST_F(Validation, SecondCodeChosenWhenFirstFolderIsMissing) {
@@ -177,8 +180,15 @@ TEST_F(Validation, DamagedHistoryCountsAsAbsentAndIsKept) {
     writeHistory("<TVRHistory tsInstalled='1700000000'><Patcher");
     mw::PatcherConfigRecord c = located(L"9.0", L"9.0.3", L"true");
     EXPECT_TRUE(mw::validateHistory(c));
-    EXPECT_TRUE(
-        machine_->exists(mw::PatchHistoryFile::pathFor(L"LTX4")));  // not deleted before the patch runs
+    const std::wstring path = mw::PatchHistoryFile::pathFor(L"LTX4");
+    EXPECT_TRUE(machine_->exists(path));  // not deleted before the patch runs
+    // The log says what happens to it.
+    EXPECT_TRUE(logged(L"INFO",
+                       L"Timestamps from <Orvexcode>.patch and TALLY do not match. The damaged "
+                       L"<OrvexCode>.patch file will be kept as " +
+                           path + L".bad and a new file will be created."));
+    for (const std::wstring& line : messages(L"INFO"))
+        EXPECT_EQ(line.find(L"will be deleted"), std::wstring::npos) << win::toUtf8(line);
     EXPECT_TRUE(mw::validateVersion(c, L"C:\\P"));
     EXPECT_TRUE(logged(L"INFO", L"Version obtained from TALLY: 9.0.1"));
 }
@@ -205,6 +215,7 @@ class DiskSpace : public Validation {
 TEST_F(DiskSpace, StrictComparisonOnTargetAndSystemDrives) {
     mw::PatcherConfigRecord c = located(L"9.0", L"9.0.3", L"false");
     c.targetSpaceKb = L"100";  // exactly what is free: not enough
+    c.systemSpaceKb = L"1";    // would pass, but is only checked after the target check passed
     EXPECT_FALSE(mw::checkDiskSpace(c, L"C:\\P"));
     EXPECT_EQ(reason(), 10);
     EXPECT_TRUE(logged(L"INFO", L"space on target disk: 102400"));
@@ -214,6 +225,7 @@ TEST_F(DiskSpace, StrictComparisonOnTargetAndSystemDrives) {
 
     mw::patchGlobals().validationReason = 0;
     c.targetSpaceKb = L"99";
+    c.systemSpaceKb = L"";
     EXPECT_TRUE(mw::checkDiskSpace(c, L"C:\\P"));
     EXPECT_TRUE(logged(L"INFO", L"Target Disk space is available on the target machine."));
 
@@ -227,6 +239,28 @@ TEST_F(DiskSpace, StrictComparisonOnTargetAndSystemDrives) {
     c.systemSpaceKb = L"1";
     EXPECT_TRUE(mw::checkDiskSpace(c, L"C:\\P"));
     EXPECT_TRUE(logged(L"INFO", L"System Disk space is available on the target machine."));
+}
+
+win::MachineProfile bigDisk() {
+    win::MachineProfile p;
+    p.freeBytes[L'C'] = 3000000000ULL;
+    return p;
+}
+
+// More than 2^31 bytes free is logged as the full number.
+class BigDisk : public Validation {
+  protected:
+    BigDisk() : Validation(bigDisk()) {}
+};
+
+TEST_F(BigDisk, FreeSpaceIsLoggedInFull) {
+    mw::PatcherConfigRecord c = located(L"9.0", L"9.0.3", L"false");
+    c.targetSpaceKb = L"2900000";
+    c.systemSpaceKb = L"1";
+    EXPECT_TRUE(mw::checkDiskSpace(c, L"C:\\P"));
+    EXPECT_TRUE(logged(L"INFO", L"space on target disk: 3000000000"));
+    EXPECT_TRUE(logged(L"INFO", L"space on target disk from config XML: 2969600000"));
+    EXPECT_TRUE(logged(L"INFO", L"space on system disk: 3000000000"));
 }
 
 TEST_F(DiskSpace, VersionCheckReportsTheSpaceOutcome) {

@@ -60,6 +60,9 @@ TEST(Assemble, PatcherCarriesTheDocumentsAndTheZippedPayload) {
     EXPECT_EQ(resourceText(patcherModule, L"MANIFEST", 100), "<Manifest/>");
     // The program part is the built Mendwell, so the patcher runs.
     EXPECT_GT(fs::file_size(out), fs::file_size(testing_support::binDir() / "Mendwell"));
+    // The result library the build made rides along for the update manager.
+    EXPECT_EQ(resourceText(patcherModule, L"QUDLIB", 100),
+              testing_support::readHostFile(testing_support::binDir() / "Verdicta.so"));
 
     writeHostFile(dir.path() / "payload.zip", resourceText(patcherModule, L"PATCHFILES", 100));
     bool deflated = false;

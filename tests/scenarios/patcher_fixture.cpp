@@ -30,7 +30,7 @@ const char* const kManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
 </Manifest>
 )";
 
-// The bin folder the patchers are assembled from: the built Mendwell and database library, and stand-in
+// The bin folder the patchers are assembled from: the built Mendwell, database library and dictionaries, and stand-in
 // files for the patch tool and its engine, which these scenarios extract but never run. Kept apart from
 // the real bin folder so the scenarios do not change as further helpers get built.
 struct BuiltPatchers {
@@ -43,14 +43,17 @@ struct BuiltPatchers {
     static void makeBin(const fs::path& bin, const fs::path& resultLibrary) {
         fs::create_directories(bin);
         std::error_code ec;
-        for (const char* name : {"Mendwell", "orvex_tally.so"})
+        for (const char* name : {"Mendwell", "orvex_tally.so", "TVRLocalizedStrings.zip"})
             fs::create_symlink(testing_support::binDir() / name, bin / name, ec);
         if (!resultLibrary.empty()) fs::create_symlink(resultLibrary, bin / "Verdicta.so", ec);
         testing_support::writeHostFile(bin / "patch", "patch tool stand-in");
         testing_support::writeHostFile(bin / "quadw32.so", "patch engine stand-in");
     }
 
-    const fs::path& assemble(const std::string& key, const std::string& config, const fs::path& bin);
+    const fs::path& assemble(const std::string& key, const std::string& config, const fs::path& bin,
+                             const std::string& manifest = kManifest,
+                             const std::map<std::string, std::string>& payload = {
+                                 {"1", "Lumen TX4 9.0.3\r\n"}, {"2", std::string(4096, 'L')}});
 };
 
 BuiltPatchers& built() {
@@ -79,7 +82,8 @@ std::string configXml(const std::string& extra) {
 }
 
 const fs::path& BuiltPatchers::assemble(const std::string& key, const std::string& config,
-                                        const fs::path& bin) {
+                                        const fs::path& bin, const std::string& manifest,
+                                        const std::map<std::string, std::string>& payload) {
     auto found = byConfig.find(key);
     if (found != byConfig.end()) return found->second;
 
@@ -87,9 +91,8 @@ const fs::path& BuiltPatchers::assemble(const std::string& key, const std::strin
     const fs::path dir = folder.path() / ("patch" + n);
     fs::create_directories(dir / "payload");
     testing_support::writeHostFile(dir / "config.xml", config);
-    testing_support::writeHostFile(dir / "manifest.xml", kManifest);
-    testing_support::writeHostFile(dir / "payload" / "1", "Lumen TX4 9.0.3\r\n");
-    testing_support::writeHostFile(dir / "payload" / "2", std::string(4096, 'L'));
+    testing_support::writeHostFile(dir / "manifest.xml", manifest);
+    for (const auto& [name, bytes] : payload) testing_support::writeHostFile(dir / "payload" / name, bytes);
     const fs::path out = folder.path() / ("Mendwell" + n);
     auto result =
         testing_support::runProgram(testing_support::binDir() / "mendwell-build",
@@ -101,6 +104,13 @@ const fs::path& BuiltPatchers::assemble(const std::string& key, const std::strin
 const fs::path& patcher(const std::string& config) {
     BuiltPatchers& b = built();
     return b.assemble(config, config, b.folder.path() / "bin");
+}
+
+const fs::path& patcherFor(const PatchFolder& patch) {
+    BuiltPatchers& b = built();
+    std::string key = "folder\n" + patch.config + "\n" + patch.manifest;
+    for (const auto& [name, bytes] : patch.payload) key += "\n" + name + "=" + bytes;
+    return b.assemble(key, patch.config, b.folder.path() / "bin", patch.manifest, patch.payload);
 }
 
 const fs::path& patcherWithResultLibrary(const fs::path& resultLibrary, const std::string& config) {

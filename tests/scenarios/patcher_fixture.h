@@ -23,6 +23,14 @@ std::string configXml(const std::string& extra = "<ComboPatch>false</ComboPatch>
 // A patcher built from a patch folder with `config`, a small manifest and a two-file payload; built once
 // per distinct config for the whole test program and removed at exit.
 const std::filesystem::path& patcher(const std::string& config = configXml());
+// A patcher of one's own: config, manifest and payload files (name -> bytes), built once per distinct
+// folder for the whole test program.
+struct PatchFolder {
+    std::string config = configXml();
+    std::string manifest;
+    std::map<std::string, std::string> payload;
+};
+const std::filesystem::path& patcherFor(const PatchFolder& patch);
 // The same patcher also carrying `resultLibrary` as its Verdicta library (QUDLIB).
 const std::filesystem::path& patcherWithResultLibrary(const std::filesystem::path& resultLibrary,
                                                       const std::string& config = configXml());

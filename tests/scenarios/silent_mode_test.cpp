@@ -1,6 +1,9 @@
 // Silent mode on a registered (or missing) product: the codes 5, 6 and 9 with their log lines.
 #include "tests/scenarios/patcher_fixture.h"
 
+#include "platform/system/system.h"
+#include "platform/text/text.h"
+
 namespace scenarios {
 namespace {
 
@@ -42,36 +45,41 @@ TEST_F(SilentModeTest, ProductNewerThanAComboPatchReturns6AsAlreadyUpdated) {
         << logText();
 }
 
-// A product that fits reaches the patch run, which extracts the payload and then stops before any
-// change: this build cannot apply manifests, and the run says so instead of claiming success.
-TEST_F(SilentModeTest, FittingProductRunsThePatchUpToTheManifest) {
+// A product that fits is patched: the file added, the file overwritten, the backups cleaned up, and the
+// history recorded, so that running the same patcher again is refused as already updated.
+TEST_F(SilentModeTest, FittingProductIsPatchedAndASecondRunIsRefused) {
     registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll", "9.0 library");
     PatcherRun r = run({"-SILENT", "-LOGLEVEL=3"});
-    EXPECT_EQ(r.exitCode, 9) << r.output;
-    EXPECT_TRUE(contains(r.output, "Return code: 9")) << r.output;
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    EXPECT_TRUE(contains(r.output, "Patcher is successful.")) << r.output;
 
     const std::string log = logText();
     for (const char* line :
          {"Product is located and validated.", "Install language of the product as returned by Tally: en_US",
-          "Install language of the product as set by patcher: en_US",
-          "Manifest processing is not available in this build",
-          "Patching fails, Rolling back the changes done by the patcher...",
-          "Patcher failed. Please try again."}) {
+          "Adding file: C:\\Program Files\\Orvex\\Lumen TX4\\readme.txt", "File added successfully.",
+          "Overwriting file: C:\\Program Files\\Orvex\\Lumen TX4\\bin\\lumen.dll",
+          "No directories are being found to operate.",
+          "Updater has successfully updated the application."}) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
     }
-    EXPECT_FALSE(contains(log, "successfully updated"));
-
-    // The work folder holds the payload, the staging area and an emptied backup folder.
+    EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\readme.txt"), "Lumen TX4 9.0.3\r\n");
+    EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll"), std::string(4096, 'L'));
     const auto work = workFolders();
     ASSERT_EQ(work.size(), 1u);
-    EXPECT_TRUE(fs::exists(work[0] / "manifest.xml"));
-    EXPECT_TRUE(fs::exists(work[0] / "ZippedStagingArea" / "PatchFiles.zip"));
-    EXPECT_EQ(testing_support::readHostFile(work[0] / "StagingArea" / "1"), "Lumen TX4 9.0.3\r\n");
-    EXPECT_EQ(fs::file_size(work[0] / "StagingArea" / "2"), 4096u);
-    EXPECT_TRUE(fs::is_directory(work[0] / "BackUp"));
     EXPECT_TRUE(fs::is_empty(work[0] / "BackUp"));
-    // The product was not touched.
-    EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
+    const std::string rollbackManifest = testing_support::readHostFile(work[0] / "RollbackManifest.xml");
+    EXPECT_FALSE(rollbackManifest.empty());
+
+    std::wstring common;
+    ASSERT_TRUE(win::shellFolder(win::csidl::programFilesCommon, common));
+    const std::wstring history = common + L"\\Orvex\\Installers\\" + win::fromUtf8(kProductCode) + L".patch";
+    ASSERT_TRUE(machine_->exists(history));
+
+    PatcherRun again = run({"-SILENT"});
+    EXPECT_EQ(again.exitCode, 6) << again.output;
+    EXPECT_TRUE(
+        contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")));
 }
 
 }  // namespace

@@ -41,6 +41,14 @@ TEST_F(StartupTest, UnusableMachineIsNamedNotTakenForASecondInstance) {
     EXPECT_EQ(r.exitCode, 9);
     EXPECT_TRUE(contains(r.output, missing.string())) << r.output;
 
+    // A lock folder that cannot hold the instance lock is the same case, not a second patcher.
+    fs::remove_all(machine_->root() / "locks");
+    testing_support::writeHostFile(machine_->root() / "locks", "a file, not a folder");
+    r = run({"-SILENT"});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_TRUE(contains(r.output, "single-instance lock cannot be created")) << r.output;
+    fs::remove(machine_->root() / "locks");
+
     testing_support::writeHostFile(machine_->root() / "store.db", "not a database");
     r = run({"-SILENT"});
     EXPECT_EQ(r.exitCode, 9);
@@ -59,9 +67,10 @@ TEST_F(NotAdministrator, Returns13WithTheMessageInEveryMode) {
         EXPECT_TRUE(contains(r.output, kNoAdminText)) << r.output;
         EXPECT_TRUE(contains(r.output, "Orvex Software Update")) << r.output;
     }
-    // Refused before the log or the work folder exists.
+    // Refused before the log exists; the work folder holds only the dictionaries read for the message.
     EXPECT_EQ(logBytes(), "");
-    EXPECT_TRUE(workFolders().empty());
+    for (const fs::path& folder : workFolders())
+        for (const std::string& entry : treeOf(folder)) EXPECT_EQ(entry.rfind("TVRLocalizedStrings", 0), 0u) << entry;
 }
 
 TEST_F(NotAdministrator, ScriptedDisplayRecordsTheMessageBox) {
@@ -73,6 +82,29 @@ TEST_F(NotAdministrator, ScriptedDisplayRecordsTheMessageBox) {
     const std::string recorded = testing_support::readHostFile(script);
     EXPECT_TRUE(contains(recorded, kNoAdminText)) << recorded;
     EXPECT_TRUE(contains(recorded, "Orvex Software Update")) << recorded;
+}
+
+class GermanNonAdministrator : public ScenarioTest {
+  protected:
+    static win::MachineProfile german() {
+        win::MachineProfile p;
+        p.administrator = false;
+        p.userLanguage = 0x0407;
+        return p;
+    }
+    GermanNonAdministrator() : ScenarioTest(german()) {}
+};
+
+TEST_F(GermanNonAdministrator, MessageBoxSpeaksTheUsersLanguage) {
+    testing_support::TempDir dir;
+    const fs::path script = dir.path() / "ui-script";
+    testing_support::writeHostFile(script, "");
+    PatcherRun r = run({}, patcher(), {{"MENDWELL_UI_SCRIPT", script.string()}});
+    EXPECT_EQ(r.exitCode, 13);
+    const std::string recorded = testing_support::readHostFile(script);
+    EXPECT_TRUE(contains(recorded, "caption=<Orvex Software-Aktualisierung> text=<Sie sind nicht als Administrator "
+                                   "angemeldet. Melden Sie sich als Administrator an und versuchen Sie es erneut.>"))
+        << recorded;
 }
 
 using CommandLineTest = ScenarioTest;
@@ -192,6 +224,13 @@ TEST_F(LogFileTest, SecondRunAppendsWithoutASecondByteOrderMark) {
     ASSERT_GT(both.size(), first.size());
     EXPECT_EQ(both.substr(0, first.size()), first);
     EXPECT_EQ(both.find("\xFF\xFE", 2), std::string::npos);
+}
+
+// `Mendwell -SILENT | true`: console lines nobody reads go nowhere, and the run and its log go on.
+TEST_F(LogFileTest, ClosedOutputPipeNeitherKillsTheRunNorDamagesTheLog) {
+    auto r = testing_support::runProgram(patcher(), {"-SILENT"}, {{"QT_QPA_PLATFORM", "offscreen"}}, true);
+    EXPECT_EQ(r.exitCode, 5) << r.output;
+    EXPECT_TRUE(contains(logText(), record("INFO", "patching ends."))) << logText();
 }
 
 TEST_F(LogFileTest, LinesHaveTheTextLayoutAndTheRunEndsWithAsterisks) {

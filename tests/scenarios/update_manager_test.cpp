@@ -1,5 +1,13 @@
-// Started by the update manager: detection through the Verdicta library the patcher carries (here a
-// test double), the install folder the database decides, and the result file left for the manager.
+// Started by the update manager (qud-run): detection through the Verdicta library the patcher carries,
+// the install folder the database decides, and the result file left for the manager, read back with a
+// real XML parser.
+#include <expat.h>
+
+#include <cstring>
+
+#include "platform/fs/file.h"
+#include "platform/system/file_security.h"
+#include "platform/system/system.h"
 #include "platform/text/text.h"
 #include "tests/scenarios/patcher_fixture.h"
 
@@ -11,6 +19,34 @@ namespace fs = std::filesystem;
 const wchar_t* const kResultFile = L"C:\\QUD\\result.xml";
 // The update manager's idea of the folder, deliberately not the one the database knows.
 const char* const kReportedDir = "D:\\Elsewhere\\Lumen\\";
+const char* const kProvisional = "Updater did not Worked";
+
+// What the update manager reads out of the result file.
+struct Result {
+    bool wellFormed = false;
+    std::string code, message;
+};
+
+Result parseResult(const std::string& bytes) {
+    struct State {
+        Result r;
+        std::string element;
+    } st;
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_SetUserData(parser, &st);
+    XML_SetElementHandler(
+        parser,
+        [](void* d, const XML_Char* name, const XML_Char**) { static_cast<State*>(d)->element = name; },
+        [](void* d, const XML_Char*) { static_cast<State*>(d)->element.clear(); });
+    XML_SetCharacterDataHandler(parser, [](void* d, const XML_Char* text, int len) {
+        auto& s = *static_cast<State*>(d);
+        if (s.element == "ReturnCode") s.r.code.append(text, static_cast<std::size_t>(len));
+        if (s.element == "UserMessage") s.r.message.append(text, static_cast<std::size_t>(len));
+    });
+    st.r.wellFormed = XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), 1) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    return st.r;
+}
 
 std::string resultXml(int code, const std::string& message) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<Verdicta version=\"5\">\r\n<ReturnCode>" +
@@ -18,18 +54,44 @@ std::string resultXml(int code, const std::string& message) {
            "</UserMessage>\r\n</Verdicta>\r\n";
 }
 
+std::string configWith(const std::string& extra) {
+    return configXml("<ComboPatch>false</ComboPatch>" + extra);
+}
+
 class UpdateManagerTest : public ScenarioTest {
   protected:
-    UpdateManagerTest() { fs::create_directories(machine_->host(L"C:\\QUD")); }
+    explicit UpdateManagerTest(const win::MachineProfile& profile = {}) : ScenarioTest(profile) {
+        fs::create_directories(machine_->host(L"C:\\QUD"));
+    }
 
-    PatcherRun runFromUpdateManager(std::map<std::string, std::string> environment = {
-                                        {"QUD_APP_INSTALL_PATH", kReportedDir}}) {
-        environment["QUD_IRPT_PATH"] = win::toUtf8(kResultFile);
-        return run({}, patcherWithResultLibrary(MENDWELL_QUD_DOUBLE), environment);
+    // qud-run with the patcher carrying the library the build made; no install path when `reported`
+    // is null.
+    PatcherRun runFromUpdateManager(const char* reported = kReportedDir,
+                                    const std::string& config = configXml()) {
+        std::vector<std::string> args{"--report", win::toUtf8(kResultFile)};
+        if (reported) args.insert(args.end(), {"--install-path", reported});
+        args.push_back("--");
+        args.push_back(patcherWithResultLibrary(testing_support::binDir() / "Verdicta.so", config).string());
+        auto r = testing_support::runProgram(testing_support::binDir() / "qud-run", args,
+                                             {{"QT_QPA_PLATFORM", "offscreen"}});
+        return {r.exitCode, r.output};
     }
     std::string resultFile() const {
         const fs::path host = machine_->host(kResultFile);
         return fs::exists(host) ? testing_support::readHostFile(host) : std::string("(no result file)");
+    }
+    // The result the manager reads: a well-formed file holding `code` and `message`, open to everyone,
+    // and shown by qud-run after the patcher's exit code.
+    void expectResult(const PatcherRun& run, int code, const std::string& message) {
+        const Result r = parseResult(resultFile());
+        EXPECT_TRUE(r.wellFormed) << resultFile();
+        EXPECT_EQ(r.code, std::to_string(code)) << resultFile();
+        EXPECT_EQ(r.message, message) << resultFile();
+        win::FileDacl dacl = win::FileDacl::inherited;
+        EXPECT_TRUE(win::getFileDacl(kResultFile, dacl));
+        EXPECT_EQ(dacl, win::FileDacl::null);
+        EXPECT_TRUE(contains(run.output, "exit code " + std::to_string(run.exitCode) + "\n")) << run.output;
+        EXPECT_TRUE(contains(run.output, resultFile())) << run.output;
     }
     void expectDetected(const std::string& log) {
         for (const std::string& line : {
@@ -59,6 +121,22 @@ class UpdateManagerTest : public ScenarioTest {
         const std::string detection = log.substr(from, to - from);
         EXPECT_EQ(detection.find("Verdicta library path: "), detection.rfind("Verdicta library path: "))
             << detection;
+        // Built once for detection and once by the mode; the loads after that do not log it again.
+        std::size_t built = 0;
+        for (auto at = log.find("Verdicta library path: "); at != std::string::npos;
+             at = log.find("Verdicta library path: ", at + 1))
+            ++built;
+        EXPECT_EQ(built, 2u) << log;
+    }
+    // A history file whose latest entry brought `newVersion` (time stamps empty, like the database's).
+    void writeHistory(const std::string& newVersion) {
+        std::wstring common;
+        win::shellFolder(win::csidl::programFilesCommon, common);
+        machine_->writeFile(common + L"\\Orvex\\Installers\\" + win::fromUtf8(kProductCode) + L".patch",
+                            "<?xml version=\"1.0\"?><TVRHistory tsInstalled=\"\" tsModified=\"\">"
+                            "<Patcher SequenceID=\"1\" PatcherID=\"{1}\"><OldVersion>9.0</OldVersion>"
+                            "<NewVersion>" +
+                                newVersion + "</NewVersion></Patcher></TVRHistory>");
     }
 };
 
@@ -80,48 +158,134 @@ TEST_F(UpdateManagerTest, ProductNotRegisteredIsRefusedWith6) {
         << log;
     // Without a string dictionary the localized text is empty.
     EXPECT_EQ(resultFile(), resultXml(4, ""));
+    expectResult(r, 4, "");
 }
 
-// A fitting product reaches the patch run, which stops at the manifest (not applicable in this build):
-// the run is rolled back and reported as a failed patch.
-TEST_F(UpdateManagerTest, RegisteredProductIsPatchedInTheDatabaseFolder) {
+// A fitting product is patched in the database's folder, not the reported one: code 0 (the success text
+// is empty without a string dictionary), process result 0 and the history written. The same patcher
+// run again finds its own entry there and is refused as already updated; that refusal reports
+// nothing itself, so the provisional failure is what the manager reads.
+TEST_F(UpdateManagerTest, SuccessRecordsHistoryAndASecondRunIsAlreadyUpdated) {
     registerProduct("9.0");
+    const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
+    machine_->writeFile(dll, "old library");
     PatcherRun r = runFromUpdateManager();
-    EXPECT_EQ(r.exitCode, 9) << r.output;
-    const std::string log = logText();
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    std::string log = logText();
     expectDetected(log);
     EXPECT_TRUE(contains(log, record("INFO",
                                      "InstallDir returned from QUD is different than obtained from TALLY dB, "
                                      "InstallDir from TALLY takes precedence and is found to be: C:\\Program "
                                      "Files\\Orvex\\Lumen TX4")))
         << log;
-    EXPECT_TRUE(contains(log, record("ERROR", "Updater failed. Please try again."))) << log;
-    EXPECT_FALSE(contains(log, "successfully updated"));
-    EXPECT_EQ(resultFile(), resultXml(4, ""));
-    EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
+    EXPECT_TRUE(contains(log, record("INFO", "Updater has successfully updated the application."))) << log;
+    expectResult(r, 0, "");
+    EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\readme.txt"), "Lumen TX4 9.0.3\r\n");
+    EXPECT_EQ(machine_->readFile(dll), std::string(4096, 'L'));
+    std::wstring common;
+    win::shellFolder(win::csidl::programFilesCommon, common);
+    const std::wstring history = common + L"\\Orvex\\Installers\\" + win::fromUtf8(kProductCode) + L".patch";
+    ASSERT_TRUE(machine_->exists(history));
+    const std::string historyText = win::toUtf8(win::fromUtf16le(machine_->readFile(history)));
+    EXPECT_TRUE(contains(historyText, "<NewVersion>9.0.3</NewVersion>")) << historyText;
+
+    r = runFromUpdateManager();
+    EXPECT_EQ(r.exitCode, 6) << r.output;
+    log = logText();
+    EXPECT_EQ(log.find("Updater has successfully updated the application."),
+              log.rfind("Updater has successfully updated the application."));
+    expectResult(r, 4, kProvisional);
 }
 
-TEST_F(UpdateManagerTest, VersionThatDoesNotFitReturns6) {
-    registerProduct("8.5");
-    PatcherRun r = runFromUpdateManager();
-    EXPECT_EQ(r.exitCode, 6) << r.output;
+// A change that cannot be made (a product file held open without sharing) fails the patch: the run is
+// rolled back, code 4 is reported and the process ends with 9; the history is not written.
+TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
+    registerProduct("9.0");
+    const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
+    machine_->writeFile(dll, "old library");
+    PatcherRun r;
+    {
+        win::File holder;
+        ASSERT_TRUE(holder.open(dll, win::access::read, win::share::none, win::Disposition::openExisting));
+        r = runFromUpdateManager();
+    }
+    EXPECT_EQ(r.exitCode, 9) << r.output;
     const std::string log = logText();
     expectDetected(log);
-    EXPECT_TRUE(
-        contains(log, record("ERROR",
-                             "The patcher with which you are trying to patch the product cannot patch "
-                             "this version of the product.")))
-        << log;
-    // Refused before the patch run: nothing extracted.
-    for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
-    EXPECT_EQ(resultFile(), resultXml(4, ""));
+    EXPECT_TRUE(contains(log, record("ERROR", "Updater failed. Please try again."))) << log;
+    EXPECT_FALSE(contains(log, "successfully updated"));
+    EXPECT_TRUE(contains(log, "error code: 32")) << log;
+    expectResult(r, 4, "");
+    // Brought back: the added file is gone again, the held one untouched.
+    EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
+    EXPECT_EQ(machine_->readFile(dll), "old library");
 }
 
-// Only the result path set: not the update manager's run. The wizard takes over and the provisional
-// failure stays in the result file.
+// Refusals before any change: the code and log line by reason, the process result 6. A history that
+// shows a newer version reports nothing itself, so the provisional failure stays in the file.
+TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
+    struct Row {
+        const char* name;
+        const char* version;
+        std::string config;
+        const char* newerHistory;  // nullptr: none
+        int code;
+        std::string message, errorLine;
+    } rows[] = {
+        {"wrong version", "8.5", configXml(), nullptr, 4, "",
+         "The patcher with which you are trying to patch the product cannot patch this version of the "
+         "product."},
+        {"low target space", "9.0",
+         configWith("<PrePatchValidation><SpaceRequirement><Target>20480</Target></SpaceRequirement>"
+                    "</PrePatchValidation>"),
+         nullptr, 4, "", "Low disk space in target directory."},
+        {"history shows a newer version", "9.0", configXml(), "9.1", 4, kProvisional, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        machine_ = std::make_unique<testing_support::TestMachine>([] {
+            win::MachineProfile p;
+            p.freeBytes[L'C'] = 1024 * 1024;  // 1 MB: short of the 20 MB asked for
+            return p;
+        }());
+        fs::create_directories(machine_->host(L"C:\\QUD"));
+        registerProduct(row.version);
+        if (row.newerHistory) writeHistory(row.newerHistory);
+        PatcherRun r = runFromUpdateManager(kReportedDir, row.config);
+        EXPECT_EQ(r.exitCode, 6) << r.output;
+        const std::string log = logText();
+        expectDetected(log);
+        if (!row.errorLine.empty()) {
+            EXPECT_TRUE(contains(log, record("ERROR", row.errorLine))) << log;
+        }
+        // Refused before the patch run: nothing extracted.
+        for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
+        expectResult(r, row.code, row.message);
+    }
+}
+
+// A library answering a size no Windows path can have (0xFFFFFFFF) is not believed: not detected. The real
+// library never answers so; a test double does.
+TEST_F(UpdateManagerTest, HugePathSizeIsTakenAsNotDetected) {
+    auto r = testing_support::runProgram(
+        testing_support::binDir() / "qud-run",
+        {"--report", win::toUtf8(kResultFile), "--install-path", kReportedDir, "--",
+         patcherWithResultLibrary(MENDWELL_QUD_DOUBLE).string()},
+        {{"QT_QPA_PLATFORM", "offscreen"}, {"QUD_DOUBLE_ANSWERED_SIZE", "4294967295"}});
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("ERROR",
+                                     "QUD reported an install path of 4294967295 bytes, longer than any "
+                                     "Windows path; the product is taken as not detected.")))
+        << log;
+    EXPECT_FALSE(contains(log, "Patcher is initiated via QUD."));
+}
+
+// No install path: not the update manager's run. The wizard takes over and the provisional failure
+// stays in the result file.
 TEST_F(UpdateManagerTest, WithoutAnInstallPathTheWizardRuns) {
     registerProduct("9.0");
-    PatcherRun r = runFromUpdateManager({});
+    PatcherRun r = runFromUpdateManager(nullptr);
     EXPECT_EQ(r.exitCode, 2) << r.output;
     const std::string log = logText();
     EXPECT_TRUE(contains(log, record("INFO", "Patcher has successfully loaded the QUD library."))) << log;
@@ -137,7 +301,8 @@ TEST_F(UpdateManagerTest, WithoutAnInstallPathTheWizardRuns) {
         << log;
     EXPECT_FALSE(contains(log, "QUD has successfully detected the product."));
     EXPECT_FALSE(contains(log, "Patcher is initiated via QUD."));
-    EXPECT_EQ(resultFile(), resultXml(4, "Updater did not Worked"));
+    EXPECT_EQ(resultFile(), resultXml(4, kProvisional));
+    expectResult(r, 4, kProvisional);
 }
 
 }  // namespace

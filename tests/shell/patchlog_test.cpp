@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "mendwell/shell/patchlog.h"
+#include "platform/fs/file.h"
 #include "platform/text/text.h"
 #include "tests/shell/shell_fixtures.h"
 #include "tests/support/testmachine.h"
@@ -181,6 +182,27 @@ TEST_F(PatchLogTest, OpenFailures) {
     EXPECT_FALSE(log.open(L"C:\\No Such Folder\\x.log", false, mw::logFormatText));
     EXPECT_EQ(log.status(), -1);
     EXPECT_FALSE(log.isOpen());
+    // The machine's files decide: a read-only log, or one another process holds without write sharing,
+    // is not written.
+    machine.writeFile(kLog, "kept");
+    ASSERT_TRUE(win::setFileAttributes(kLog, win::attr::readOnly));
+    EXPECT_FALSE(log.open(kLog, false, mw::logFormatText));
+    ASSERT_TRUE(win::setFileAttributes(kLog, win::attr::normal));
+    win::File holder;
+    ASSERT_TRUE(holder.open(kLog, win::access::read, win::share::read, win::Disposition::openExisting));
+    EXPECT_FALSE(log.open(kLog, false, mw::logFormatText));
+    log.write(mw::logTypeError, L"", L"lost");
+    EXPECT_EQ(bytes(), "kept");
+}
+
+// A log left empty (a run that ended before writing) gets its byte-order mark when next opened.
+TEST_F(PatchLogTest, EmptyLogGetsItsByteOrderMark) {
+    machine.writeFile(kLog, "");
+    PatchLog log;
+    ASSERT_TRUE(log.open(kLog, false, mw::logFormatText));
+    log.write(mw::logTypeError, L"", L"first");
+    log.close();
+    EXPECT_EQ(bytes().substr(0, 2), "\xFF\xFE");
 }
 
 TEST_F(PatchLogTest, RecordsOfSeveralThreadsNeverInterleave) {

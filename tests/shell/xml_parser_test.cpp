@@ -83,3 +83,36 @@ TEST(FastXmlParser, FailuresLeaveAnEmptyTree) {
 }
 
 }  // namespace
+
+constexpr std::size_t kDeepest = 256;  // the documented bound
+
+std::string nested(std::size_t depth) {
+    std::string xml;
+    for (std::size_t i = 0; i < depth; ++i) xml += "<a>";
+    for (std::size_t i = 0; i < depth; ++i) xml += "</a>";
+    return xml;
+}
+
+// Depth is bounded: the deepest document accepted is read and walked, one level more is refused like
+// a document that is not well-formed, and a deep tree built by hand tears down without recursing.
+TEST(FastXmlParser, DeepDocumentsAreBoundedAndTornDownWithoutRecursion) {
+    CFastXMLParser parser;
+    ASSERT_TRUE(parser.parseBuffer(nested(kDeepest)));
+    std::wstring path(L"a");
+    for (std::size_t i = 1; i < kDeepest; ++i) path += L"/a";
+    EXPECT_EQ(parser.selectNodes(path).size(), 1u);
+
+    for (std::size_t depth : {kDeepest + 1, std::size_t{300000}}) {
+        EXPECT_FALSE(parser.parseBuffer(nested(depth)));
+        EXPECT_TRUE(parser.dom().empty());
+        EXPECT_NE(parser.errorText().find(L"deeper than 256 levels"), std::wstring::npos)
+            << win::toUtf8(parser.errorText());
+    }
+    EXPECT_FALSE(parser.parseBuffer(nested(kDeepest + 1).replace(0, 3, "<a/><a>")));
+
+    mw::ExpatDOM dom;
+    mw::XMLDocumentNode* node = &dom.mutableDocument();
+    for (int i = 0; i < 100000; ++i) node = node->addChild(L"a");
+    dom.clear();
+    EXPECT_TRUE(dom.empty());
+}

@@ -8,6 +8,7 @@
 
 #include "mendwell/shell/zip_extractor.h"
 #include "platform/fs/file.h"
+#include "platform/text/text.h"
 #include "tests/shell/shell_fixtures.h"
 #include "tests/support/testmachine.h"
 
@@ -83,20 +84,32 @@ TEST_F(ZipExtractorTest, ManyEntriesOfMixedSizesComeOutIntact) {
     }
 }
 
-TEST_F(ZipExtractorTest, FoldersOnlyArchiveSucceedsAndWritesNothing) {
-    ASSERT_EQ(extract({{"a/", ""}, {"a/b/", ""}}, L"C:\\w\\Staging"), 1);
-    EXPECT_TRUE(filesBelow(L"C:\\w\\Staging").empty());
-    EXPECT_TRUE(win::isDirectory(L"C:\\w\\Staging"));
+// A patch of only registry, directory or service entries carries an archive with no entries at all.
+TEST_F(ZipExtractorTest, EmptyAndFoldersOnlyArchivesSucceedAndWriteNothing) {
+    for (const std::vector<ZipItem>& items : {std::vector<ZipItem>{}, {{"a/", ""}, {"a/b/", ""}}}) {
+        std::filesystem::remove_all(machine.host(L"C:\\w\\Staging"));
+        ASSERT_EQ(extract(items, L"C:\\w\\Staging"), 1) << items.size();
+        EXPECT_TRUE(filesBelow(L"C:\\w\\Staging").empty());
+        EXPECT_TRUE(win::isDirectory(L"C:\\w\\Staging"));
+    }
 }
 
 TEST_F(ZipExtractorTest, DestinationThatIsAFileFails) {
     machine.writeFile(L"C:\\w\\file", "x");
     EXPECT_EQ(extract({{"1", "one"}}, L"C:\\w\\file"), 0);
     EXPECT_EQ(extract({{"1", "one"}}, L"C:\\w\\file\\below"), 0);
-    // A file where a subfolder is needed fails the entry.
-    machine.writeFile(L"C:\\w\\S\\sub", "x");
-    EXPECT_EQ(extract({{"sub/1", "one"}}, L"C:\\w\\S"), 0);
     EXPECT_EQ(machine.readFile(L"C:\\w\\file"), "x");
+    // A file where a subfolder is needed, on the disk or earlier in the archive, fails the entry with its
+    // ERROR line.
+    machine.writeFile(L"C:\\w\\S\\sub", "x");
+    for (const std::vector<ZipItem>& items :
+         {std::vector<ZipItem>{{"sub/1", "one"}}, {{"t/f", "file"}, {"t/f/1", "one"}}}) {
+        shell_test::CapturedLog log(machine);
+        EXPECT_EQ(extract(items, L"C:\\w\\S"), 0);
+        const auto errors = shell_test::messagesOf(log.lines(), L"ERROR");
+        ASSERT_EQ(errors.size(), 1u) << items.back().name;
+        EXPECT_NE(errors[0].find(L"\\1\""), std::wstring::npos) << win::toUtf8(errors[0]);
+    }
 }
 
 TEST_F(ZipExtractorTest, EntryTimesAreTheDosTimeReadAsLocalTime) {
@@ -125,7 +138,9 @@ TEST_F(ZipExtractorTest, UnsafeNamesAreRefusedAndNothingLeavesTheDestination) {
     testing_support::TestMachine& m = machine;
     for (const char* name :
          {"../evil.txt", "a/../../evil.txt", "..\\evil.txt", ".. /evil.txt", "/evil.txt", "\\evil.txt",
-          "C:/evil.txt", "C:evil.txt", "//server/share/evil.txt", "a/. ./evil.txt"}) {
+          "C:/evil.txt", "C:evil.txt", "//server/share/evil.txt", "a/. ./evil.txt",
+          // Device names are not files in the folder: Windows hands them to the device.
+          "nul.evil.txt", "a/CON/evil.txt", "Com1 .evil.txt"}) {
         shell_test::CapturedLog log(m);
         EXPECT_EQ(extract({{"good.txt", "g"}, {name, "evil"}}, L"C:\\d\\inner"), 0) << name;
         EXPECT_FALSE(m.exists(L"C:\\d\\evil.txt")) << name;
@@ -134,6 +149,10 @@ TEST_F(ZipExtractorTest, UnsafeNamesAreRefusedAndNothingLeavesTheDestination) {
         ASSERT_EQ(errors.size(), 1u) << name;
         EXPECT_NE(errors[0].find(L"evil.txt"), std::wstring::npos) << name;
     }
+    // "." names the folder it stands in: harmless, so accepted.
+    EXPECT_EQ(extract({{"a/./b.txt", "b"}, {"./c.txt", "c"}}, L"C:\\d\\dot"), 1);
+    EXPECT_EQ(filesBelow(L"C:\\d\\dot"), (std::vector<std::string>{"a/b.txt", "c.txt"}));
+    std::filesystem::remove_all(m.host(L"C:\\d\\dot"));
     // The entries before the refused one stay.
     EXPECT_TRUE(m.exists(L"C:\\d\\inner\\good.txt"));
     EXPECT_EQ(filesBelow(L"C:\\d"), std::vector<std::string>{"inner/good.txt"});
@@ -181,10 +200,16 @@ TEST_F(ZipExtractorTest, NamesTooLongForTheNameBufferAreRefused) {
     const std::string longName = std::string(255, 'n') + "/x.txt";
     EXPECT_EQ(extract({{longName, "x"}}, L"C:\\w\\S"), 0);
     EXPECT_TRUE(filesBelow(L"C:\\w\\S").empty());
-    // 260 bytes still fit.
+    // 260 bytes still fit the buffer, but below any folder they make a path of MAX_PATH or more, which
+    // Windows does not create: the entry fails as a write, not as a refused name.
     const std::string fullName = std::string(254, 'n') + "/x.txt";
-    EXPECT_EQ(extract({{fullName, "x"}}, L"C:\\w\\T"), 1);
-    EXPECT_EQ(filesBelow(L"C:\\w\\T"), std::vector<std::string>{fullName});
+    shell_test::CapturedLog log(machine);
+    EXPECT_EQ(extract({{fullName, "x"}}, L"C:\\w\\T"), 0);
+    EXPECT_TRUE(filesBelow(L"C:\\w\\T").empty());
+    for (const auto& line : shell_test::messagesOf(log.lines(), L"ERROR"))
+        EXPECT_EQ(line.find(L"too long"), std::wstring::npos);
+    const std::string fits = std::string(240, 'n') + "/x.txt";
+    EXPECT_EQ(extract({{fits, "x"}}, L"C:\\w\\U"), 1);
 }
 
 TEST_F(ZipExtractorTest, EntryNamesInUtf8AndInTheAnsiCodePage) {

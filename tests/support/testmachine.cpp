@@ -102,7 +102,7 @@ TempDir::~TempDir() {
 }
 
 RunResult runProgram(const fs::path& program, const std::vector<std::string>& arguments,
-                     const std::map<std::string, std::string>& environment) {
+                     const std::map<std::string, std::string>& environment, bool outputClosed) {
     RunResult result;
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -125,9 +125,11 @@ RunResult runProgram(const fs::path& program, const std::vector<std::string>& ar
 
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return result;
+    int unread[2] = {-1, -1};
+    if (outputClosed && pipe(unread) == 0) close(unread[0]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, outputClosed ? unread[1] : pipeFds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -135,6 +137,7 @@ RunResult runProgram(const fs::path& program, const std::vector<std::string>& ar
     int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
+    if (unread[1] >= 0) close(unread[1]);
     if (rc != 0) {
         close(pipeFds[0]);
         return result;

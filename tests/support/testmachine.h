@@ -48,9 +48,10 @@ struct RunResult {
 };
 
 // Runs a host program and waits for it. `environment` adds or replaces variables (MENDWELL_MACHINE
-// of the current machine is always passed on).
+// of the current machine is always passed on). With `outputClosed` its standard output is a pipe that
+// nobody reads (as in `program | true`); the output holds standard error only.
 RunResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                     const std::map<std::string, std::string>& environment = {});
+                     const std::map<std::string, std::string>& environment = {}, bool outputClosed = false);
 
 std::filesystem::path binDir();     // where the build puts programs and libraries
 std::filesystem::path sourceDir();  // the project's source tree

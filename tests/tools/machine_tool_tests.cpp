@@ -3,8 +3,10 @@
 
 #include <tuple>
 
+#include "platform/fs/file.h"
 #include "platform/registry/registry.h"
 #include "platform/services/services.h"
+#include "platform/system/file_security.h"
 #include "platform/text/text.h"
 #include "tests/support/testmachine.h"
 
@@ -246,19 +248,23 @@ TEST(MachineTool, ABadRegFileChangesNothing) {
     TestMachine machine;
     TempDir files;
     std::string regFile = (files.path() / "bad.reg").string();
-    testing_support::writeHostFile(regFile,
-                                   "Windows Registry Editor Version 5.00\n"
-                                   "[HKEY_LOCAL_MACHINE\\Software\\First]\n"
-                                   "\"ok\"=dword:00000001\n"
-                                   "\"bad\"=hex:zz\n");
-    auto r = machineTool({"reg", "import", regFile});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.output, "line 4")) << r.output;
-    RegKey key;
-    EXPECT_EQ(key.open(RegRoot::localMachine, L"Software\\First"), 2);
+    // Long runs of digits are refused like any bad data, never added up past what a number holds.
+    for (const char* bad : {"hex:zz", "hex:0123456789abcdef0123456789abcdef", "dword:123456789abcdef01234",
+                            "hex(ffffffffffffffffffff):00"}) {
+        testing_support::writeHostFile(regFile, std::string("Windows Registry Editor Version 5.00\n"
+                                                            "[HKEY_LOCAL_MACHINE\\Software\\First]\n"
+                                                            "\"ok\"=dword:00000001\n"
+                                                            "\"bad\"=") +
+                                                    bad + "\n");
+        auto r = machineTool({"reg", "import", regFile});
+        EXPECT_EQ(r.exitCode, 1) << bad;
+        EXPECT_TRUE(contains(r.output, "line 4")) << r.output;
+        RegKey key;
+        EXPECT_EQ(key.open(RegRoot::localMachine, L"Software\\First"), 2);
+    }
 
     testing_support::writeHostFile(regFile, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\First]\n");
-    r = machineTool({"reg", "import", regFile});
+    auto r = machineTool({"reg", "import", regFile});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.output, "line 1")) << r.output;
 }
@@ -330,6 +336,24 @@ TEST(MachineTool, UnusableMachinesAreNamed) {
 
     EXPECT_EQ(machineTool({"frobnicate"}).exitCode, 2);
     EXPECT_EQ(machineTool({"reg", "--help"}).exitCode, 0);
+}
+
+// The access list a program set stays with the file through a truncating rewrite, as on Windows, and
+// goes with it when it is deleted.
+TEST(MachineTool, AclShowsTheListAProgramSet) {
+    TestMachine machine;
+    machine.writeFile(L"C:\\QUD\\r.xml", "one");
+    const std::string root = machine.root().string();
+    auto acl = [&] { return machineTool({"--machine", root, "acl", "C:\\QUD\\r.xml"}); };
+    EXPECT_TRUE(contains(acl().output, "DACL inherited")) << acl().output;
+    ASSERT_EQ(win::setNullDacl(L"C:\\QUD\\r.xml"), 0u);
+    ASSERT_TRUE(win::writeFile(L"C:\\QUD\\r.xml", "two"));
+    EXPECT_TRUE(contains(acl().output, "DACL null (every account has full access)")) << acl().output;
+    ASSERT_TRUE(win::deleteFile(L"C:\\QUD\\r.xml"));
+    EXPECT_EQ(acl().exitCode, 1);
+    EXPECT_EQ(win::setNullDacl(L"C:\\QUD\\r.xml"), 2u);
+    ASSERT_TRUE(win::writeFile(L"C:\\QUD\\r.xml", "three"));
+    EXPECT_TRUE(contains(acl().output, "DACL inherited")) << acl().output;
 }
 
 }  // namespace

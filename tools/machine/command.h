@@ -30,5 +30,6 @@ int serviceCommand(const Args& args);
 int processCommand(const Args& args);
 // The body of a program started by `process start` (hidden verb "__hold").
 int holdCommand(const Args& args);
+int aclCommand(const Args& args);
 
 }  // namespace mw::machinetool

@@ -20,6 +20,7 @@ constexpr const wchar_t* kUsageText =
     L"  reg add|query|delete|deny|export|import ...\n"
     L"  service add|query|set ...\n"
     L"  process start|stop|list ...   programs running under a chosen executable name\n"
+    L"  acl WINPATH                   a file's access list (inherited or null)\n"
     L"\n"
     L"The machine is the folder given by --machine, else MENDWELL_MACHINE, else the default machine.\n"
     L"Every verb takes --help. Exit codes: 0 success, 1 failure, 2 bad usage.";
@@ -80,6 +81,8 @@ int run(int argc, char** argv) {
         command = serviceCommand;
     else if (verb == L"process")
         command = processCommand;
+    else if (verb == L"acl")
+        command = aclCommand;
     if (!command) {
         fail(L"machine: unknown verb '" + verb + L"'\n" + kUsageText);
         return kUsage;

@@ -77,10 +77,11 @@ bool parseHexBytes(std::wstring_view s, std::vector<std::uint8_t>& out) {
     if (rest.empty()) return true;
     while (true) {
         rest = trimLeft(rest);
+        // More than two digits is refused before it is added up, so a long run cannot overflow.
         std::size_t n = 0;
-        int value = 0;
-        while (n < rest.size() && hexDigit(rest[n]) >= 0) {
-            value = value * 16 + hexDigit(rest[n]);
+        unsigned value = 0;
+        while (n < rest.size() && n <= 2 && hexDigit(rest[n]) >= 0) {
+            value = value * 16 + static_cast<unsigned>(hexDigit(rest[n]));
             ++n;
         }
         if (n == 0 || n > 2) return false;

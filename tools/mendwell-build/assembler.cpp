@@ -69,7 +69,7 @@ void Assembler::plan() {
                     {"orvex_tally.so", "liborvex_tally.so"});
     optionalFromBin(std::wstring(L"QUADRELFILES"), 100, "the patch tool", {"patch"});
     optionalFromBin(std::wstring(L"QUADRELFILES"), 200, "the patch engine library",
-                    {"quadw32.so", "libquadw32.so"});
+                    {"quadw32.dll", "quadw32.so", "libquadw32.so"});
     optionalFromBin(std::wstring(L"QUDLIB"), 100, "the QUD library", {"Verdicta.so", "libVerdicta.so"});
 }
 

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "platform/process/process.h"
+#include "platform/text/text.h"
 #include "tools/mendwell-build/assembler.h"
 #include "tools/mendwell-build/inspect.h"
 #include "tools/mendwell-build/tree_diff.h"
+#include "tools/mendwell-build/verify.h"
 
 namespace {
 
@@ -16,6 +18,7 @@ const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--b
        mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
                            [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
        mendwell-build inspect FILE...
+       mendwell-build verify PATCHER --old DIR --new DIR [--install-dir WINPATH] [--keep] [--bin DIR]
        mendwell-build --help
 
 diff: compares an old and a new product tree and writes a patch folder for assemble. A file only in the
@@ -24,6 +27,10 @@ with a difference made by qdiff when that is at least 10% smaller than the compr
 overwritten. Folders only in the new tree are added. Services, registry values and the Add/Remove entry
 come from the extras file (default: patch-extras.xml beside config.xml); a rule file names files to
 blind-overwrite ("blindoverwrite GLOB" per line). Paths start with the install token ("[INSTALLDIR]").
+
+verify: runs PATCHER -SILENT on a fresh machine whose product holds the old tree and checks that the
+install folder then equals the new tree byte for byte; then, on another fresh machine, makes the run fail
+on its last entry and checks that the rollback left the old tree exactly as it was. Exit 0 when both hold.
 
 Assembles a patcher: the Mendwell program with everything the patch needs carried in its resources.
 
@@ -41,7 +48,7 @@ A patch folder holds:
 From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it has been built:
   Mendwell                       the patcher program itself (required)
   orvex_tally.so                 the installed-product database library -> TALLY/100
-  patch, quadw32.so              the binary patch tool and its engine   -> QUADRELFILES/100 and 200
+  patch, quadw32.dll             the binary patch tool and its engine   -> QUADRELFILES/100 and 200
   Verdicta.so                    the result reporting library           -> QUDLIB/100
   TVRLocalizedStrings.zip        dictionaries, when the patch folder has none
 
@@ -98,6 +105,50 @@ int runDiff(const std::vector<std::string>& args) {
     return mwbuild::diffTrees(request, std::cout, std::cerr, summary) ? 0 : 1;
 }
 
+int runVerify(const std::vector<std::string>& args) {
+    mwbuild::VerifyRequest request;
+    request.binDir = win::moduleHostPath().parent_path();
+    std::vector<std::string> positional;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help") {
+            std::cout << kHelp;
+            return 0;
+        }
+        if (a == "--keep") {
+            request.keep = true;
+            continue;
+        }
+        if (a.rfind("--", 0) != 0) {
+            positional.push_back(a);
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            std::cerr << "mendwell-build: " << a << " needs a value (try --help)\n";
+            return 2;
+        }
+        const std::string value = args[++i];
+        if (a == "--old")
+            request.oldTree = value;
+        else if (a == "--new")
+            request.newTree = value;
+        else if (a == "--bin")
+            request.binDir = value;
+        else if (a == "--install-dir")
+            request.installDir = win::fromUtf8(value);
+        else {
+            std::cerr << "mendwell-build: unknown option '" << a << "' (try --help)\n";
+            return 2;
+        }
+    }
+    if (positional.size() != 1 || request.oldTree.empty() || request.newTree.empty()) {
+        std::cerr << "mendwell-build: verify needs PATCHER, --old and --new (try --help)\n";
+        return 2;
+    }
+    request.patcher = positional[0];
+    return mwbuild::verifyPatcher(request, std::cout, std::cerr) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +170,7 @@ int main(int argc, char** argv) {
         }
         return mwbuild::inspectFiles({args.begin() + 1, args.end()}, std::cout, std::cerr) ? 0 : 1;
     }
+    if (args[0] == "verify") return runVerify(args);
     if (args[0] != "assemble") {
         std::cerr << "mendwell-build: unknown command '" << args[0] << "' (try --help)\n";
         return 2;

@@ -439,7 +439,7 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
         found->second.erase(found->second.begin());
         renamedFrom.insert(lower(from->rel));
         renamedTo.insert(key);
-        manifest.file({"rename", ++object, from->rel, e.rel, e.md5, ""});
+        manifest.file({"rename", ++object, from->rel, e.rel, e.md5, e.md5});
         ++summary.renamed;
     }
     for (const auto& [key, e] : oldTree.files) {

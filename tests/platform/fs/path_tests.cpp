@@ -24,6 +24,10 @@ TEST(FullPath, ResolvesAsWindowsDoes) {
     EXPECT_EQ(full(L"C:\\dir. \\a.txt . "), L"C:\\dir\\a.txt");
     EXPECT_EQ(full(L"C:\\a\\\\b\\"), L"C:\\a\\b\\");
     EXPECT_EQ(full(L"C:\\"), L"C:\\");
+    // "\\?\" turns parsing off: trailing dots stay, '.' and '..' are no names.
+    EXPECT_EQ(full(L"\\\\?\\c:\\a.\\b "), L"C:\\a.\\b ");
+    std::wstring out;
+    EXPECT_FALSE(win::fullPath(L"\\\\?\\C:\\a\\..\\b", out));
     ASSERT_TRUE(win::createDirectory(L"C:\\work"));
     ASSERT_TRUE(win::setCurrentDirectory(L"c:\\work\\"));
     EXPECT_EQ(win::currentDirectory(), L"C:\\work");
@@ -38,7 +42,7 @@ TEST(FullPath, RefusesUncDevicesEmptyAndOverlongPaths) {
     TestMachine machine;
     std::wstring out;
     for (const wchar_t* p :
-         {L"\\\\server\\share\\x", L"\\\\?\\C:\\x", L"\\\\.\\PhysicalDrive0", L"//server/x"}) {
+         {L"\\\\server\\share\\x", L"\\\\?\\UNC\\server\\x", L"\\\\.\\PhysicalDrive0", L"//server/x"}) {
         win::setLastError(0);
         EXPECT_FALSE(win::fullPath(p, out)) << p;
         EXPECT_EQ(win::lastError(), win::err::badPathname) << p;

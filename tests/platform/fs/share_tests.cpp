@@ -2,7 +2,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/fs/file.h"
+#include "platform/text/text.h"
+#include "tests/platform/process/probe_support.h"
 #include "tests/support/testmachine.h"
 
 namespace {
@@ -45,10 +49,11 @@ TEST(ShareModes, HandleWithoutWriteSharingBlocksWritersCopyDeleteAndMove) {
     EXPECT_EQ(errorOf([&] { return win::deleteFile(L"C:\\held.dat"); }), win::err::sharingViolation);
     EXPECT_EQ(errorOf([&] { return win::moveFile(L"C:\\held.dat", L"C:\\moved.dat", 0); }),
               win::err::sharingViolation);
+    // Replacing an open file is refused outright (access denied), not judged by its sharing.
     EXPECT_EQ(errorOf([&] {
                   return win::moveFile(L"C:\\other.dat", L"C:\\held.dat", win::moveflag::replaceExisting);
               }),
-              win::err::sharingViolation);
+              win::err::accessDenied);
     EXPECT_EQ(machine.readFile(L"C:\\held.dat"), "held");
 
     // Readers that share reading are welcome; so is copying from it.
@@ -158,6 +163,87 @@ TEST(ShareModes, HonouredAcrossProcesses) {
     ::waitpid(pid, &status, 0);
     for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
     EXPECT_EQ(errorOf([] { return win::deleteFile(L"C:\\in use.dll"); }), 0u);
+}
+
+// How CopyFile and MoveFileEx meet a file that another process holds open. Each row runs twice, once
+// with the probe holding the file while this process acts, once the other way round.
+enum class Act { copyFrom, copyOnto, replaceOnto };
+struct HeldCase {
+    const char* behaviour;  // the Windows behaviour reproduced
+    const char* access;     // the holder's access and sharing, in the probe's letters
+    const char* share;
+    Act act;
+    DWORD expected;
+};
+
+DWORD letters(std::string_view text, DWORD r, DWORD w, DWORD d) {
+    DWORD v = 0;
+    for (char c : text) v |= c == 'r' ? r : c == 'w' ? w : c == 'd' ? d : 0;
+    return v;
+}
+
+TEST(ShareModes, CopyAndReplaceAgainstAFileHeldByAnotherProcess) {
+    const HeldCase cases[] = {
+        {"CopyFile reads a file being written when the writer shares reading (a backup of a log in use)", "w",
+         "r", Act::copyFrom, 0},
+        {"CopyFile cannot read a file whose writer shares nothing", "w", "-", Act::copyFrom,
+         win::err::sharingViolation},
+        {"CopyFile onto a file open without write sharing is a sharing violation", "r", "r", Act::copyOnto,
+         win::err::sharingViolation},
+        {"CopyFile onto a file open with read and write sharing overwrites it", "rw", "rw", Act::copyOnto, 0},
+        {"MoveFileEx with MOVEFILE_REPLACE_EXISTING onto an open file is refused even when it shares all",
+         "r", "rwd", Act::replaceOnto, win::err::accessDenied},
+        {"MoveFileEx with MOVEFILE_REPLACE_EXISTING onto an open file that shares nothing: access denied",
+         "r", "-", Act::replaceOnto, win::err::accessDenied},
+    };
+    TestMachine machine;
+    const std::wstring held = L"C:\\held.dat";
+    const std::wstring other = L"C:\\other.dat";
+    for (const HeldCase& c : cases) {
+        const std::wstring from = c.act == Act::copyFrom ? held : other;
+        const std::wstring to = c.act == Act::copyFrom ? L"C:\\backup.dat" : held;
+        for (const bool probeHolds : {true, false}) {
+            SCOPED_TRACE(std::string(c.behaviour) + (probeHolds ? " (probe holds)" : " (probe acts)"));
+            machine.writeFile(held, "held");
+            machine.writeFile(other, "other");
+            std::filesystem::remove(machine.host(L"C:\\backup.dat"));
+            DWORD error = 0;
+            win::ChildOptions options;
+            options.captureOutput = true;
+            win::ChildProcess child;
+            if (probeHolds) {
+                ASSERT_TRUE(child.startHost(
+                    probe::program(), {L"open", held, win::fromUtf8(c.access), win::fromUtf8(c.share), L"60"},
+                    options));
+                ASSERT_TRUE(probe::waitForOutput(child, "opened\n")) << child.output();
+                error = errorOf([&] {
+                    return c.act == Act::replaceOnto ? win::moveFile(from, to, win::moveflag::replaceExisting)
+                                                     : win::copyFile(from, to, false);
+                });
+                child.kill();
+                child.wait();
+            } else {
+                win::File holder;
+                ASSERT_TRUE(holder.open(
+                    held, letters(c.access, win::access::read, win::access::write, win::access::del),
+                    letters(c.share, win::share::read, win::share::write, win::share::del),
+                    win::Disposition::openExisting));
+                ASSERT_TRUE(child.startHost(
+                    probe::program(), {c.act == Act::replaceOnto ? L"replace" : L"copy", from, to}, options));
+                ASSERT_TRUE(child.wait(20000));
+                const std::string out = child.output();
+                error = out.rfind("error ", 0) == 0 ? static_cast<DWORD>(std::stoul(out.substr(6))) : 0;
+                EXPECT_TRUE(error != 0 || out == "done\n") << out;
+            }
+            EXPECT_EQ(error, c.expected);
+            if (c.expected == 0)
+                EXPECT_EQ(machine.readFile(to), machine.readFile(from));
+            else if (c.act == Act::copyFrom)
+                EXPECT_FALSE(machine.exists(to));
+            else
+                EXPECT_EQ(machine.readFile(to), "held");
+        }
+    }
 }
 
 }  // namespace

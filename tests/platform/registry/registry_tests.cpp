@@ -56,7 +56,11 @@ TEST(Registry, KeysAndValuesAreFoundInAnyCaseAndKeepTheirCase) {
     EXPECT_EQ(key.enumValue(1, name, type, data), kNoMoreItems);
 
     RegKey orvex;
-    ASSERT_EQ(orvex.open(RegRoot::localMachine, L"\\software\\orvex\\"), 0);
+    // RegOpenKeyEx and RegCreateKeyEx refuse a subkey path with a leading backslash: ERROR_BAD_PATHNAME.
+    EXPECT_EQ(orvex.open(RegRoot::localMachine, L"\\software\\orvex"), 161);
+    EXPECT_EQ(orvex.create(key, L"\\sub"), 161);
+    EXPECT_EQ(key.deleteTree(L"\\sub"), 161);
+    ASSERT_EQ(orvex.open(RegRoot::localMachine, L"software\\orvex\\"), 0);
     ASSERT_EQ(orvex.enumKey(0, name), 0);
     EXPECT_EQ(name, L"Lumen 9");
     EXPECT_EQ(orvex.enumKey(1, name), kNoMoreItems);

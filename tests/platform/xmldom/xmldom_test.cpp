@@ -144,4 +144,42 @@ TEST(XmlDom, InvalidNamesFailWithoutThrowing) {
     EXPECT_FALSE(doc.error().empty());
 }
 
+std::string nested(std::size_t depth, const std::string& inner = "") {
+    std::string xml;
+    for (std::size_t i = 0; i < depth; ++i) xml += "<a n='" + std::to_string(i) + "'>";
+    xml += inner;
+    for (std::size_t i = 0; i < depth; ++i) xml += "</a>";
+    return xml;
+}
+
+// The deepest document accepted is selected, copied, saved and read back; deeper ones are refused when
+// read and when written, and nothing recurses per level.
+TEST(XmlDom, DepthIsBoundedAndWalksDoNotRecurse) {
+    TestMachine machine;
+    const std::size_t deepest = 256;  // the bound the files are documented with
+    Document doc;
+    ASSERT_TRUE(doc.parse(nested(deepest, "t&amp;x")));
+    EXPECT_EQ(doc.select(L"//a").size(), deepest);
+    EXPECT_EQ(doc.select(L"//a//a").size(), deepest - 1);
+    EXPECT_EQ(doc.root().text(), L"t&x");
+    ASSERT_TRUE(doc.save(L"C:\\deep.xml", L"version='1.0'")) << doc.error();
+    Document back;
+    ASSERT_TRUE(back.load(L"C:\\deep.xml")) << back.error();
+    EXPECT_EQ(back.select(L"//a").back().attribute(L"n"), std::to_wstring(deepest - 1));
+    EXPECT_EQ(back.root().text(), L"t&x");
+
+    for (std::size_t depth : {deepest + 1, std::size_t{300000}}) {
+        EXPECT_FALSE(doc.parse(nested(depth)));
+        EXPECT_FALSE(doc.isOpen());
+        EXPECT_NE(doc.error().find(L"not a well-formed XML document"), std::wstring::npos);
+    }
+
+    // One level more by building: copied without recursion, refused when written.
+    ASSERT_TRUE(doc.create(L"Top"));
+    ASSERT_TRUE(doc.root().appendCopy(back.root()));
+    EXPECT_EQ(doc.select(L"//a").size(), deepest);
+    EXPECT_FALSE(doc.save(L"C:\\deeper.xml", L"version='1.0'"));
+    EXPECT_NE(doc.error().find(L"deeper than 256 levels"), std::wstring::npos);
+}
+
 }  // namespace

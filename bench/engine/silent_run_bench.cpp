@@ -1,0 +1,169 @@
+// A silent run of an overwrite manifest over a product of real-looking names, against `cp -r` of the
+// same bytes in the same run, and the patcher's peak memory. Usage:
+//   bench_engine BIN_DIR [ENTRIES...]        (default 3000 30000; about 22 KB per file)
+// BIN_DIR holds Mendwell, mendwell-build, machine, tally and orvex_tally.so of a release build.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+extern char** environ;
+
+namespace {
+
+constexpr const char* kCode = "{5A7C1E2B-0D3F-4C58-9E61-7B2A4D8F9C10}";
+constexpr std::size_t kFileSize = 22 * 1024;
+
+struct Outcome {
+    int status = -1;
+    double seconds = 0;
+    long peakKb = 0;
+};
+
+Outcome runProgram(const std::vector<std::string>& args, bool quiet = true) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    Outcome out;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return out;
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    out.peakKb = usage.ru_maxrss;
+    posix_spawn_file_actions_destroy(&actions);
+    return out;
+}
+
+void write(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Product-relative Windows names: one folder of 1000 files, the rest spread over nested folders.
+std::vector<std::string> productNames(int entries) {
+    static const char* const folders[] = {"bin",
+                                          "Plug-ins\\Effects",
+                                          "Plug-ins\\Filters",
+                                          "Presets\\Brushes",
+                                          "Presets\\Swatches",
+                                          "Required\\Fonts",
+                                          "Locales\\en_US",
+                                          "Locales\\de_DE",
+                                          "Help\\Topics",
+                                          "Scripts\\Startup"};
+    std::vector<std::string> names;
+    for (int i = 0; i < entries; ++i) {
+        if (i < 1000) {
+            names.push_back("Required\\Components\\component_" + std::to_string(i) + ".dll");
+        } else {
+            names.push_back(std::string(folders[i % 10]) + "\\resource_" + std::to_string(i) + ".dat");
+        }
+    }
+    return names;
+}
+
+std::string randomBytes(std::mt19937_64& rng) {
+    std::string bytes(kFileSize, '\0');
+    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+        const std::uint64_t v = rng();
+        std::memcpy(&bytes[i], &v, 8);
+    }
+    return bytes;
+}
+
+std::string hostName(std::string windows) {
+    for (char& c : windows) {
+        if (c == '\\') c = '/';
+    }
+    return windows;
+}
+
+void benchOne(const fs::path& bin, int entries) {
+    const fs::path root = fs::temp_directory_path() / ("mendwell-bench-engine-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    const fs::path machine = root / "machine";
+    const fs::path patch = root / "patch";
+    setenv("MENDWELL_MACHINE", machine.c_str(), 1);
+    runProgram({(bin / "machine").string(), "create", machine.string()});
+    const std::string installDir = "C:\\Program Files\\Orvex\\Lumen TX4";
+    runProgram({(bin / "tally").string(), "add", kCode, "--installdir", installDir, "--version", "9.0",
+                "--language", "en_US"});
+    const fs::path product = machine / "drive_c" / "Program Files" / "Orvex" / "Lumen TX4";
+
+    std::mt19937_64 rng(entries);
+    std::string manifest = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Manifest>\n<FileSet>\n";
+    const std::vector<std::string> names = productNames(entries);
+    for (int i = 0; i < entries; ++i) {
+        const std::string& name = names[static_cast<std::size_t>(i)];
+        write(product / hostName(name), randomBytes(rng));
+        write(patch / "payload" / std::to_string(i + 1), randomBytes(rng));
+        const std::size_t slash = name.rfind('\\');
+        const std::string dir = slash == std::string::npos ? "" : "\\" + name.substr(0, slash);
+        manifest += "<File><Operation>overwrite</Operation><ObjectName>" + std::to_string(i + 1) +
+                    "</ObjectName><DestinationPath dir=\"[INSTALLDIR]" + dir + "\" defName=\"" +
+                    name.substr(slash + 1) + "\"/></File>\n";
+    }
+    manifest += "</FileSet>\n</Manifest>\n";
+    write(patch / "manifest.xml", manifest);
+    write(patch / "config.xml",
+          std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PatcherConfig><Name>Lumen "
+                      "TX4</Name><PatcherID>{0F5D3A61-2B7C-4E84-A1D9-3C6B8E2F7A45}</PatcherID>"
+                      "<BuildNumber>1</BuildNumber><ComboPatch>false</ComboPatch><ProductData>"
+                      "<OrvexCode><GUID>") +
+              kCode +
+              "</GUID></OrvexCode><OldVersion>9.0</OldVersion><NewVersion>9.0.3</"
+              "NewVersion></ProductData></PatcherConfig>\n");
+    const fs::path patcher = root / "Patcher";
+    const Outcome built = runProgram({(bin / "mendwell-build").string(), "assemble", patch.string(), "-o",
+                                      patcher.string(), "--bin", bin.string()});
+    if (built.status != 0) {
+        std::cerr << "assemble failed\n";
+        std::exit(1);
+    }
+    const Outcome copy = runProgram({"/bin/cp", "-r", product.string(), (root / "copy").string()});
+    const Outcome run = runProgram({patcher.string(), "-SILENT"});
+    std::printf("%-28s %7d %10.2f %10.2f %8.2f %10ld  rc=%d\n", "silent overwrite run", entries, run.seconds,
+                copy.seconds, run.seconds / copy.seconds, run.peakKb / 1024, run.status);
+    std::fflush(stdout);
+    fs::remove_all(root);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::cerr << "usage: bench_engine BIN_DIR [ENTRIES...]\n";
+        return 2;
+    }
+    const fs::path bin = fs::absolute(argv[1]);
+    std::vector<int> sizes;
+    for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty()) sizes = {3000, 30000};
+    std::printf("%-28s %7s %10s %10s %8s %10s\n", "what", "entries", "run s", "cp -r s", "ratio", "peak MB");
+    for (int n : sizes) benchOne(bin, n);
+    return 0;
+}

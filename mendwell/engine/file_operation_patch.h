@@ -1,0 +1,26 @@
+// The binary patch operation: applies a staged difference file to the file on the machine by running
+// the patch tool, then judges the outcome by the entry's AfterPatch checksum alone.
+#pragma once
+#include <string>
+
+#include "mendwell/engine/file_operation.h"
+
+namespace mw {
+
+class cFileOperationPatch : public cFileOperation {
+  public:
+    // Creates the patch folder (<Windows>\Temp\Patcher<pid>); errors are ignored here and show up as a
+    // failed copy later.
+    explicit cFileOperationPatch(const FileRecord& record);
+    int validate(const FileRecord& record) override;
+    int execute(const FileRecord& record) override;
+
+    const std::wstring& patchFolder() const { return patchFolder_; }
+
+  private:
+    int applyDifference(const FileRecord& record);
+
+    std::wstring patchFolder_;
+};
+
+}  // namespace mw

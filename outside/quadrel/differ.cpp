@@ -1,0 +1,121 @@
+#include "outside/quadrel/differ.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "outside/quadrel/md5.h"
+
+namespace quadrel {
+
+std::vector<Chunk> planChunks(std::uint64_t oldSize, std::uint64_t newSize, std::uint64_t chunkSize,
+                              std::uint64_t threshold) {
+    std::vector<Chunk> chunks;
+    if (std::max(oldSize, newSize) < threshold || chunkSize == 0) {
+        Chunk c;
+        c.refSize = oldSize;
+        c.newSize = newSize;
+        chunks.push_back(c);
+        return chunks;
+    }
+    const std::uint64_t margin = chunkSize / 8;
+    for (std::uint64_t start = 0; start < newSize; start += chunkSize) {
+        Chunk c;
+        c.newSize = std::min(chunkSize, newSize - start);
+        // The matching old position, scaled when the file grew or shrank.
+        const auto scaled = [&](std::uint64_t at) {
+            return static_cast<std::uint64_t>(static_cast<unsigned __int128>(at) * oldSize / newSize);
+        };
+        const std::uint64_t from = scaled(start);
+        const std::uint64_t to = scaled(start + c.newSize);
+        c.refOffset = from > margin ? from - margin : 0;
+        c.refSize = std::min(oldSize, to + margin) - c.refOffset;
+        chunks.push_back(c);
+    }
+    return chunks;
+}
+
+bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request request, const std::filesystem::path& out,
+                    MakeReport& report, std::string& error, std::uint64_t chunkSize,
+                    std::uint64_t threshold) {
+    if (!isSafeName(name)) {
+        error = "the name must be a plain file name: " + name;
+        return false;
+    }
+    Header h;
+    h.oldSize = old.size();
+    h.newSize = neu.size();
+    h.oldMd5 = md5Of(old);
+    h.newMd5 = md5Of(neu);
+    h.name = name;
+    h.chunks = planChunks(old.size(), neu.size(), chunkSize, threshold);
+    // The header's size does not depend on the chunk sizes: reserve it, write the data, then the header.
+    const std::string placeholder = encodeHeader(h);
+    std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        error = "cannot write " + out.string();
+        return false;
+    }
+    file.write(placeholder.data(), static_cast<std::streamsize>(placeholder.size()));
+    report = {};
+    bool sawZstd = false, sawMatch = false;
+    for (Chunk& c : h.chunks) {
+        const Bytes ref = old.subspan(c.refOffset, c.refSize);
+        std::uint64_t newStart = 0;
+        for (const Chunk* p = h.chunks.data(); p != &c; ++p) newStart += p->newSize;
+        const Bytes part = neu.subspan(newStart, c.newSize);
+        std::string frame;
+        std::array<std::string, 3> streams;
+        const bool wantZstd = request != Request::match;
+        const bool wantMatch = request != Request::zstd;
+        if (wantZstd && !makeZstd(ref, part, frame)) {
+            error = "zstd failed to make a difference";
+            return false;
+        }
+        if (wantMatch && !makeMatch(ref, part, streams)) {
+            error = "the match method failed (out of memory?)";
+            return false;
+        }
+        const std::uint64_t matchSize = streams[0].size() + streams[1].size() + streams[2].size();
+        report.zstdBytes += frame.size();
+        report.matchBytes += matchSize;
+        if (wantZstd && (!wantMatch || frame.size() <= matchSize)) {
+            c.method = Method::zstd;
+            c.sizes = {frame.size(), 0, 0};
+            file.write(frame.data(), static_cast<std::streamsize>(frame.size()));
+            sawZstd = true;
+        } else {
+            c.method = Method::match;
+            for (int s = 0; s < 3; ++s) {
+                c.sizes[s] = streams[s].size();
+                file.write(streams[s].data(), static_cast<std::streamsize>(streams[s].size()));
+            }
+            sawMatch = true;
+        }
+    }
+    h.method = sawZstd && sawMatch ? Method::mixed : (sawMatch ? Method::match : Method::zstd);
+    const std::string header = encodeHeader(h);
+    file.seekp(0);
+    file.write(header.data(), static_cast<std::streamsize>(header.size()));
+    file.seekp(0, std::ios::end);
+    report.fileSize = static_cast<std::uint64_t>(file.tellp());
+    report.method = h.method;
+    file.close();
+    if (!file) {
+        error = "cannot write " + out.string();
+        return false;
+    }
+    return true;
+}
+
+Outcome applyDifference(const Header& h, DiffReader& reader, Bytes old, NewSink& sink) {
+    std::uint64_t offset = h.dataOffset;
+    for (const Chunk& c : h.chunks) {
+        if (c.refOffset > old.size() || c.refSize > old.size() - c.refOffset) return Outcome::corrupt;
+        const Outcome o = applyChunk(c, old.subspan(c.refOffset, c.refSize), reader, offset, sink);
+        if (o != Outcome::ok) return o;
+        offset += c.dataSize();
+    }
+    return Outcome::ok;
+}
+
+}  // namespace quadrel

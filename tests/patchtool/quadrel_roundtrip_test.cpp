@@ -1,0 +1,101 @@
+// The difference methods on made-up pairs: every pair comes back byte for byte with each method, and
+// damaged difference files are refused.
+#include <gtest/gtest.h>
+
+#include "tests/patchtool/quadrel_support.h"
+#include "tests/support/testmachine.h"
+
+namespace {
+
+using namespace quadrel_test;
+using quadrel::Request;
+
+std::string make(const std::string& old, const std::string& neu, Request request, std::uint64_t chunk = 0,
+                 std::uint64_t threshold = quadrel::kChunkThreshold, quadrel::Method* method = nullptr) {
+    testing_support::TempDir dir;
+    const auto out = dir.path() / "d.QDR";
+    quadrel::MakeReport report;
+    std::string error;
+    EXPECT_TRUE(quadrel::makeDifference(bytes(old), bytes(neu), "f.bin", request, out, report, error,
+                                        chunk == 0 ? quadrel::kDefaultChunk : chunk, threshold))
+        << error;
+    if (method != nullptr) *method = report.method;
+    return testing_support::readHostFile(out);
+}
+
+TEST(QuadrelRoundTrip, EveryPairWithEveryMethod) {
+    const std::string code = randomBytes(200000, 1);
+    const std::string text = [] {
+        std::string t;
+        for (int i = 0; i < 3000; ++i) t += "line " + std::to_string(i * 7 % 1000) + " of the old text\n";
+        return t;
+    }();
+    struct Row {
+        const char* what;
+        std::string old, neu;
+    } rows[] = {
+        {"native code with moved bytes", code, edited(code, 2)},
+        {"text", text, text.substr(0, 20000) + "a new paragraph\n" + text.substr(21000)},
+        {"empty old", "", randomBytes(5000, 3)},
+        {"empty new", randomBytes(5000, 4), ""},
+        {"both empty", "", ""},
+        {"unchanged", code, code},
+    };
+    for (const Row& r : rows) {
+        for (Request m : {Request::zstd, Request::match, Request::automatic}) {
+            std::string result;
+            EXPECT_EQ(applyInMemory(make(r.old, r.neu, m), r.old, result), quadrel::Outcome::ok)
+                << r.what << " method " << int(m);
+            EXPECT_TRUE(result == r.neu) << r.what << " method " << int(m);
+        }
+    }
+}
+
+TEST(QuadrelRoundTrip, AutoKeepsTheSmallerAndChunksApplyInOrder) {
+    const std::string old = randomBytes(300000, 5);
+    const std::string neu = edited(old, 6);
+    const auto zstdSize = make(old, neu, Request::zstd).size();
+    const auto matchSize = make(old, neu, Request::match).size();
+    quadrel::Method method{};
+    const std::string best = make(old, neu, Request::automatic, 0, quadrel::kChunkThreshold, &method);
+    EXPECT_EQ(best.size(), std::min(zstdSize, matchSize));
+    EXPECT_EQ(method, matchSize < zstdSize ? quadrel::Method::match : quadrel::Method::zstd);
+
+    // Chunked as above 2 GiB, with small chunks: a grown and a shrunk file.
+    for (const std::string& n : {neu + randomBytes(100000, 7), neu.substr(0, 150000)}) {
+        const std::string diff = make(old, n, Request::automatic, 64 * 1024, 1);
+        quadrel::MemoryReader reader(bytes(diff));
+        quadrel::Header h;
+        ASSERT_TRUE(quadrel::parseHeader(reader, h));
+        EXPECT_GT(h.chunks.size(), 2u);
+        std::string result;
+        EXPECT_EQ(applyInMemory(diff, old, result), quadrel::Outcome::ok);
+        EXPECT_TRUE(result == n);
+    }
+}
+
+TEST(QuadrelRoundTrip, DamagedDifferencesAreRefused) {
+    const std::string old = randomBytes(100000, 8);
+    const std::string neu = edited(old, 9);
+    for (Request m : {Request::zstd, Request::match}) {
+        const std::string diff = make(old, neu, m);
+        std::vector<std::string> damaged = {diff.substr(0, diff.size() - 1), diff.substr(0, 40), diff + "x", ""};
+        for (std::size_t at : {std::size_t{3}, std::size_t{70}, diff.size() / 2, diff.size() - 5}) {
+            std::string flipped = diff;
+            flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
+            damaged.push_back(flipped);
+        }
+        for (const std::string& d : damaged) {
+            std::string result;
+            EXPECT_NE(applyInMemory(d, old, result), quadrel::Outcome::ok) << "size " << d.size();
+        }
+    }
+}
+
+TEST(QuadrelRoundTrip, NamesThatCouldLeaveTheFolderAreRefused) {
+    for (const char* bad : {"", "..", "a\\b", "a/b", "C:x", "x.", "x ", "a\nb"})
+        EXPECT_FALSE(quadrel::isSafeName(bad)) << bad;
+    for (const char* good : {"quadw32.dll", "12", "libssl.so.3", "a b.txt"}) EXPECT_TRUE(quadrel::isSafeName(good));
+}
+
+}  // namespace

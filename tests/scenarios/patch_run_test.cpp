@@ -1,0 +1,86 @@
+// Silent runs that fail: the rollback puts the product back exactly as the backups show, and a manifest
+// with an incomplete entry changes nothing at all.
+#include "platform/fs/file.h"
+#include "tests/scenarios/patcher_fixture.h"
+
+namespace scenarios {
+namespace {
+
+using PatchRunTest = ScenarioTest;
+
+std::string fileEntry(const std::string& op, const std::string& object, const std::string& name,
+                      const std::string& extra = "") {
+    return "<File><Operation>" + op + "</Operation><ObjectName>" + object +
+           "</ObjectName><DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"" + name + "\"/>" + extra +
+           "</File>";
+}
+
+std::string manifest(const std::string& files) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Manifest><FileSet>" + files + "</FileSet></Manifest>";
+}
+
+std::wstring product(const std::wstring& name) {
+    return std::wstring(kInstallDir) + L"\\" + name;
+}
+
+TEST_F(PatchRunTest, AFileHeldOpenFailsTheRunAndTheRollbackRestoresTheOthers) {
+    const PatchFolder patch{
+        .manifest =
+            manifest(fileEntry("overwrite", "1", "a.dll") + fileEntry("add", "2", "new.txt") +
+                     fileEntry("overwrite", "3", "held.dll") + fileEntry("overwrite", "4", "never.dll")),
+        .payload = {{"1", "a 9.0.3"}, {"2", "added"}, {"3", "held 9.0.3"}, {"4", "never 9.0.3"}}};
+    registerProduct("9.0");
+    machine_->writeFile(product(L"a.dll"), "a 9.0");
+    machine_->writeFile(product(L"held.dll"), "held 9.0");
+    machine_->writeFile(product(L"never.dll"), "never 9.0");
+    win::File holder;
+    ASSERT_TRUE(holder.open(product(L"held.dll"), win::access::read, win::share::read,
+                            win::Disposition::openExisting));
+
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    holder.close();
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    const std::string log = logText();
+    for (const char* line :
+         {"File overwrite operation failed and return error code: 32", "File operation failed.",
+          "Patching fails, Rolling back the changes done by the patcher...",
+          "Patcher failed. Please try again."}) {
+        EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
+    }
+    EXPECT_FALSE(contains(log, "Overwriting file: C:\\Program Files\\Orvex\\Lumen TX4\\never.dll"));
+    EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
+    EXPECT_EQ(machine_->readFile(product(L"held.dll")), "held 9.0");
+    EXPECT_EQ(machine_->readFile(product(L"never.dll")), "never 9.0");
+    EXPECT_FALSE(machine_->exists(product(L"new.txt")));
+}
+
+TEST_F(PatchRunTest, AnEntryWithoutItsMandatoryTagsChangesNothing) {
+    const PatchFolder patch{
+        .manifest = manifest(
+            fileEntry("overwrite", "1", "a.dll") +
+            "<File><Operation>add</Operation><DestinationPath dir=\"[INSTALLDIR]\" defName=\"b\"/></File>"),
+        .payload = {{"1", "a 9.0.3"}}};
+    registerProduct("9.0");
+    machine_->writeFile(product(L"a.dll"), "a 9.0");
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("ERROR", "Some mandatory tags might be missing..."))) << log;
+    EXPECT_FALSE(contains(log, "Overwriting file:")) << log;
+    EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
+}
+
+TEST_F(PatchRunTest, ABinaryPatchEntryFailsWhileThatOperationIsMissing) {
+    const PatchFolder patch{.manifest = manifest(fileEntry("patch", "1", "a.dll")),
+                            .payload = {{"1", "diff"}}};
+    registerProduct("9.0");
+    machine_->writeFile(product(L"a.dll"), "a 9.0");
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_TRUE(contains(logText(), "The operation cFileOperationPatch is not part of this build"))
+        << logText();
+    EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
+}
+
+}  // namespace
+}  // namespace scenarios

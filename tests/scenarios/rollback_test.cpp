@@ -1,0 +1,216 @@
+// A patch that touches every kind of entry, made to fail at each entry in turn: the rollback brings every
+// file (bytes and read-only bit) and every registry value back exactly as they were, and the run ends in 9.
+#include "tests/scenarios/patcher_fixture.h"
+
+#include <map>
+#include <sstream>
+
+#include "platform/fs/file.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text.h"
+
+namespace scenarios {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::writeHostFile;
+
+// Every kind of entry the patcher knows, except binary patches (their own scenarios) and the
+// installed-programs entry.
+const char* const kEveryKindManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Manifest>
+  <FileSet>
+    <File><Operation>add</Operation><ObjectName>1</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]\new\deeper" defName="added.txt"/></File>
+    <File><Operation>overwrite</Operation><ObjectName>2</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]\bin" defName="lumen.dll"/></File>
+    <File><Operation>blindoverwrite</Operation><ObjectName>3</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="lumen.ini"/></File>
+    <File><Operation>rename</Operation><ObjectName>4</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/>
+      <RenamePath dir="[INSTALLDIR]" defName="new-name.txt"/>
+      <Checksum><AfterPatch>acca362a48577269b87ef58cd46e2c3a</AfterPatch></Checksum></File>
+    <File><Operation>remove</Operation><ObjectName>5</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]\lonely" defName="gone.txt"/></File>
+    <File><Operation>touch</Operation><ObjectName>6</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="touched.txt"/></File>
+  </FileSet>
+  <DirectorySet>
+    <Directory><Operation>add</Operation><DirectoryBase>[INSTALLDIR]\Presets\Publishing</DirectoryBase>
+      <SubDirectoryTree/></Directory>
+    <Directory><Operation>remove</Operation><DirectoryBase>[INSTALLDIR]\Empty</DirectoryBase>
+      <SubDirectoryTree>Empty</SubDirectoryTree></Directory>
+  </DirectorySet>
+  <PDSSet>
+    <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0\New\Sub</KeyPath>
+      <KeyName>Made</KeyName><Value defValue="[INSTALLDIR]"/><DataType>REG_SZ</DataType></PDS>
+    <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+      <KeyName>Version</KeyName><Value defValue="9.0.3"/><DataType>REG_SZ</DataType></PDS>
+    <PDS><Operation>remove</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+      <KeyName>Obsolete</KeyName><Value/><DataType/><SubRegistryTree/></PDS>
+    <PDS><Operation>remove</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0\Plugins</KeyPath>
+      <KeyName>x</KeyName><Value/><DataType/><SubRegistryTree>Plugins</SubRegistryTree></PDS>
+  </PDSSet>
+</Manifest>
+)";
+constexpr int kEntries = 12;
+
+// The patch tool is carried but never run here: stand-ins do where it is not built yet.
+fs::path binFolder(const fs::path& folder) {
+    const fs::path bin = folder / "bin";
+    if (fs::exists(bin)) return bin;
+    fs::create_directories(bin);
+    for (const char* name : {"Mendwell", "orvex_tally.so", "patch", "quadw32.so"}) {
+        std::error_code ec;
+        if (fs::exists(testing_support::binDir() / name))
+            fs::create_symlink(testing_support::binDir() / name, bin / name, ec);
+        else
+            writeHostFile(bin / name, "stand-in");
+    }
+    return bin;
+}
+
+// Assembled once per manifest for the whole test program.
+const fs::path& patcherWith(const std::string& manifest) {
+    static testing_support::TempDir folder;
+    static std::map<std::string, fs::path> built;
+    if (built.count(manifest)) return built[manifest];
+    const std::string n = std::to_string(built.size());
+    const fs::path dir = folder.path() / ("patch" + n);
+    fs::create_directories(dir / "payload");
+    writeHostFile(dir / "config.xml", configXml());
+    writeHostFile(dir / "manifest.xml", manifest);
+    writeHostFile(dir / "payload" / "1", "added in 9.0.3");
+    writeHostFile(dir / "payload" / "2", "lumen.dll of 9.0.3");
+    writeHostFile(dir / "payload" / "3", "[Lumen]\r\nVersion=9.0.3\r\n");
+    const fs::path out = folder.path() / ("Mendwell" + n);
+    auto r = testing_support::runProgram(
+        testing_support::binDir() / "mendwell-build",
+        {"assemble", dir.string(), "-o", out.string(), "--bin", binFolder(folder.path()).string()});
+    if (r.exitCode != 0) ADD_FAILURE() << r.output;
+    return built[manifest] = out;
+}
+
+const fs::path& everyKindPatcher() {
+    return patcherWith(kEveryKindManifest);
+}
+
+class RollbackTest : public ScenarioTest {
+  protected:
+    // The product as 9.0 left it: files (one read-only), an empty folder, registry values and a tree.
+    void installProduct() {
+        registerProduct("9.0");
+        const std::wstring dir = kInstallDir;
+        machine_->writeFile(dir + L"\\bin\\lumen.dll", "lumen.dll of 9.0");
+        machine_->writeFile(dir + L"\\lumen.ini", "[Lumen]\r\nVersion=9.0\r\n");
+        machine_->writeFile(dir + L"\\old-name.txt", "renamed");
+        machine_->writeFile(dir + L"\\lonely\\gone.txt", "removed");
+        machine_->writeFile(dir + L"\\touched.txt", "touched");
+        ASSERT_TRUE(win::setFileAttributes(dir + L"\\lonely\\gone.txt", win::attr::readOnly));
+        ASSERT_TRUE(win::setFileAttributes(dir + L"\\bin\\lumen.dll", win::attr::readOnly));
+        ASSERT_TRUE(win::createDirectory(dir + L"\\Empty"));
+        win::RegKey key;
+        ASSERT_EQ(key.create(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins\\Inner"), 0);
+        ASSERT_EQ(key.setDword(L"Enabled", 1), 0);
+        ASSERT_EQ(key.open(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0"), 0);
+        ASSERT_EQ(key.setString(L"Version", L"9.0"), 0);
+        ASSERT_EQ(key.setValue(L"Obsolete", win::regtype::binary, std::vector<std::uint8_t>{1, 2, 3}), 0);
+    }
+
+    // Files with their bytes and attributes, and registry values with their types and bytes.
+    std::string snapshot() {
+        std::ostringstream out;
+        const fs::path root = machine_->host(L"C:\\Program Files");
+        for (const std::string& rel : treeOf(root)) {
+            const std::wstring windows = L"C:\\Program Files\\" + win::fromUtf8(rel);
+            out << rel << " attributes " << (win::getFileAttributes(windows) & ~win::attr::archive);
+            if (fs::is_regular_file(root / rel))
+                out << " bytes " << testing_support::readHostFile(root / rel);
+            out << "\n";
+        }
+        dumpKey(L"SOFTWARE\\Orvex", out);
+        return out.str();
+    }
+
+    static void dumpKey(const std::wstring& path, std::ostringstream& out) {
+        win::RegKey key;
+        if (key.open(win::RegRoot::localMachine, path) != 0) return;
+        out << "[" << win::toUtf8(path) << "]\n";
+        std::wstring name;
+        win::DWORD type = 0;
+        std::vector<std::uint8_t> data;
+        for (win::DWORD i = 0; key.enumValue(i, name, type, data) == 0; ++i) {
+            out << win::toUtf8(name) << " " << type << ":";
+            for (auto b : data) out << int(b) << ",";
+            out << "\n";
+        }
+        for (win::DWORD i = 0; key.enumKey(i, name) == 0; ++i) dumpKey(path + L"\\" + name, out);
+    }
+};
+
+TEST_F(RollbackTest, TheWholePatchAppliesAndEachChangeIsVisible) {
+    installProduct();
+    const std::string before = snapshot();
+    PatcherRun r = run({"-SILENT"}, everyKindPatcher());
+    ASSERT_EQ(r.exitCode, 0) << r.output << logText();
+    const std::string after = snapshot();
+    for (const char* part : {"new/deeper/added.txt", "lumen.dll of 9.0.3", "new-name.txt",
+                             "Presets/Publishing", "[SOFTWARE\\Orvex\\Lumen\\9.0\\New\\Sub]"})
+        EXPECT_TRUE(contains(after, part)) << part;
+    for (const char* part : {"lonely/gone.txt", "Empty", "Obsolete", "Plugins"})
+        EXPECT_FALSE(contains(after, part)) << part;
+    EXPECT_NE(after, before);
+}
+
+TEST_F(RollbackTest, AFailureAtAnyEntryRollsTheProductBackExactly) {
+    for (int entry = 1; entry <= kEntries; ++entry) {
+        SCOPED_TRACE(testing::Message() << "failing at entry " << entry);
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        installProduct();
+        const std::string before = snapshot();
+        PatcherRun r =
+            run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "fail:" + std::to_string(entry)}});
+        EXPECT_EQ(r.exitCode, 9) << r.output;
+        EXPECT_TRUE(contains(logText(), "Injected fault at entry " + std::to_string(entry) + "."));
+        EXPECT_EQ(snapshot(), before) << logText();
+    }
+}
+
+// Real faults rather than injected ones: a file another process holds without write sharing, and a
+// registry key the user may not change.
+TEST_F(RollbackTest, AFileInUseAndADeniedKeyFailTheRunAndRollBack) {
+    installProduct();
+    const std::string before = snapshot();
+    const std::wstring held = std::wstring(kInstallDir) + L"\\lumen.ini";
+    win::File holder;  // this process is the other process: share modes hold between processes
+    ASSERT_TRUE(holder.open(held, win::access::read, win::share::read, win::Disposition::openExisting));
+    PatcherRun r = run({"-SILENT"}, everyKindPatcher());
+    holder.close();
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_EQ(snapshot(), before) << logText();
+
+    ASSERT_EQ(win::setRegKeyDenied(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins", true),
+              0);
+    r = run({"-SILENT"}, everyKindPatcher());
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    ASSERT_EQ(
+        win::setRegKeyDenied(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins", false), 0);
+    EXPECT_EQ(snapshot(), before) << logText();
+}
+
+// An incomplete entry fails the run before anything changes; the rollback that follows has nothing to undo.
+TEST_F(RollbackTest, AnUnreadableManifestChangesNothing) {
+    installProduct();
+    const std::string before = snapshot();
+    std::string broken = kEveryKindManifest;
+    broken.replace(broken.rfind("<ObjectName>6</ObjectName>"), 26, "");
+    PatcherRun r = run({"-SILENT"}, patcherWith(broken));
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("ERROR", "Some mandatory tags might be missing..."))) << log;
+    EXPECT_FALSE(contains(log, "Adding file:"));
+    EXPECT_EQ(snapshot(), before);
+}
+
+}  // namespace
+}  // namespace scenarios

@@ -1,0 +1,196 @@
+// The wizard of a user's run, played by scripts: every page, cancel, failure and rollback. With
+// QT_QPA_PLATFORM=offscreen (as the test preset sets it) the pages are drawn by Qt and the scripts'
+// "shot" steps save them under build/<preset>/artefacts/wizard/.
+#include <filesystem>
+#include <sstream>
+
+#include "mendwell/records/patch_history.h"
+#include "platform/fs/file.h"
+#include "platform/text/text.h"
+#include "tests/scenarios/patcher_fixture.h"
+
+namespace scenarios {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct WizardRun {
+    int exitCode = -1;
+    std::vector<std::string> record;  // the dialog's changes and actions, in order
+    std::string all;                  // the same, one line each
+    // Index of the first record line containing `part` at or after `from`; npos when none.
+    std::size_t find(const std::string& part, std::size_t from = 0) const {
+        for (std::size_t i = from; i < record.size(); ++i)
+            if (record[i].find(part) != std::string::npos) return i;
+        return std::string::npos;
+    }
+};
+
+fs::path shots() {
+    const fs::path dir = testing_support::buildDir() / "artefacts" / "wizard";
+    fs::create_directories(dir);
+    return dir;
+}
+
+class WizardTest : public ScenarioTest {
+  protected:
+    WizardRun runWizard(std::string script, const fs::path& program = patcher()) {
+        std::string::size_type at;
+        while ((at = script.find("{shots}")) != std::string::npos) script.replace(at, 7, shots().string());
+        testing_support::TempDir dir;
+        testing_support::writeHostFile(dir.path() / "script", script);
+        PatcherRun r = run({}, program,
+                           {{"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
+                            {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()}});
+        WizardRun w;
+        w.exitCode = r.exitCode;
+        w.all = fs::exists(dir.path() / "record") ? testing_support::readHostFile(dir.path() / "record") : "";
+        std::istringstream lines(w.all);
+        for (std::string line; std::getline(lines, line);) w.record.push_back(line);
+        return w;
+    }
+    std::wstring product(const wchar_t* name) const { return std::wstring(kInstallDir) + L"\\" + name; }
+};
+
+std::string fileEntry(int object, const std::string& name) {
+    return "<File><Operation>add</Operation><ObjectName>" + std::to_string(object) +
+           "</ObjectName><DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"" + name + "\"/></File>";
+}
+
+// Eight added files: long enough for a cancel to land while the files are being written.
+PatchFolder eightFiles() {
+    PatchFolder p;
+    p.manifest = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Manifest><FileSet>";
+    for (int i = 1; i <= 8; ++i) {
+        p.manifest += fileEntry(i, "f" + std::to_string(i) + ".txt");
+        p.payload[std::to_string(i)] = std::string(200000, static_cast<char>('a' + i));
+    }
+    p.manifest += "</FileSet></Manifest>";
+    return p;
+}
+
+TEST_F(WizardTest, PatchRunsFromWelcomeToSuccessAndRecordsHistory) {
+    registerProduct("9.0");
+    WizardRun w = runWizard(
+        "shot {shots}/1-welcome.png\nclick 1\nawait visible 205\nshot {shots}/2-installing.png\n"
+        "await text 1 Finish\nshot {shots}/5-success.png\nclick 1\n");
+    EXPECT_EQ(w.exitCode, 0) << w.all;
+    for (const char* line : {"caption <Orvex Software Update>", "text 204 <Welcome>",
+                             "text -1 <There is a new patch available for your software. Click Next to update Lumen "
+                             "TX4 with this patch.>",
+                             "text 204 <Installing the patch...>", "show 205 1", "text 206 <Patching:>",
+                             "progress 205 100", "text 204 <Installation was Successful.>",
+                             "text -1 <Lumen TX4 has been updated with the patch. Click Finish to exit.>",
+                             "text 1 <Finish>", "end 1"})
+        EXPECT_NE(w.find(line), std::string::npos) << line << "\n" << w.all;
+    EXPECT_TRUE(contains(logText(), "Updater has successfully updated the application.")) << logText();
+    EXPECT_TRUE(machine_->exists(product(L"readme.txt")));
+    EXPECT_TRUE(machine_->exists(mw::PatchHistoryFile::pathFor(win::fromUtf8(kProductCode))));
+}
+
+TEST_F(WizardTest, CancelOnTheWelcomePageAsksAndNoKeepsThePage) {
+    registerProduct("9.0");
+    WizardRun w = runWizard("answer no\nclick 2\nanswer yes\nclick 2\n");
+    EXPECT_EQ(w.exitCode, 2) << w.all;
+    const std::size_t no = w.find("text=<Do you really want to cancel the update?> answer=7");
+    const std::size_t yes = w.find("text=<Do you really want to cancel the update?> answer=6");
+    ASSERT_NE(no, std::string::npos) << w.all;
+    ASSERT_NE(yes, std::string::npos) << w.all;
+    EXPECT_LT(no, yes);
+    for (std::size_t i = no + 1; i < yes; ++i) EXPECT_EQ(w.record[i].find("text 204"), std::string::npos) << w.record[i];
+    EXPECT_NE(w.find("end 2", yes), std::string::npos);
+    EXPECT_FALSE(machine_->exists(product(L"readme.txt")));
+}
+
+// A product the patch does not fit opens on the final page with its reason.
+TEST_F(WizardTest, ValidationFailuresOpenOnTheFinalPage) {
+    const struct {
+        const char* version;  // nullptr: not registered
+        const char* message;
+        int exitCode;
+    } rows[] = {
+        {"9.0.3", "The update has already been applied to the product.", 3},
+        {"8.0", "The update cannot be applied to the product.", 2},
+        {nullptr, "The updater is unable to locate the product to be updated.", 2},
+    };
+    for (const auto& row : rows) {
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        if (row.version) registerProduct(row.version);
+        WizardRun w = runWizard(std::string(row.version && std::string(row.version) == "9.0.3"
+                                                ? "shot {shots}/5-already-updated.png\n"
+                                                : "") +
+                                "await text 1 Finish\nclick 1\n");
+        EXPECT_EQ(w.exitCode, row.exitCode) << w.all;
+        EXPECT_NE(w.find(std::string("text -1 <") + row.message + ">"), std::string::npos) << w.all;
+        EXPECT_NE(w.find("text 204 <Installation was Unsuccessful.>"), std::string::npos) << w.all;
+        EXPECT_NE(w.find("show 2 0"), std::string::npos) << w.all;
+        EXPECT_EQ(w.find("text 204 <Installing"), std::string::npos) << w.all;
+    }
+}
+
+TEST_F(WizardTest, CancelWhileInstallingNoResumesWhereItStopped) {
+    registerProduct("9.0");
+    WizardRun w = runWizard("click 1\nawait progress 205 >= 25\nanswer no\nclick 2\nawait text 1 Finish\nclick 1\n",
+                            patcherFor(eightFiles()));
+    EXPECT_EQ(w.exitCode, 0) << w.all;
+    EXPECT_NE(w.find("answer=7"), std::string::npos) << w.all;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, "Patch Suspended...")) << log;
+    EXPECT_TRUE(contains(log, "Patch resumed...")) << log;
+    for (int i = 1; i <= 8; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        EXPECT_TRUE(machine_->exists(product(win::fromUtf8(name).c_str()))) << name;
+        const std::string line = "Adding file: C:\\Program Files\\Orvex\\Lumen TX4\\" + name;
+        const auto first = log.find(line);
+        EXPECT_NE(first, std::string::npos) << line;
+        EXPECT_EQ(log.find(line, first + 1), std::string::npos) << "repeated: " << line;
+    }
+}
+
+TEST_F(WizardTest, CancelWhileInstallingYesRollsBack) {
+    registerProduct("9.0");
+    WizardRun w = runWizard("click 1\nawait progress 205 >= 25\nanswer yes\nclick 2\nawait text 1 Finish\nclick 1\n",
+                            patcherFor(eightFiles()));
+    EXPECT_EQ(w.exitCode, 2) << w.all;
+    const std::size_t rollback = w.find("text 204 <Rollback...>");
+    ASSERT_NE(rollback, std::string::npos) << w.all;
+    EXPECT_NE(w.find("show 2 0", rollback), std::string::npos) << w.all;
+    EXPECT_NE(w.find("text -1 <The updater is cancelled by the user. Your product is not upgraded to a new version.>"),
+              std::string::npos)
+        << w.all;
+    for (int i = 1; i <= 8; ++i)
+        EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
+}
+
+TEST_F(WizardTest, FailureMidPatchRollsBackToTheFinalPage) {
+    PatchFolder patch = eightFiles();
+    registerProduct("9.0");
+    // f5.txt exists and is held open without write sharing: the fifth entry fails.
+    patch.manifest.replace(patch.manifest.find("<Operation>add</Operation><ObjectName>5<"), 26,
+                           "<Operation>overwrite</Operation>");
+    machine_->writeFile(product(L"f5.txt"), "held");
+    win::File holder;
+    ASSERT_TRUE(holder.open(product(L"f5.txt"), win::access::read, win::share::read, win::Disposition::openExisting));
+    WizardRun w = runWizard("click 1\nawait hidden 2\nshot {shots}/4-rollback.png\nawait text 1 Finish\n"
+                            "shot {shots}/5-unsuccessful.png\nclick 1\n",
+                            patcherFor(patch));
+    holder.close();
+    EXPECT_EQ(w.exitCode, 2) << w.all;
+    const std::size_t rollback = w.find("text 204 <Rollback...>");
+    ASSERT_NE(rollback, std::string::npos) << w.all;
+    EXPECT_NE(w.find("text 206 <Rollback in progress...>", rollback), std::string::npos) << w.all;
+    // The progress runs back to zero, and only then does the final page follow.
+    const std::size_t zero = w.find("progress 205 0", rollback);
+    const std::size_t final = w.find("text -1 <The update cannot be applied to the product. Please re-install", rollback);
+    ASSERT_NE(zero, std::string::npos) << w.all;
+    ASSERT_NE(final, std::string::npos) << w.all;
+    EXPECT_LT(zero, final);
+    EXPECT_EQ(w.find("answer="), std::string::npos) << w.all;  // nobody was asked
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
+    EXPECT_EQ(machine_->readFile(product(L"f5.txt")), "held");
+    EXPECT_FALSE(contains(logText(), "successfully updated"));
+}
+
+}  // namespace
+}  // namespace scenarios
