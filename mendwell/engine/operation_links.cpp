@@ -2,18 +2,11 @@
 
 #include "mendwell/engine/directory_operation.h"
 #include "mendwell/engine/registry_operation.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/records/add_remove_entry.h"
+#include "mendwell/records/services.h"
+#include "mendwell/shell/config_record.h"
 
 namespace mw {
-
-namespace {
-
-bool missingOperation(const wchar_t* name) {
-    logError(L"The operation %s is not part of this build; the entry cannot be carried out.", name);
-    return false;
-}
-
-}  // namespace
 
 bool runDirectoryEntry(const DirectoryRecord& record) {
     return runDirectoryOperation(record);
@@ -25,17 +18,19 @@ bool runRegistryEntry(const RegistryRecord& record) {
     return operation && operation->execute(record);
 }
 
-bool stopServiceEntry(const ServiceRecord&) {
-    return missingOperation(L"stopService");
+bool stopServiceEntry(const ServiceRecord& record) {
+    return stopService(record);
 }
 
-bool startServiceEntry(const ServiceRecord&) {
-    // Nothing was stopped by this build's stop pass, so there is nothing to restart.
-    return true;
+bool startServiceEntry(const ServiceRecord& record) {
+    // Only a service this run's stop pass stopped is started again.
+    const auto flag = stoppedServices().find(serviceKey(record));
+    if (flag == stoppedServices().end() || flag->second != 1) return true;
+    return startService(record);
 }
 
-bool updateAddRemoveInfo(const AddRemoveRecord&) {
-    return missingOperation(L"updateAddRemoveEntry");
+bool updateAddRemoveInfo(const AddRemoveRecord& record) {
+    return updateAddRemoveEntry(globalConfig(), record);
 }
 
 }  // namespace mw

@@ -7,6 +7,7 @@
 #include "mendwell/engine/patch_state.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
+#include "mendwell/records/running_apps.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/resource_writer.h"
@@ -127,8 +128,9 @@ int patchForUpdateManager(std::wstring installDir) {
         reportRefusal();
     } else if (!validateVersion(config, installDir)) {
         reportRefusal();
+    } else if (const auto running = findRunningApplications(config.appRunningPatterns); !running.empty()) {
+        reportRefusal(runningApplicationsText(running));
     } else {
-        logInfo(L"The running-applications check is not available in this build; no process was checked.");
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
         if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {

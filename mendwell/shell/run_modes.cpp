@@ -4,6 +4,7 @@
 #include "mendwell/engine/patch_state.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
+#include "mendwell/records/running_apps.h"
 #include "mendwell/shell/config_record.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/wizard.h"
@@ -48,11 +49,8 @@ int silentPatch() {
 
     int result = returnPatched;
     PatchGlobals& g = patchGlobals();
-    if (validateHistory(config) && validateVersion(config, installDir)) {
-        logInfo(L"Patcher is looking for running applications specified in config.xml file");
-        // The process scan is not part of this build; nothing was checked, and the log says so.
-        logInfo(L"The running-applications check is not available in this build; no process was checked.");
-
+    if (validateHistory(config) && validateVersion(config, installDir) &&
+        findRunningApplications(config.appRunningPatterns).empty()) {
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
         // History is what tells the next patch that this product is now at the new version.

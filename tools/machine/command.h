@@ -27,6 +27,9 @@ int pathCommand(const Args& args);
 int lsCommand(const Args& args);
 int regCommand(const Args& args);
 int serviceCommand(const Args& args);
+int processCommand(const Args& args);
+// The body of a program started by `process start` (hidden verb "__hold").
+int holdCommand(const Args& args);
 int aclCommand(const Args& args);
 
 }  // namespace mw::machinetool

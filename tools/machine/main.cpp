@@ -19,6 +19,7 @@ constexpr const wchar_t* kUsageText =
     L"  ls WINPATH                    list a folder\n"
     L"  reg add|query|delete|deny|export|import ...\n"
     L"  service add|query|set ...\n"
+    L"  process start|stop|list ...   programs running under a chosen executable name\n"
     L"  acl WINPATH                   a file's access list (inherited or null)\n"
     L"\n"
     L"The machine is the folder given by --machine, else MENDWELL_MACHINE, else the default machine.\n"
@@ -68,6 +69,7 @@ int run(int argc, char** argv) {
     std::wstring verb = args[0];
     Args rest(args.begin() + 1, args.end());
     if (verb == L"create") return createCommand(rest);
+    if (verb == L"__hold") return holdCommand(rest);
     int (*command)(const Args&) = nullptr;
     if (verb == L"path")
         command = pathCommand;
@@ -77,6 +79,8 @@ int run(int argc, char** argv) {
         command = regCommand;
     else if (verb == L"service")
         command = serviceCommand;
+    else if (verb == L"process")
+        command = processCommand;
     else if (verb == L"acl")
         command = aclCommand;
     if (!command) {
