@@ -2,6 +2,7 @@
 
 #include "mendwell/engine/directory_operation.h"
 #include "mendwell/engine/registry_operation.h"
+#include "mendwell/engine/undo_record.h"
 #include "mendwell/records/add_remove_entry.h"
 #include "mendwell/records/services.h"
 #include "mendwell/shell/config_record.h"
@@ -19,7 +20,10 @@ bool runRegistryEntry(const RegistryRecord& record) {
 }
 
 bool stopServiceEntry(const ServiceRecord& record) {
-    return stopService(record);
+    const bool ok = stopService(record);
+    const auto flag = stoppedServices().find(serviceKey(record));
+    if (flag != stoppedServices().end() && flag->second == 1) recordServiceStopped(record);
+    return ok;
 }
 
 bool startServiceEntry(const ServiceRecord& record) {

@@ -155,6 +155,21 @@ void recordRegistryValueRemoved(const RegistryRecord& entry, std::uint32_t type,
     recordValueRestore(entry.root, entry.keyPath, entry.keyName, type, data);
 }
 
+void recordServiceStopped(const ServiceRecord& entry) {
+    RollbackManifestFile* file = recorder();
+    if (!file) return;
+    win::xml::Node set = file->document().root().firstChild(L"ServiceSet");
+    if (!set) set = file->document().root().prependElement(L"ServiceSet");
+    for (const win::xml::Node& known : set.children())
+        if (known.firstChild(L"ServiceName").text() == entry.serviceName) return;
+    win::xml::Node service = set.appendElement(L"Service");
+    service.appendElement(L"Operation", L"start");
+    service.appendElement(L"ServiceName", entry.serviceName);
+    win::xml::Node arguments = service.appendElement(L"ArgumentList");
+    for (const std::wstring& argument : entry.arguments) arguments.appendElement(L"Argument", argument);
+    file->journal(service);
+}
+
 RegistryTreeSnapshot snapshotRegistryTree(const std::wstring& root, const std::wstring& keyPath) {
     RegistryTreeSnapshot snapshot;
     snapshot.root = root;

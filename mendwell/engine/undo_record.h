@@ -28,6 +28,10 @@ void recordRegistryAddUndo(const RegistryRecord& entry, const RegistryUndoProbe&
 void recordRegistryValueRemoved(const RegistryRecord& entry, std::uint32_t type,
                                 const std::vector<std::uint8_t>& data);
 
+// A service the run stopped: the rollback run starts it again (its stop pass finds it stopped and keeps
+// the flag this run set, so its start pass restarts it).
+void recordServiceStopped(const ServiceRecord& entry);
+
 // A key tree as it was before a remove deleted it.
 struct RegistryTreeSnapshot {
     std::wstring root;

@@ -1,0 +1,101 @@
+// Silent runs against running applications of the product and the manifest's services.
+#include "platform/services/services.h"
+#include "tests/scenarios/patcher_fixture.h"
+
+namespace scenarios {
+namespace {
+
+using ServicesAppsTest = ScenarioTest;
+
+const std::wstring kReadme = std::wstring(kInstallDir) + L"\\readme.txt";
+
+std::string withService(const std::string& service, const std::string& rest) {
+    return "<Manifest><ServiceSet><Service><Operation>stop</Operation><ServiceName>" + service +
+           "</ServiceName><ArgumentList><Argument>-resume</Argument></ArgumentList></Service></ServiceSet>"
+           "<FileSet><File><Operation>add</Operation><ObjectName>1</ObjectName>"
+           "<DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"readme.txt\"/></File></FileSet>" +
+           rest + "</Manifest>";
+}
+
+void addService(const wchar_t* name, bool refusesStop) {
+    win::ServiceRecord r;
+    r.name = name;
+    r.state = win::svcstate::running;
+    r.behaviour.refusesStop = refusesStop;
+    ASSERT_TRUE(win::addService(r));
+}
+
+win::DWORD stateOf(const wchar_t* name) {
+    win::ServiceRecord r;
+    return win::getService(name, r) ? r.state : 0;
+}
+
+TEST_F(ServicesAppsTest, RunningApplicationOfTheProductRefusesThePatch) {
+    registerProduct("9.0");
+    auto started =
+        testing_support::runProgram(testing_support::binDir() / "machine",
+                                    {"process", "start", "C:\\Program Files\\Orvex\\Lumen TX4\\LumenSC.exe",
+                                     "--description", "Lumen TX4"});
+    ASSERT_EQ(started.exitCode, 0) << started.output;
+    const std::string pid = started.output.substr(0, started.output.find('\n'));
+    PatcherRun r =
+        run({"-SILENT"}, patcher(configXml("<ComboPatch>false</ComboPatch><PrePatchValidation>"
+                                           "<AppRunningList><AppRunning>^LumenSC\\.exe$</AppRunning>"
+                                           "</AppRunningList></PrePatchValidation>")));
+    testing_support::runProgram(testing_support::binDir() / "machine", {"process", "stop", pid});
+    EXPECT_EQ(r.exitCode, 6) << r.output;
+    EXPECT_TRUE(contains(logText(), record("ERROR", "Applications in Use /n\r\nLumen TX4"))) << logText();
+    EXPECT_FALSE(machine_->exists(kReadme));
+}
+
+TEST_F(ServicesAppsTest, ServiceStoppedAroundTheFilesAndTheEntryUpdated) {
+    registerProduct("9.0");
+    addService(L"LumenSync", false);
+    PatchFolder patch;
+    patch.manifest = withService("LumenSync",
+                                 "<AddRemoveInfo><DisplayVersion><Value>9.0.3</Value>"
+                                 "</DisplayVersion></AddRemoveInfo>");
+    patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}};
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, "Successfully stopped the service: LumenSync")) << log;
+    EXPECT_TRUE(contains(log, "Successfully started the service: LumenSync")) << log;
+    EXPECT_LT(log.find("Successfully stopped the service"), log.find("readme.txt"));
+    EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running);
+    win::ServiceRecord service;
+    ASSERT_TRUE(win::getService(L"LumenSync", service));
+    EXPECT_EQ(service.lastArguments, std::vector<std::wstring>{L"-resume"});
+    EXPECT_TRUE(machine_->exists(kReadme));
+}
+
+TEST_F(ServicesAppsTest, RefusedStopFailsBeforeAnyFileChanges) {
+    registerProduct("9.0");
+    addService(L"LumenSync", true);
+    PatchFolder patch;
+    patch.manifest = withService("LumenSync", "");
+    patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}};
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_TRUE(contains(logText(), "Unable to stop the service: LumenSync. Returned error code: 1061"))
+        << logText();
+    EXPECT_FALSE(machine_->exists(kReadme));
+    EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running);
+}
+
+// A run that stopped a service and then failed leaves it running again after the rollback.
+TEST_F(ServicesAppsTest, RollbackStartsTheServiceTheRunStopped) {
+    registerProduct("9.0");
+    addService(L"LumenSync", false);
+    PatchFolder patch;
+    patch.manifest = withService("LumenSync", "");
+    patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}};
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch), {{"MENDWELL_FAULT", "fail:2"}});
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_TRUE(contains(logText(), "Successfully stopped the service: LumenSync")) << logText();
+    EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running) << logText();
+    EXPECT_FALSE(machine_->exists(kReadme));
+}
+
+}  // namespace
+}  // namespace scenarios
