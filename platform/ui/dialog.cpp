@@ -251,6 +251,12 @@ std::chrono::steady_clock::time_point Dialog::nextTimer() const {
 }
 
 bool Dialog::runPending() {
+    if (inPending_) return false;
+    inPending_ = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{inPending_};
     bool ran = false;
     for (;;) {
         Sent* s = nullptr;

@@ -135,6 +135,7 @@ class Dialog {
     std::deque<int> answers_;
     std::vector<std::string> record_;
     bool ended_ = false;
+    bool inPending_ = false;  // a backend's nested event loop (a message box) must not re-enter
     int endCode_ = 0;
 
     mutable std::mutex mutex_;  // guards the send queue and running_

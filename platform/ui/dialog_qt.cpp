@@ -100,7 +100,6 @@ class QtBackend : public DialogBackend {
     }
 
     bool screenshot(Dialog&, const std::string& path) override {
-        QApplication::processEvents();
         return window_ && window_->grab().save(QString::fromStdString(path));
     }
 
