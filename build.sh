@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Mendwell build driver. Verbs:
 #   demo   install what is missing, build (release) and run the patch on a fresh emulated machine
+#          (demo --wizard: through the wizard; without a display, scripted with screenshots)
 #   test   install what is missing, build with AddressSanitizer + UBSan and run every test
 #   build  install what is missing and build the test preset only
 set -euo pipefail
@@ -30,7 +31,7 @@ build() {
 }
 
 usage() {
-  sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 case "${1:-}" in
@@ -42,7 +43,7 @@ case "${1:-}" in
   demo)
     install_missing
     build release
-    exec tools/demo.sh build/release/bin
+    exec tools/demo.sh build/release/bin "${@:2}"
     ;;
   build)
     install_missing
