@@ -66,7 +66,6 @@ bool ensureQtApplication() {
     return QApplication::instance() != nullptr;
 }
 
-
 bool qtMessageBox(std::wstring_view text, std::wstring_view caption, unsigned type, const BoxButtons& buttons,
                   int& answer) {
     if (!ensureQtApplication()) return false;

@@ -97,8 +97,9 @@ TEST_F(UpdateManagerTest, RegisteredProductIsPatchedInTheDatabaseFolder) {
         << log;
     EXPECT_TRUE(contains(log, record("ERROR", "Updater failed. Please try again."))) << log;
     EXPECT_FALSE(contains(log, "successfully updated"));
-    EXPECT_EQ(resultFile(), resultXml(4, "The update cannot be applied to the product. Please re-install the "
-                                         "product and try again."));
+    EXPECT_EQ(resultFile(), resultXml(4,
+                                      "The update cannot be applied to the product. Please re-install the "
+                                      "product and try again."));
     EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
 }
 
