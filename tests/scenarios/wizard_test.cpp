@@ -44,7 +44,7 @@ class WizardTest : public ScenarioTest {
             {{"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
              {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
              {"LSAN_OPTIONS",
-              "suppressions=" + (testing_support::sourceDir() / "tests/scenarios/lsan_qt.supp").string()}});
+              "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string()}});
         WizardRun w;
         w.exitCode = r.exitCode;
         if (r.exitCode == 1) ADD_FAILURE() << r.output;  // a sanitizer's report
