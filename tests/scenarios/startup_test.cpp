@@ -199,7 +199,7 @@ TEST_F(CommandLineTest, EmptyCommandLineFallsThroughToTheWizard) {
           "Patcher is not intiated via QUD, patcher will now try to find INSTALLDIR through data in "
           "config.xml",
           "Mendwell was not initiated via QUD or with <Silent> option, user will be presented the UI now",
-          "delete pController"}) {
+          "patching ends."}) {
         EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
     }
     EXPECT_FALSE(contains(log, "Initiating patch silently"));
