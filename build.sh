@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Mendwell build driver. Verbs:
 #   demo   install what is missing, build (release) and run the patch on a fresh emulated machine
+#          (demo --wizard: through the wizard; without a display, scripted with screenshots)
 #   test   install what is missing, build with AddressSanitizer + UBSan and run every test, then build
 #          the fuzz targets (clang, build/fuzz) and run each over its corpus plus a few seconds
 #   build  install what is missing and build the test preset only
@@ -81,7 +82,7 @@ case "${1:-}" in
   demo)
     install_missing
     build release
-    exec tools/demo.sh build/release/bin
+    exec tools/demo.sh build/release/bin "${@:2}"
     ;;
   build)
     install_missing

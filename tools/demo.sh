@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Mendwell demo: a fresh emulated machine, a registered sample product, the sample patch assembled
-# and applied with -SILENT, then what the run left behind. Usage: tools/demo.sh BIN_DIR
+# and applied with -SILENT, then what the run left behind. Usage: tools/demo.sh BIN_DIR [--wizard]
+# With --wizard the patch is applied through the wizard instead: a real window on a display; without
+# one, the wizard is played by a script, drawn offscreen, and each page is saved as a PNG.
 set -uo pipefail
 
 BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR}" && pwd)"
@@ -54,9 +56,36 @@ cp -a "$MENDWELL_MACHINE" "$DEMO/machine-before"
 step "Assembling the sample patch ($PATCH_DIR)"
 "$BIN/mendwell-build" assemble "$PATCH_DIR" -o "$DEMO/LumenTX4_903_Update" || exit 1
 
-step "Running the patcher: LumenTX4_903_Update -SILENT"
-"$DEMO/LumenTX4_903_Update" -SILENT
-rc=$?
+if [ "${2:-}" = "--wizard" ]; then
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    step "Running the patcher's wizard: LumenTX4_903_Update (close it with Finish)"
+    "$DEMO/LumenTX4_903_Update"
+    rc=$?
+  else
+    shots="${MENDWELL_DEMO_SHOTS:-$HERE/build/demo-wizard}"
+    mkdir -p "$shots"
+    step "No display: the wizard played by a script, pages saved in $shots"
+    cat >"$DEMO/wizard-script" <<SCRIPT
+shot $shots/1-welcome.png
+click 1
+await visible 205
+shot $shots/2-installing.png
+await text 1 Finish
+shot $shots/5-finished.png
+click 1
+SCRIPT
+    QT_QPA_PLATFORM=offscreen MENDWELL_DIALOG_SCRIPT="$DEMO/wizard-script" \
+      MENDWELL_DIALOG_RECORD="$DEMO/wizard-record" "$DEMO/LumenTX4_903_Update"
+    rc=$?
+    echo "What the wizard showed:"
+    sed 's/^/  /' "$DEMO/wizard-record"
+    ls -1 "$shots"/*.png | sed 's/^/  /'
+  fi
+else
+  step "Running the patcher: LumenTX4_903_Update -SILENT"
+  "$DEMO/LumenTX4_903_Update" -SILENT
+  rc=$?
+fi
 printf '\n\nProcess return code: %d\n' "$rc"
 
 step "The work folder (%TEMP%\\Patcher)"

@@ -9,51 +9,75 @@ namespace {
 
 wchar_t caretResult(wchar_t c) {
     switch (c) {
-        case L'Q': return L'"';
-        case L'[': return L'\u201C';
-        case L']': return L'\u201D';
-        case L'{': return L'\u2018';
-        case L'}': return L'\u2019';
-        case L'C': return L'\u00A9';
-        case L'R': return L'\u00AE';
-        case L'T': return L'\u2122';
-        case L'D': return L'\u00B0';
-        case L'B': return L'\u2022';
-        case L'#': return L'\u2318';
-        case L'!': return L'\u00AC';
-        case L'I': return L'\u2206';
-        case L'S': return L'\u2211';
-        case L'n': return L'\n';
-        case L'r': return L'\r';
-        default: return 0;
+        case L'Q':
+            return L'"';
+        case L'[':
+            return L'\u201C';
+        case L']':
+            return L'\u201D';
+        case L'{':
+            return L'\u2018';
+        case L'}':
+            return L'\u2019';
+        case L'C':
+            return L'\u00A9';
+        case L'R':
+            return L'\u00AE';
+        case L'T':
+            return L'\u2122';
+        case L'D':
+            return L'\u00B0';
+        case L'B':
+            return L'\u2022';
+        case L'#':
+            return L'\u2318';
+        case L'!':
+            return L'\u00AC';
+        case L'I':
+            return L'\u2206';
+        case L'S':
+            return L'\u2211';
+        case L'n':
+            return L'\n';
+        case L'r':
+            return L'\r';
+        default:
+            return 0;
     }
 }
 
 wchar_t backslashResult(wchar_t c) {
     switch (c) {
-        case L'"': return L'"';
-        case L'n': return L'\n';
-        case L'r': return L'\r';
-        case L't': return L'\t';
-        case L'b': return L'\b';
-        default: return 0;
+        case L'"':
+            return L'"';
+        case L'n':
+            return L'\n';
+        case L'r':
+            return L'\r';
+        case L't':
+            return L'\t';
+        case L'b':
+            return L'\b';
+        default:
+            return 0;
     }
 }
 
 // Names accepted inside "#{...}", compared without regard to case.
 const std::pair<const wchar_t*, const wchar_t*> kNamedCharacters[] = {
-    {L"newline", L"\r\n"},     {L"tab", L"\t"},          {L"quote", L"\""},        {L"apos", L"'"},
-    {L"hash", L"#"},           {L"lbrace", L"{"},        {L"rbrace", L"}"},        {L"caret", L"^"},
-    {L"backslash", L"\\"},     {L"nbsp", L"\u00A0"},     {L"copyright", L"\u00A9"},
-    {L"registered", L"\u00AE"}, {L"trademark", L"\u2122"}, {L"degree", L"\u00B0"}, {L"bullet", L"\u2022"},
-    {L"ellipsis", L"\u2026"},  {L"endash", L"\u2013"},   {L"emdash", L"\u2014"},   {L"lsquo", L"\u2018"},
-    {L"rsquo", L"\u2019"},     {L"ldquo", L"\u201C"},    {L"rdquo", L"\u201D"},    {L"command", L"\u2318"},
+    {L"newline", L"\r\n"},     {L"tab", L"\t"},        {L"quote", L"\""},         {L"apos", L"'"},
+    {L"hash", L"#"},           {L"lbrace", L"{"},      {L"rbrace", L"}"},         {L"caret", L"^"},
+    {L"backslash", L"\\"},     {L"nbsp", L"\u00A0"},   {L"copyright", L"\u00A9"}, {L"registered", L"\u00AE"},
+    {L"trademark", L"\u2122"}, {L"degree", L"\u00B0"}, {L"bullet", L"\u2022"},    {L"ellipsis", L"\u2026"},
+    {L"endash", L"\u2013"},    {L"emdash", L"\u2014"}, {L"lsquo", L"\u2018"},     {L"rsquo", L"\u2019"},
+    {L"ldquo", L"\u201C"},     {L"rdquo", L"\u201D"},  {L"command", L"\u2318"},
 };
 
 bool equalsIgnoringCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
+        if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i])))
+            return false;
     return true;
 }
 
@@ -67,7 +91,8 @@ int hexDigit(wchar_t c) {
 // The replacement for the inside of one brace form; empty when it names nothing.
 std::wstring braceReplacement(std::wstring_view inside) {
     std::wstring_view digits = inside;
-    if (digits.size() > 2 && (digits[0] == L'U' || digits[0] == L'u') && digits[1] == L'+') digits.remove_prefix(2);
+    if (digits.size() > 2 && (digits[0] == L'U' || digits[0] == L'u') && digits[1] == L'+')
+        digits.remove_prefix(2);
     if (!digits.empty() && digits.size() <= 4) {
         unsigned code = 0;
         bool hex = true;
@@ -80,7 +105,10 @@ std::wstring braceReplacement(std::wstring_view inside) {
             code = code * 16 + static_cast<unsigned>(d);
         }
         // A NUL would end the text early and a lone surrogate is no character: both stay as written.
-        if (hex) return (code == 0 || (code >= 0xD800 && code <= 0xDFFF)) ? std::wstring{} : std::wstring(1, static_cast<wchar_t>(code));
+        if (hex)
+            return (code == 0 || (code >= 0xD800 && code <= 0xDFFF))
+                       ? std::wstring{}
+                       : std::wstring(1, static_cast<wchar_t>(code));
     }
     for (const auto& [name, text] : kNamedCharacters)
         if (equalsIgnoringCase(inside, name)) return text;

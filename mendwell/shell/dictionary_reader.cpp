@@ -34,7 +34,8 @@ std::wstring_view lineContent(std::wstring_view line) {
     const std::size_t open = quote(0);
     if (open == std::wstring_view::npos) return line;
     const std::size_t close = quote(open + 1);
-    return line.substr(open + 1, close == std::wstring_view::npos ? std::wstring_view::npos : close - open - 1);
+    return line.substr(open + 1,
+                       close == std::wstring_view::npos ? std::wstring_view::npos : close - open - 1);
 }
 
 void putU32(std::string& out, std::uint32_t v) {
@@ -47,7 +48,8 @@ struct Cursor {
     bool u32(std::uint32_t& v) {
         if (bytes.size() - at < 4) return false;
         v = 0;
-        for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
         at += 4;
         return true;
     }
@@ -76,9 +78,11 @@ bool splitContent(std::wstring_view content, std::string& key, std::wstring& val
 
 bool DictionaryReader::read(std::string_view bytes) {
     if (bytes.substr(0, kBinaryMagic.size()) == kBinaryMagic) return readBinary(bytes);
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE)
         readText(win::fromUtf16le(bytes.substr(2)));
-    else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF)
+    else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+             static_cast<unsigned char>(bytes[1]) == 0xFF)
         readText(fromUtf16be(bytes.substr(2)));
     else
         readText(win::fromUtf8(bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes));
@@ -137,7 +141,8 @@ bool DictionaryReader::readBinary(std::string_view bytes) {
             std::string_view key, value;
             // Lengths are checked against what is left, so a damaged count cannot run past the file.
             if (!records.u32(keyLength) || !records.take(keyLength, key) || !records.u32(valueUnits) ||
-                valueUnits > (bytes.size() - records.at) / 2 || !records.take(std::size_t{valueUnits} * 2, value)) {
+                valueUnits > (bytes.size() - records.at) / 2 ||
+                !records.take(std::size_t{valueUnits} * 2, value)) {
                 clean_ = false;
                 break;
             }

@@ -7,12 +7,12 @@
 #include "mendwell/records/running_apps.h"
 #include "mendwell/shell/config_record.h"
 #include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/wizard.h"
-#include "platform/ui/dialog.h"
 #include "mendwell/shell/startup.h"
+#include "mendwell/shell/wizard.h"
 #include "mendwell/shell/workfolder.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
+#include "platform/ui/dialog.h"
 
 namespace mw {
 

@@ -32,7 +32,8 @@ const std::pair<const wchar_t*, const wchar_t*> kTexts[] = {
     {L"$$$/tvr/heading/caption", L"Orvex Software Update"},
     {L"$$$/tvr/info/message/patchClickNext",
      L"There is a new patch available for your software. Click Next to update %s with this patch."},
-    {L"$$$/tvr/info/message/patchSuccessFinish", L"%s has been updated with the patch. Click Finish to exit."},
+    {L"$$$/tvr/info/message/patchSuccessFinish",
+     L"%s has been updated with the patch. Click Finish to exit."},
     {L"$$$/tvr/info/message/patchAlreadyApplied", L"The update has already been applied to the product."},
     {L"$$$/tvr/error/message/userCancelPatch",
      L"The updater is cancelled by the user. Your product is not upgraded to a new version."},
@@ -43,7 +44,8 @@ const std::pair<const wchar_t*, const wchar_t*> kTexts[] = {
     {L"$$$/tvr/info/CancelAskUser", L"Do you really want to cancel the update?"},
     {L"$$$/tvr/info/ExtractingResources", L"Extracting resources..."},
     {L"$$$/tvr/error/message/patchNotApplied", L"The update cannot be applied to the product."},
-    {L"$$$/tvr/error/message/patchLocateFailed", L"The updater is unable to locate the product to be updated."},
+    {L"$$$/tvr/error/message/patchLocateFailed",
+     L"The updater is unable to locate the product to be updated."},
     {L"$$$/tvr/error/message/TargetNoSpace", L"Insufficient disk space on Target volume."},
     {L"$$$/tvr/error/message/SystemNoSpace", L"Insufficient disk space on System volume."},
     {L"$$$/tvr/info/patching", L"Patching:"},
@@ -154,7 +156,8 @@ void Wizard::openDialog() {
             break;
     }
     // An already updated product ends the run with its own return code (3).
-    if (!installDir_.empty() && g.validationReason == reasonAlreadyUpdated) g.block.state = stateAlreadyUpdated;
+    if (!installDir_.empty() && g.validationReason == reasonAlreadyUpdated)
+        g.block.state = stateAlreadyUpdated;
     showFinal(text(L"$$$/tvr/heading/installationUnsuccessful"), text(message));
 }
 
@@ -221,8 +224,9 @@ void Wizard::onCancel() {
     if (page_ == pageInstalling) {
         outcome_ = outcomeAsking;
         controller_.suspend();
-        const int answer = dialog_.messageBox(text(L"$$$/tvr/info/CancelAskUser"), text(L"$$$/tvr/heading/caption"),
-                                              win::mb::yesNo | win::mb::iconQuestion);
+        const int answer =
+            dialog_.messageBox(text(L"$$$/tvr/info/CancelAskUser"), text(L"$$$/tvr/heading/caption"),
+                               win::mb::yesNo | win::mb::iconQuestion);
         // A failure may have come in while the question was open: the rollback then runs already.
         if (page_ != pageInstalling) return;
         if (answer != win::idbutton::yes) {
@@ -235,8 +239,9 @@ void Wizard::onCancel() {
         startRollbackLauncher();
     } else if (page_ == pageWelcome) {
         outcome_ = outcomeAsking;
-        const int answer = dialog_.messageBox(text(L"$$$/tvr/info/CancelAskUser"), text(L"$$$/tvr/heading/caption"),
-                                              win::mb::yesNo | win::mb::iconQuestion);
+        const int answer =
+            dialog_.messageBox(text(L"$$$/tvr/info/CancelAskUser"), text(L"$$$/tvr/heading/caption"),
+                               win::mb::yesNo | win::mb::iconQuestion);
         if (answer != win::idbutton::yes) {
             outcome_ = outcomeRunning;
             return;

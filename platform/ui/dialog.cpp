@@ -64,7 +64,8 @@ std::vector<std::string> scriptFromEnvironment() {
     return parseScript(text.str());
 }
 
-Dialog::Dialog(DialogTemplate layout, DialogBackend& backend) : layout_(std::move(layout)), backend_(backend) {
+Dialog::Dialog(DialogTemplate layout, DialogBackend& backend)
+    : layout_(std::move(layout)), backend_(backend) {
     caption_ = layout_.caption;
     for (const auto& c : layout_.controls) {
         ControlState s;
@@ -207,7 +208,8 @@ int Dialog::messageBox(std::wstring_view text, std::wstring_view caption, unsign
         answer = answers_.front();
         answers_.pop_front();
         const BoxButtons buttons = boxButtons(type);
-        if (std::find(buttons.ids.begin(), buttons.ids.end(), answer) == buttons.ids.end()) answer = buttons.defaultId();
+        if (std::find(buttons.ids.begin(), buttons.ids.end(), answer) == buttons.ids.end())
+            answer = buttons.defaultId();
     } else {
         answer = backend_.messageBox(text, caption, type);
     }
@@ -251,6 +253,12 @@ std::chrono::steady_clock::time_point Dialog::nextTimer() const {
 }
 
 bool Dialog::runPending() {
+    if (inPending_) return false;
+    inPending_ = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{inPending_};
     bool ran = false;
     for (;;) {
         Sent* s = nullptr;
@@ -343,7 +351,8 @@ void ScriptedBackend::run(Dialog& dialog) {
             continue;
         }
         std::unique_lock lock(mutex_);
-        const auto until = std::min(dialog.nextTimer(), std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
+        const auto until =
+            std::min(dialog.nextTimer(), std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
         cv_.wait_until(lock, until, [&] { return woken_; });
         const bool woken = woken_;
         woken_ = false;

@@ -62,7 +62,9 @@ class Dialog {
     using Handler = std::function<void()>;
     void onInit(Handler h) { init_ = std::move(h); }
     void onCommand(int id, Handler h) { commands_[id] = std::move(h); }
-    void onMessage(unsigned message, std::function<std::intptr_t(std::intptr_t)> h) { messages_[message] = std::move(h); }
+    void onMessage(unsigned message, std::function<std::intptr_t(std::intptr_t)> h) {
+        messages_[message] = std::move(h);
+    }
     void setScript(std::vector<std::string> steps);
 
     // Creates the window, runs the init handler and the loop; returns the code given to end().
@@ -135,6 +137,7 @@ class Dialog {
     std::deque<int> answers_;
     std::vector<std::string> record_;
     bool ended_ = false;
+    bool inPending_ = false;  // a backend's nested event loop (a message box) must not re-enter
     int endCode_ = 0;
 
     mutable std::mutex mutex_;  // guards the send queue and running_
@@ -149,7 +152,8 @@ class Dialog {
 // without any script it ends with -1 as soon as it is idle, as nobody could answer it.
 class ScriptedBackend : public DialogBackend {
   public:
-    explicit ScriptedBackend(std::chrono::milliseconds stallLimit = std::chrono::seconds(20)) : stallLimit_(stallLimit) {}
+    explicit ScriptedBackend(std::chrono::milliseconds stallLimit = std::chrono::seconds(20))
+        : stallLimit_(stallLimit) {}
     void run(Dialog& dialog) override;
     void wake() override;
     int messageBox(std::wstring_view text, std::wstring_view caption, unsigned type) override;

@@ -56,7 +56,11 @@ class QtBackend : public DialogBackend {
         window_->setFont(font);
         // Windows' base units: the average width of the 52 letters, rounded, and the font's height.
         const QFontMetrics m(font);
-        units_.x = (m.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
+        units_.x =
+            (m.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                 26 +
+             1) /
+            2;
         units_.y = m.height();
         window_->setFixedSize(units_.toPixelsX(t.cx), units_.toPixelsY(t.cy));
         window_->setWindowTitle(qtText(d.caption()));
@@ -65,7 +69,8 @@ class QtBackend : public DialogBackend {
         for (const ControlState& c : d.controls()) {
             QWidget* w = make(d, c, heading);
             w->setGeometry(units_.toPixelsX(c.layout.x), units_.toPixelsY(c.layout.y),
-                           std::max(1, units_.toPixelsX(c.layout.cx)), std::max(1, units_.toPixelsY(c.layout.cy)));
+                           std::max(1, units_.toPixelsX(c.layout.cx)),
+                           std::max(1, units_.toPixelsY(c.layout.cy)));
             if (c.layout.id != 0) widgets_[c.layout.id] = w;
             apply(c, w);
         }
@@ -85,7 +90,9 @@ class QtBackend : public DialogBackend {
     }
 
     void wake() override {
-        if (window_) QMetaObject::invokeMethod(window_.get(), [this] { pump(); }, Qt::QueuedConnection);
+        if (window_)
+            QMetaObject::invokeMethod(
+                window_.get(), [this] { pump(); }, Qt::QueuedConnection);
     }
 
     void changed(Dialog& d, int id) override {
@@ -100,7 +107,6 @@ class QtBackend : public DialogBackend {
     }
 
     bool screenshot(Dialog&, const std::string& path) override {
-        QApplication::processEvents();
         return window_ && window_->grab().save(QString::fromStdString(path));
     }
 

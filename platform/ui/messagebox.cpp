@@ -139,7 +139,6 @@ int scriptedBox(const char* script, std::wstring_view text, std::wstring_view ca
     return answer;
 }
 
-
 }  // namespace
 
 namespace ui {

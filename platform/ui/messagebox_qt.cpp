@@ -60,12 +60,11 @@ bool ensureQtApplication() {
     static int argc = 1;
     static char name[] = "mendwell";
     static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QApplication> app;
+    // Never destroyed: at exit Qt's own globals may already be gone, and deleting it then crashes.
     static std::once_flag once;
-    std::call_once(once, [] { app = std::make_unique<QApplication>(argc, argv); });
+    std::call_once(once, [] { new QApplication(argc, argv); });
     return QApplication::instance() != nullptr;
 }
-
 
 bool qtMessageBox(std::wstring_view text, std::wstring_view caption, unsigned type, const BoxButtons& buttons,
                   int& answer) {

@@ -49,7 +49,8 @@ TEST(DictionaryEscapes, BothPassesOnValues) {
         {L"Line^none", L"Line\none"},
         {L"100\\%", L"100\\%"},  // a backslash before a percent sign stays, with it
         {L"^Qquoted^Q \\\"too\\\"", L"\"quoted\" \"too\""},
-        {L"^[a^] ^{b^} ^C^R^T^D^B^#^!^I^S", L"\u201Ca\u201D \u2018b\u2019 \u00A9\u00AE\u2122\u00B0\u2022\u2318\u00AC\u2206\u2211"},
+        {L"^[a^] ^{b^} ^C^R^T^D^B^#^!^I^S",
+         L"\u201Ca\u201D \u2018b\u2019 \u00A9\u00AE\u2122\u00B0\u2022\u2318\u00AC\u2206\u2211"},
         {L"a\\tb\\rc\\bd", L"a\tb\rc\bd"},
         {L"^x and \\q stay", L"^x and \\q stay"},
         {L"ends with ^", L"ends with ^"},
@@ -62,18 +63,19 @@ TEST(DictionaryEscapes, BothPassesOnValues) {
 
 TEST(DictionaryReader, TextLinesByTheQuoteAndDollarRules) {
     DictionaryReader d;
-    d.read(utf16le(L"\"$$$/tvr/alert/ok=Ok\"\r\n"
-                   L"\r\n"
-                   L"  \"$$$/tvr/a=first\" ignored after the quote\r\n"
-                   L"\"$$$/tvr/a=second\"\r\n"  // the later definition wins
-                   L"$$$/tvr/bare=no quotes at all\r\n"
-                   L"\"$$$/tvr/open=runs to the end\r\n"
-                   L"\"$$$/tvr/q=say \\\"hi\\\" = twice\"\r\n"
-                   L"\"$$/tvr/two=skipped\"\r\n"
-                   L"\"$/tvr/one=skipped\"\r\n"
-                   L"\"plain=key from the first character\"\r\n"
-                   L"\"$$$/tvr/nokey\"\r\n"
-                   L"\"$$$/tvr/last=no line end\""));
+    d.read(
+        utf16le(L"\"$$$/tvr/alert/ok=Ok\"\r\n"
+                L"\r\n"
+                L"  \"$$$/tvr/a=first\" ignored after the quote\r\n"
+                L"\"$$$/tvr/a=second\"\r\n"  // the later definition wins
+                L"$$$/tvr/bare=no quotes at all\r\n"
+                L"\"$$$/tvr/open=runs to the end\r\n"
+                L"\"$$$/tvr/q=say \\\"hi\\\" = twice\"\r\n"
+                L"\"$$/tvr/two=skipped\"\r\n"
+                L"\"$/tvr/one=skipped\"\r\n"
+                L"\"plain=key from the first character\"\r\n"
+                L"\"$$$/tvr/nokey\"\r\n"
+                L"\"$$$/tvr/last=no line end\""));
     EXPECT_FALSE(d.clean());
     EXPECT_EQ(valueOf(d, "/tvr/alert/ok"), L"Ok");
     EXPECT_EQ(valueOf(d, "/tvr/a"), L"second");
@@ -141,7 +143,8 @@ TEST(DictionaryPath, NoArchiveGivesNoPathAndEmptyLookups) {
     // The test program carries no dictionaries; a relative "\TVRLocalization\..." path would read
     // whatever lies there on the current drive.
     testing_support::TestMachine machine;
-    machine.writeFile(L"C:\\TVRLocalization\\en_US\\TVR.vdct", utf16le(L"\"$$$/tvr/heading/caption=stray\"\r\n"));
+    machine.writeFile(L"C:\\TVRLocalization\\en_US\\TVR.vdct",
+                      utf16le(L"\"$$$/tvr/heading/caption=stray\"\r\n"));
     EXPECT_EQ(mw::dictionaryPath(), L"");
     EXPECT_EQ(mw::lookupString(L"$$$/tvr/heading/caption"), L"");
 }

@@ -14,16 +14,36 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kKeys[] = {
-    "alert/cancel", "alert/finish", "alert/next", "alert/retry", "heading/welcome", "heading/installing",
-    "heading/rollback", "heading/rollbackProgress", "heading/installationSuccessful",
-    "heading/installationUnsuccessful", "heading/applicationsInUse", "heading/caption",
-    "info/message/patchClickNext", "info/message/patchSuccessFinish", "info/message/patchAlreadyApplied",
-    "error/message/userCancelPatch", "error/message/patchNotAppliedReInstall",
-    "error/message/conflictingProcesses", "info/CancelAskUser", "info/ExtractingResources",
-    "error/message/patchNotApplied", "error/message/patchLocateFailed", "error/message/TargetNoSpace",
-    "error/message/SystemNoSpace", "info/patching", "info/stopingService", "info/startingService",
-    "info/processingRegistry", "error/message/NoAdmin", "error/message/qud/conflictingProcesses"};
+const char* const kKeys[] = {"alert/cancel",
+                             "alert/finish",
+                             "alert/next",
+                             "alert/retry",
+                             "heading/welcome",
+                             "heading/installing",
+                             "heading/rollback",
+                             "heading/rollbackProgress",
+                             "heading/installationSuccessful",
+                             "heading/installationUnsuccessful",
+                             "heading/applicationsInUse",
+                             "heading/caption",
+                             "info/message/patchClickNext",
+                             "info/message/patchSuccessFinish",
+                             "info/message/patchAlreadyApplied",
+                             "error/message/userCancelPatch",
+                             "error/message/patchNotAppliedReInstall",
+                             "error/message/conflictingProcesses",
+                             "info/CancelAskUser",
+                             "info/ExtractingResources",
+                             "error/message/patchNotApplied",
+                             "error/message/patchLocateFailed",
+                             "error/message/TargetNoSpace",
+                             "error/message/SystemNoSpace",
+                             "info/patching",
+                             "info/stopingService",
+                             "info/startingService",
+                             "info/processingRegistry",
+                             "error/message/NoAdmin",
+                             "error/message/qud/conflictingProcesses"};
 
 // The texts filled with the product name carry exactly one "%s" and no other conversion.
 bool takesProductName(const std::string& key) {
@@ -42,7 +62,8 @@ TEST(ShippedDictionaries, EveryLocaleHoldsEveryTextInItsEncoding) {
         SCOPED_TRACE(locale);
         fs::path file;
         for (const auto& entry : fs::directory_iterator(root / locale))
-            if (win::iequals(win::fromUtf8(entry.path().filename().string()), L"TVR.vdct")) file = entry.path();
+            if (win::iequals(win::fromUtf8(entry.path().filename().string()), L"TVR.vdct"))
+                file = entry.path();
         ASSERT_FALSE(file.empty());
         if (file.filename() == "TVR.VDCT") ++upperCaseNames;
         const std::string bytes = testing_support::readHostFile(file);

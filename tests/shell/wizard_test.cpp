@@ -31,8 +31,9 @@ TEST(Wizard, ApplicationsInUseRetryChecksAgain) {
         EXPECT_TRUE(has("text 212 <Lumen.exe\\r\\nLumenHelper.exe\\r\\n>"));
         EXPECT_TRUE(has("show 212 1"));
         EXPECT_TRUE(has("text 204 <Applications In Use...>"));
-        EXPECT_TRUE(has("text -1 <Please shutdown the following applications and click Retry or click Cancel to "
-                        "quit.>"));
+        EXPECT_TRUE(
+            has("text -1 <Please shutdown the following applications and click Retry or click Cancel to "
+                "quit.>"));
         EXPECT_FALSE(has("text 204 <Installing the patch...>"));
         EXPECT_EQ(wizard.outcome(), mw::outcomeCancelled);
     }

@@ -46,9 +46,14 @@ TEST(Dialog, ScriptDrivesCommandsAndEveryChangeIsRecorded) {
     d.setScript(parseScript("# comment\nclick 3\nanswer no\nclick 1\nawait progress 11 >= 100\nclose\n"));
     EXPECT_EQ(d.runModal(), 2);
     EXPECT_EQ(asked, win::idbutton::no);
-    const std::vector<std::string> expected = {
-        "caption <Hi>", "click 1", "box caption=<Hi> text=<Sure?> answer=7", "show 11 1", "progress 11 100",
-        "text 10 <Line\\r\\ntwo>", "click 2", "end 2"};
+    const std::vector<std::string> expected = {"caption <Hi>",
+                                               "click 1",
+                                               "box caption=<Hi> text=<Sure?> answer=7",
+                                               "show 11 1",
+                                               "progress 11 100",
+                                               "text 10 <Line\\r\\ntwo>",
+                                               "click 2",
+                                               "end 2"};
     EXPECT_EQ(d.record(), expected);
 }
 
