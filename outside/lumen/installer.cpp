@@ -110,9 +110,8 @@ bool install(const std::wstring& hostFolder, const std::filesystem::path& binDir
         {win::moduleHostPath(), at(L"Lumen.exe"), true},
         {binDir / "Vireo.so", win::combine(extensionsFolder(hostFolder), L"Vireo.dll"), true},
         {binDir / "kdl", at(L"KIK\\bin\\kdl.exe"), true},
-        // The developer tool and its Java runtime come with their own stand-in.
-        {binDir / "java", at(L"JVM\\bin\\java.exe"), false},
-        {binDir / "KDT.jar", at(L"KIK\\lib\\KDT.jar"), false},
+        // The developer tool's stand-in answers as the Java runtime; KDT.jar only has to be there.
+        {binDir / "kdt", at(L"JVM\\bin\\java.exe"), false},
     };
     bool ok = true;
     for (const auto& p : pieces) {
@@ -130,7 +129,8 @@ bool install(const std::wstring& hostFolder, const std::filesystem::path& binDir
         }
         out << "installed " << win::toUtf8(p.to) << "\n";
     }
-    ok = ok && makeFolders(at(L"KIK\\runtimes\\kite\\win")) &&
+    ok = ok && writeTo(at(L"KIK\\lib\\KDT.jar"), "KDT 1.0: run by JVM\\bin\\java.exe\r\n") &&
+         makeFolders(at(L"KIK\\runtimes\\kite\\win")) &&
          writeTo(at(L"KIK\\runtimes\\kite\\win\\KITE.runtime"), "KITE runtime 1.0\r\n");
     constexpr std::array<std::pair<unsigned, std::uint32_t>, 4> kIcons = {
         {{128, 0x2E7D32}, {48, 0x1565C0}, {32, 0xF9A825}, {16, 0xC62828}}};

@@ -135,8 +135,9 @@ class BoundedParser : public x::XercesDOMParser {
             tooDeep_ = true;
             return;
         }
+        // Counted open first: for an empty element the base class calls endElement itself, which closes it.
+        ++depth_;
         x::XercesDOMParser::startElement(decl, urlId, prefix, attributes, count, isEmpty, isRoot);
-        if (!isEmpty) ++depth_;
     }
     void endElement(const x::XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
                     const XMLCh* const prefix) override {
