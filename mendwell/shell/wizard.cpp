@@ -5,6 +5,7 @@
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
+#include "mendwell/records/running_apps.h"
 #include "mendwell/resources/wizard_dialog.h"
 #include "mendwell/shell/localized_strings.h"
 #include "mendwell/shell/patchlog.h"
@@ -69,8 +70,9 @@ WizardChecks defaultWizardChecks() {
     c.validate = [](const PatcherConfigRecord& config, const std::wstring& installDir) {
         return validateHistory(config) && validateVersion(config, installDir);
     };
-    // The process scan of the running-applications check is not part of this build: nothing is found.
-    c.runningApplications = [](const PatcherConfigRecord&) { return std::vector<std::wstring>{}; };
+    c.runningApplications = [](const PatcherConfigRecord& config) {
+        return findRunningApplications(config.appRunningPatterns);
+    };
     return c;
 }
 
