@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/fs/path.h"
 #include "platform/machine/machine.h"
 #include "platform/text/text.h"
 
