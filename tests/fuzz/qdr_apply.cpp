@@ -49,10 +49,6 @@ std::string readHost(const fs::path& path) {
 char g_empty[1] = {0};
 void* callback(int message, void*) { return message == quadrel::msg::kAskDiff ? nullptr : g_empty; }
 
-void put64(std::string& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-
 std::string wrap(const std::uint8_t* data, std::size_t size) {
     quadrel::Header h;
     const std::string& old = oldFile();
