@@ -70,14 +70,17 @@ TEST_F(PatchRunTest, AnEntryWithoutItsMandatoryTagsChangesNothing) {
     EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
 }
 
-TEST_F(PatchRunTest, ABinaryPatchEntryFailsWhileThatOperationIsMissing) {
+// A binary patch whose target matches neither checksum fails before anything is changed.
+TEST_F(PatchRunTest, ABinaryPatchOfAFileMatchingNeitherChecksumChangesNothing) {
     const PatchFolder patch{.manifest = manifest(fileEntry("patch", "1", "a.dll")),
                             .payload = {{"1", "diff"}}};
     registerProduct("9.0");
     machine_->writeFile(product(L"a.dll"), "a 9.0");
     PatcherRun r = run({"-SILENT"}, patcherFor(patch));
     EXPECT_EQ(r.exitCode, 9) << r.output;
-    EXPECT_TRUE(contains(logText(), "The operation cFileOperationPatch is not part of this build"))
+    EXPECT_TRUE(contains(logText(),
+                         "Patcher was unable to verify the checksum before and checksum after of the "
+                         "file to be patched. Patch will fail."))
         << logText();
     EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
 }

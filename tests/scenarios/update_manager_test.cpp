@@ -20,6 +20,10 @@ const wchar_t* const kResultFile = L"C:\\QUD\\result.xml";
 // The update manager's idea of the folder, deliberately not the one the database knows.
 const char* const kReportedDir = "D:\\Elsewhere\\Lumen\\";
 const char* const kProvisional = "Updater did not Worked";
+// The shipped English dictionary's texts the manager reads.
+const char* const kNotApplied = "The update cannot be applied to the product.";
+const char* const kNotAppliedReInstall =
+    "The update cannot be applied to the product. Please re-install the product and try again.";
 
 // What the update manager reads out of the result file.
 struct Result {
@@ -156,9 +160,8 @@ TEST_F(UpdateManagerTest, ProductNotRegisteredIsRefusedWith6) {
                              "The patcher with which you are trying to patch the product cannot patch "
                              "this version of the product.")))
         << log;
-    // Without a string dictionary the localized text is empty.
-    EXPECT_EQ(resultFile(), resultXml(4, ""));
-    expectResult(r, 4, "");
+    EXPECT_EQ(resultFile(), resultXml(4, kNotApplied));
+    expectResult(r, 4, kNotApplied);
 }
 
 // A fitting product is patched in the database's folder, not the reported one: code 0 (the success text
@@ -179,7 +182,7 @@ TEST_F(UpdateManagerTest, SuccessRecordsHistoryAndASecondRunIsAlreadyUpdated) {
                                      "Files\\Orvex\\Lumen TX4")))
         << log;
     EXPECT_TRUE(contains(log, record("INFO", "Updater has successfully updated the application."))) << log;
-    expectResult(r, 0, "");
+    expectResult(r, 0, "Lumen TX4 has been updated with the patch. Click Finish to exit.");
     EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\readme.txt"), "Lumen TX4 9.0.3\r\n");
     EXPECT_EQ(machine_->readFile(dll), std::string(4096, 'L'));
     std::wstring common;
@@ -215,7 +218,7 @@ TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
     EXPECT_TRUE(contains(log, record("ERROR", "Updater failed. Please try again."))) << log;
     EXPECT_FALSE(contains(log, "successfully updated"));
     EXPECT_TRUE(contains(log, "error code: 32")) << log;
-    expectResult(r, 4, "");
+    expectResult(r, 4, kNotAppliedReInstall);
     // Brought back: the added file is gone again, the held one untouched.
     EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
     EXPECT_EQ(machine_->readFile(dll), "old library");
@@ -232,13 +235,13 @@ TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
         int code;
         std::string message, errorLine;
     } rows[] = {
-        {"wrong version", "8.5", configXml(), nullptr, 4, "",
+        {"wrong version", "8.5", configXml(), nullptr, 4, kNotApplied,
          "The patcher with which you are trying to patch the product cannot patch this version of the "
          "product."},
         {"low target space", "9.0",
          configWith("<PrePatchValidation><SpaceRequirement><Target>20480</Target></SpaceRequirement>"
                     "</PrePatchValidation>"),
-         nullptr, 4, "", "Low disk space in target directory."},
+         nullptr, 4, "Insufficient disk space on Target volume.", "Low disk space in target directory."},
         {"history shows a newer version", "9.0", configXml(), "9.1", 4, kProvisional, ""},
     };
     for (const Row& row : rows) {
