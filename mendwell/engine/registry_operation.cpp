@@ -12,18 +12,6 @@ namespace mw {
 
 namespace {
 
-// Hive names are exact: "hklm" names no hive, so every call on it fails.
-std::optional<win::RegRoot> hiveOf(const std::wstring& root) {
-    static const std::map<std::wstring, win::RegRoot> hives = {
-        {L"HKCR", win::RegRoot::classesRoot},   {L"HKLM", win::RegRoot::localMachine},
-        {L"HKCU", win::RegRoot::currentUser},   {L"HKUSERS", win::RegRoot::users},
-        {L"HKCC", win::RegRoot::currentConfig},
-    };
-    const auto found = hives.find(root);
-    if (found == hives.end()) return std::nullopt;
-    return found->second;
-}
-
 unsigned typeNumberOf(const std::wstring& dataType) {
     static const std::map<std::wstring, unsigned> types = {
         {L"REG_NONE", 0},
@@ -45,12 +33,12 @@ unsigned typeNumberOf(const std::wstring& dataType) {
 constexpr win::LONG kNoHive = 6;  // what a call on a null handle answers
 
 win::LONG openKey(win::RegKey& key, const std::wstring& root, std::wstring_view path) {
-    const auto hive = hiveOf(root);
+    const auto hive = registryHive(root);
     return hive ? key.open(*hive, path) : kNoHive;
 }
 
 win::LONG createKey(win::RegKey& key, const std::wstring& root, std::wstring_view path) {
-    const auto hive = hiveOf(root);
+    const auto hive = registryHive(root);
     return hive ? key.create(*hive, path) : kNoHive;
 }
 
@@ -134,6 +122,18 @@ bool createRegistryTree(const RegistryRecord& entry) {
 }
 
 }  // namespace
+
+// Hive names are exact: "hklm" names no hive, so every call on it fails.
+std::optional<win::RegRoot> registryHive(const std::wstring& root) {
+    static const std::map<std::wstring, win::RegRoot> hives = {
+        {L"HKCR", win::RegRoot::classesRoot},   {L"HKLM", win::RegRoot::localMachine},
+        {L"HKCU", win::RegRoot::currentUser},   {L"HKUSERS", win::RegRoot::users},
+        {L"HKCC", win::RegRoot::currentConfig},
+    };
+    const auto found = hives.find(root);
+    if (found == hives.end()) return std::nullopt;
+    return found->second;
+}
 
 RegistryData registryDataFor(const RegistryRecord& entry) {
     RegistryData data;
@@ -254,7 +254,7 @@ bool cRegistryOperationRemove::execute(const RegistryRecord& entry) {
         const std::size_t at = entry.keyPath.find(entry.subtree);
         if (at != std::wstring::npos)
             target = entry.keyPath.substr(0, at) + entry.subtree.substr(0, entry.subtree.find(L'\\'));
-        const auto hive = hiveOf(entry.root);
+        const auto hive = registryHive(entry.root);
         // The tree is kept aside before it goes, so that its undo entries can bring it back.
         const RegistryTreeSnapshot snapshot = snapshotRegistryTree(entry.root, target);
         win::LONG status = kNoHive;

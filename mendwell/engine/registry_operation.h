@@ -2,9 +2,11 @@
 // optionally a whole key tree ("remove"). One object serves one entry.
 #pragma once
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "mendwell/engine/manifest.h"
+#include "platform/registry/registry.h"
 
 namespace mw {
 
@@ -26,6 +28,9 @@ class cRegistryOperationRemove : public cRegistryOperation {
     bool validate(const RegistryRecord& entry) override { return true; }
     bool execute(const RegistryRecord& entry) override;
 };
+
+// The hive a manifest's Root names: "HKCR", "HKLM", "HKCU", "HKUSERS", "HKCC", exactly; none otherwise.
+std::optional<win::RegRoot> registryHive(const std::wstring& root);
 
 // "add" or "remove" (exact case); null for any other operation.
 std::unique_ptr<cRegistryOperation> makeRegistryOperation(std::wstring_view operation);

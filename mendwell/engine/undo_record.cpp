@@ -5,6 +5,7 @@
 
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/patch_state.h"
+#include "mendwell/engine/registry_operation.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "platform/registry/registry.h"
 
@@ -16,17 +17,6 @@ RollbackManifestFile* recorder() {
     if (patchGlobals().rollbackMode != 0) return nullptr;
     RollbackManifestFile* file = rollbackManifest();
     return file && file->isOpen() ? file : nullptr;
-}
-
-std::optional<win::RegRoot> hiveOf(const std::wstring& root) {
-    static const std::map<std::wstring, win::RegRoot> hives = {
-        {L"HKCR", win::RegRoot::classesRoot},   {L"HKLM", win::RegRoot::localMachine},
-        {L"HKCU", win::RegRoot::currentUser},   {L"HKUSERS", win::RegRoot::users},
-        {L"HKCC", win::RegRoot::currentConfig},
-    };
-    const auto found = hives.find(root);
-    if (found == hives.end()) return std::nullopt;
-    return found->second;
 }
 
 std::wstring hexText(const std::vector<std::uint8_t>& bytes) {
@@ -107,7 +97,7 @@ void recordDirectoryRemoveUndo(const std::vector<std::wstring>& removed) {
 
 RegistryUndoProbe probeRegistryEntry(const RegistryRecord& entry) {
     RegistryUndoProbe probe;
-    const auto hive = hiveOf(entry.root);
+    const auto hive = registryHive(entry.root);
     if (!hive || !recorder()) return probe;
     std::wstring path = entry.keyPath;
     while (!path.empty() && path.back() == L'\\') path.pop_back();
@@ -134,7 +124,7 @@ RegistryUndoProbe probeRegistryEntry(const RegistryRecord& entry) {
 }
 
 void recordRegistryAddUndo(const RegistryRecord& entry, const RegistryUndoProbe& before, bool valueWritten) {
-    const auto hive = hiveOf(entry.root);
+    const auto hive = registryHive(entry.root);
     if (!hive || !recorder()) return;
     if (!before.firstMissingKey.empty()) {
         // Keys may have been made even when the value then failed.
@@ -173,7 +163,7 @@ void recordServiceStopped(const ServiceRecord& entry) {
 RegistryTreeSnapshot snapshotRegistryTree(const std::wstring& root, const std::wstring& keyPath) {
     RegistryTreeSnapshot snapshot;
     snapshot.root = root;
-    const auto hive = hiveOf(root);
+    const auto hive = registryHive(root);
     if (!hive || !recorder()) return snapshot;
     // Breadth first with a work list: a deep tree costs no stack.
     std::vector<std::wstring> pending{keyPath};
