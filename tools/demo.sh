@@ -141,12 +141,16 @@ step "A patch that fails late: the registry key it writes is denied, so the run 
 # and folders, so those are changed first and must be undone.
 export MENDWELL_MACHINE="$DEMO/machine-before"
 product="$("$BIN/machine" path "$INSTALL_DIR")"
-"$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' >/dev/null || exit 1
+"$BIN/machine" reg add 'HKLM\SOFTWARE\Orvex\Lumen\9.0' /v Version /d 9.0 /f >/dev/null &&
+  "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' >/dev/null || exit 1
 state() {
   (cd "$MENDWELL_MACHINE/drive_c/Program Files" && find . | sort | while read -r f; do
     if [ -f "$f" ]; then printf '%s %s\n' "$f" "$(md5sum <"$f" | cut -c1-32)"; else printf '%s/\n' "$f"; fi
   done)
-  "$BIN/machine" reg export 'HKLM\SOFTWARE' "$DEMO/reg.txt" >/dev/null && iconv -f UTF-16LE -t UTF-8 "$DEMO/reg.txt" | tr -d '\r'
+  # The export reads through the denied key, so the denial is lifted for it alone.
+  "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' --off >/dev/null
+  "$BIN/machine" reg export 'HKLM\SOFTWARE\Orvex' "$DEMO/reg.txt" >/dev/null && iconv -f UTF-16LE -t UTF-8 "$DEMO/reg.txt" | tr -d '\r'
+  "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' >/dev/null
 }
 state >"$DEMO/before.txt"
 echo "Before (files with their MD5, then the registry):"
@@ -155,7 +159,7 @@ sed 's/^/  /' "$DEMO/before.txt"
 printf 'Process return code: %d\n' "$?"
 echo "What the log says about it:"
 logs2="$("$BIN/machine" path 'C:\Users\User\AppData\Roaming\Orvex\PatcherLogs')"
-iconv -f UTF-16LE -t UTF-8 "$logs2"/*.log | tr -d '\r' | grep -E 'ERROR|Rolling back|Overwriting|Adding|Creating dir' | sed 's/^/  /'
+iconv -f UTF-16LE -t UTF-8 "$logs2"/*.log | tr -d '\r' | grep -E 'ERROR|Rolling back|overwriting file|Overwriting|Adding|Creating dir' | sed 's/^/  /'
 state >"$DEMO/after.txt"
 echo "Differences between the machine before and after the failed run (none expected):"
 if diff "$DEMO/before.txt" "$DEMO/after.txt" >/dev/null; then echo "  (none)"; else diff "$DEMO/before.txt" "$DEMO/after.txt" | sed 's/^/  /'; fi
