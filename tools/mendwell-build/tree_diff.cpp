@@ -492,8 +492,8 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
             ++summary.overwritten;
         }
     }
-    // Folders: a new folder that no file or other new folder creates is added; old folders that are gone
-    // are removed innermost first.
+    // Folders: an empty folder of the new tree that is new, or that removing its files would prune, is
+    // added; old folders that are gone are removed innermost first.
     auto holds = [](const auto& keys, const std::string& folder) {
         return std::any_of(keys.begin(), keys.end(), [&](const auto& k) {
             const std::string& key = keyOf(k);
@@ -501,7 +501,9 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
         });
     };
     for (const std::string& key : newTree.folders) {
-        if (oldTree.folders.count(key) || holds(newTree.folders, key) || holds(newTree.files, key)) continue;
+        if (holds(newTree.folders, key) || holds(newTree.files, key)) continue;
+        // An old folder that ends up empty is pruned when its last file goes: it is added back.
+        if (oldTree.folders.count(key) && !holds(oldTree.files, key)) continue;
         manifest.directory("add", newTree.folderNames.at(key), "");
         ++summary.foldersAdded;
     }
