@@ -55,6 +55,8 @@ TEST_F(TreeDiffTest, EachKindOfChangeBecomesItsEntryAndTheSameTreesGiveTheSameBy
     put("new/fonts/x.pfb", "font v2");
     put("old/fonts/x.pfb", "font v1");
     fs::create_directories(dir_.path() / "new/empty/inner");
+    put("old/emptied/only.txt", "pruned with its last file, unless added back");
+    fs::create_directories(dir_.path() / "new/emptied");
     put("rules.txt", "# fonts carry their versions\nblindoverwrite fonts/*.pfb\n");
     put("patch-extras.xml",
         "<Manifest><PDSSet><PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\\O</KeyPath>"
@@ -62,13 +64,14 @@ TEST_F(TreeDiffTest, EachKindOfChangeBecomesItsEntryAndTheSameTreesGiveTheSameBy
 
     const auto first = diff("p1", {"--rules", (dir_.path() / "rules.txt").string()});
     ASSERT_EQ(first.exitCode, 0) << first.output;
-    EXPECT_TRUE(contains(first.output, "1 added, 1 removed, 1 renamed")) << first.output;
+    EXPECT_TRUE(contains(first.output, "1 added, 2 removed, 1 renamed")) << first.output;
     const std::string manifest = readHostFile(dir_.path() / "p1/manifest.xml");
     for (const char* part :
          {"<Operation>rename</Operation>",
           "<RenamePath dir=\"[INSTALLDIR]\\lib\\sub\" defName=\"moved.bin\"/>",
           "<Operation>remove</Operation>", "<Operation>blindoverwrite</Operation>",
-          "<DirectoryBase>[INSTALLDIR]\\empty\\inner</DirectoryBase>", "<KeyPath>SOFTWARE\\O</KeyPath>"})
+          "<DirectoryBase>[INSTALLDIR]\\empty\\inner</DirectoryBase>",
+          "<DirectoryBase>[INSTALLDIR]\\emptied</DirectoryBase>", "<KeyPath>SOFTWARE\\O</KeyPath>"})
         EXPECT_TRUE(contains(manifest, part)) << part;
     EXPECT_FALSE(contains(manifest, "same.txt"));
     EXPECT_EQ(readHostFile(dir_.path() / "p1/config.xml"), "<PatcherConfig/>");
