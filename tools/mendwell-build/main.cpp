@@ -8,7 +8,7 @@
 #include "platform/process/process.h"
 #include "platform/text/text.h"
 #include "tools/mendwell-build/assembler.h"
-#include "tools/mendwell-build/inspect.h"
+#include "tools/mendwell-build/file_report.h"
 #include "tools/mendwell-build/tree_diff.h"
 #include "tools/mendwell-build/verify.h"
 

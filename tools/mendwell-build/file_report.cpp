@@ -1,4 +1,4 @@
-#include "tools/mendwell-build/inspect.h"
+#include "tools/mendwell-build/file_report.h"
 
 #include <cctype>
 #include <filesystem>
