@@ -33,6 +33,15 @@ void cFileOperation::setStagedPaths(const FileRecord& record) {
     }
 }
 
+int cFileOperation::addedInPlace(win::DWORD copyError) const {
+    if (fileExists(targetPath_)) {
+        logInfo(L"File overwrite operation success.");
+        return fileOpDone;
+    }
+    logInfo(L"File overwrite operation failed and return error code: %d.", static_cast<int>(copyError));
+    return fileOpFailed;
+}
+
 bool cFileOperation::takeBackup() const {
     if (win::copyFile(targetPath_, backupPath_, true)) return true;
     const win::DWORD error = win::lastError();

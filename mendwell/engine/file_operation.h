@@ -5,6 +5,7 @@
 #include <string>
 
 #include "mendwell/engine/manifest.h"
+#include "platform/win.h"
 
 namespace mw {
 
@@ -53,6 +54,9 @@ class cFileOperation {
     // Copies the target to the backup without overwriting; on failure logs the two locations and the
     // ERROR line and returns false, and the caller fails before touching the target.
     bool takeBackup() const;
+    // After copying the staged file to a target that was missing: done when the target now exists,
+    // else failed with the copy's error code logged.
+    int addedInPlace(win::DWORD copyError) const;
     // Touch step, then (when asked) the colour-profile step with `fileKind` and the install flag.
     void commonTrailingSteps(const FileRecord& record, bool colourStep, int fileKind, bool install) const;
     // Add and Overwrite: the colour step runs when the versioner recognises the target as a profile.

@@ -89,13 +89,7 @@ int cFileOperationBlindOverwrite::execute(const FileRecord& record) {
                 } else if (!win::copyFile(sourcePath_, targetPath_, false)) {
                     error = win::lastError();
                 }
-                if (fileExists(targetPath_)) {
-                    logInfo(L"File overwrite operation success.");
-                    result = fileOpDone;
-                } else {
-                    logInfo(L"File overwrite operation failed and return error code: %d.",
-                            static_cast<int>(error));
-                }
+                result = addedInPlace(error);
             }
         } else {
             logInfo(L"File overwrite operation success.");

@@ -99,13 +99,7 @@ int cFileOperationOverwrite::execute(const FileRecord& record) {
                 L"the target location and the patch will progress.");
             const bool copied = win::copyFile(sourcePath_, targetPath_, false);
             const win::DWORD error = copied ? 0 : win::lastError();
-            if (fileExists(targetPath_)) {
-                logInfo(L"File overwrite operation success.");
-                result = fileOpDone;
-            } else {
-                logInfo(L"File overwrite operation failed and return error code: %d.",
-                        static_cast<int>(error));
-            }
+            result = addedInPlace(error);
         }
     } else {
         logInfo(L"File overwrite operation success.");

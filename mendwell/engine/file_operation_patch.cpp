@@ -31,18 +31,21 @@ int cFileOperationPatch::validate(const FileRecord& record) {
     logInfo(L"Patcher successfully located the file to be patched at: %s", targetPath_);
     logInfo(L"Checksum before of the file as specified in Manifest XML file: %s", record.beforePatch);
     if (verifyChecksum(targetPath_, record.beforePatch, ChecksumMessages::patch)) {
-        logInfo(L"Patcher verified the checksum before of the file. The file is good-for-patch and patcher will "
-                L"patch the file.");
+        logInfo(
+            L"Patcher verified the checksum before of the file. The file is good-for-patch and patcher will "
+            L"patch the file.");
         return validationGo;
     }
     logInfo(L"checksum after of the file as specified in the manifest XML file: %s", record.afterPatch);
     if (verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::patch)) {
-        logInfo(L"Patcher verified the checksum after of the file. The file is already updated and need not be "
-                L"patched.");
+        logInfo(
+            L"Patcher verified the checksum after of the file. The file is already updated and need not be "
+            L"patched.");
         return validationNothingToDo;
     }
-    logError(L"Patcher was unable to verify the checksum before and checksum after of the file to be patched. "
-             L"Patch will fail.");
+    logError(
+        L"Patcher was unable to verify the checksum before and checksum after of the file to be patched. "
+        L"Patch will fail.");
     return validationCannot;
 }
 
@@ -74,9 +77,10 @@ int cFileOperationPatch::applyDifference(const FileRecord& record) {
         const win::DWORD error = win::lastError();
         logInfo(L"Location of the diff file on the target machine without QDR extension: %s", stagedDiff);
         logInfo(L"Location of the diff file on the target machine with QDR extension: %s", diffCopy);
-        logError(L"Unable to take copy the file without extension to file with extension. Patcher will fail. "
-                 L"Return error code: %d",
-                 static_cast<int>(error));
+        logError(
+            L"Unable to take copy the file without extension to file with extension. Patcher will fail. "
+            L"Return error code: %d",
+            static_cast<int>(error));
         return -1;
     }
     logInfo(L"Location of the diff (.QDR file): %s", diffCopy);
@@ -113,7 +117,8 @@ int cFileOperationPatch::applyDifference(const FileRecord& record) {
     win::DWORD exitCode = 0;
     // Logged for the record only: the checksum after decides.
     if (child.exitCode(exitCode))
-        logInfo(L"The patch tool ended with exit code %d.", static_cast<int>(static_cast<std::int32_t>(exitCode)));
+        logInfo(L"The patch tool ended with exit code %d.",
+                static_cast<int>(static_cast<std::int32_t>(exitCode)));
 
     // A working file is put back only when one was made; without it the target would be deleted for
     // nothing (the "true" case with a target that names no folder).
@@ -130,7 +135,8 @@ int cFileOperationPatch::applyDifference(const FileRecord& record) {
         win::deleteFile(diffCopy);
     }
 
-    logInfo(L"Patcher has successfully patched the file. Patcher will now verify the file with checksum after.");
+    logInfo(
+        L"Patcher has successfully patched the file. Patcher will now verify the file with checksum after.");
     logInfo(L"checksum after of the file as specified in the manifest XML file: %s", record.afterPatch);
     if (verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::patch)) {
         logInfo(L"Checksum of the file verified after patching. File patch is success.");
