@@ -64,6 +64,10 @@ void reportRefusal(const std::wstring& runningApps = {}) {
                 L"the "
                 L"product.");
             break;
+        case reasonPreflightRefused:
+            // The findings are in the log, one line each.
+            report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
+            break;
         case reasonTargetNoSpace:
             report(4, localizedText(L"$$$/tvr/error/message/TargetNoSpace"));
             logError(L"Low disk space in target directory.");
@@ -133,7 +137,10 @@ int patchForUpdateManager(std::wstring installDir) {
     } else {
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
-        if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
+        if (g.block.state == stateCannotPatch) {
+            // Refused by the pre-flight before any change: nothing to roll back.
+            reportRefusal();
+        } else if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
             recordHistory(config);
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
                                   config.productName));

@@ -26,8 +26,9 @@ bool contains(std::wstring_view text, std::wstring_view what) {
 }
 
 const wchar_t* const kUsage =
-    L"\r\nUsage: Mendwell.exe <-Silent> <-Loglevel>\r\nSilent, Loglevel are case-insensitive\r\n specify "
-    L"loglevel=0(error), 1(warning), 2(info, default) or 3(debug)";
+    L"\r\nUsage: Mendwell.exe <-Silent> <-Check> <-Loglevel>\r\nSilent, Check, Loglevel are case-insensitive\r\n specify "
+    L"loglevel=0(error), 1(warning), 2(info, default) or 3(debug)\r\n -Check (with -Silent) reports what the "
+    L"patch would do and changes nothing";
 
 // Entry step 3: the log is named after the product and the version the patch brings.
 void openLog() {
@@ -80,6 +81,8 @@ int logLevelFromCommandLine(std::wstring_view commandLine) {
 }
 
 bool hasUnknownParameter(std::wstring_view commandLine) {
+    // CHECK only means something silently: elsewhere the run would patch for real.
+    if (contains(commandLine, L"CHECK") && !contains(commandLine, L"SILENT")) return true;
     return !commandLine.empty() && !contains(commandLine, L"SILENT") && !contains(commandLine, L"LOGLEVEL");
 }
 
