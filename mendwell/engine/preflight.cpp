@@ -287,7 +287,7 @@ class Preflight {
         {
             LogCapture capture;
             verdict = operation->validate(record);
-            why = capture.lastError();
+            why = capture.errors();
         }
         const std::wstring& target = record.destinationPath;
         const std::wstring staged = workPath(L"\\StagingArea\\" + record.objectName);
@@ -353,7 +353,7 @@ class Preflight {
             std::wstring reason;
             if (blind) {
                 LogCapture capture;
-                if (!files_.createTree(target)) reason = capture.lastError();
+                if (!files_.createTree(target)) reason = capture.errors();
             } else if (!files_.isDirectory(win::parentPart(target))) {
                 reason = L"the file is missing and its folder does not exist, so it cannot be added";
             }
@@ -403,7 +403,7 @@ class Preflight {
         std::wstring why;
         {
             LogCapture capture;
-            if (!files_.createTree(record.directoryBase + L"\\")) why = capture.lastError();
+            if (!files_.createTree(record.directoryBase + L"\\")) why = capture.errors();
         }
         if (!why.empty()) return finding(entryName, why);
         plan(entryName, L"create the folder");

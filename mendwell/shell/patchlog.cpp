@@ -147,7 +147,9 @@ LogCapture* LogCapture::current() {
 }
 
 void LogCapture::take(int type, std::wstring_view message) {
-    if (type == logTypeError || type == logTypeCriticalError) lastError_ = message;
+    if (type != logTypeError && type != logTypeCriticalError) return;
+    if (!errors_.empty()) errors_ += L' ';
+    errors_ += message;
 }
 
 bool PatchLog::write(int type, std::wstring_view sender, std::wstring_view message) {

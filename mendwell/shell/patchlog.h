@@ -69,7 +69,7 @@ class PatchLog {
     bool opened_ = false;  // between a successful open and close, even after a failed reopen
 };
 
-// While one lives on a thread, that thread's records stay out of the log; the last ERROR text is kept.
+// While one lives on a thread, that thread's records stay out of the log; the ERROR texts are kept.
 // Judging an entry ahead of the run (the pre-flight) so says nothing that only the run itself may say,
 // and the ERROR line the operation would have written becomes the reason of the finding.
 class LogCapture {
@@ -81,12 +81,12 @@ class LogCapture {
 
     static LogCapture* current();
     void take(int type, std::wstring_view message);
-    const std::wstring& lastError() const { return lastError_; }
-    void clear() { lastError_.clear(); }
+    // The ERROR texts in order, joined by a blank.
+    const std::wstring& errors() const { return errors_; }
 
   private:
     LogCapture* previous_;
-    std::wstring lastError_;
+    std::wstring errors_;
 };
 
 // Shorthands on the process-wide log with an empty sender. The format is always a literal; to log data
