@@ -105,7 +105,8 @@ int runSilentMode(const std::wstring& commandLine) {
     }
     logInfo(L"Patcher is passed with -SILENT option. No UI will be presented to the user.");
     win::printToParentConsole(L"\r\nPatcher running in silent mode...");
-    setCheckOnly(contains(commandLine, L"-CHECK"));
+    // Any CHECK on the line makes it a check run: a misspelt switch must never patch for real.
+    setCheckOnly(contains(commandLine, L"CHECK"));
     if (checkOnly()) {
         logInfo(L"Patcher is passed with -CHECK option. The patch is judged and nothing is changed.");
         win::printToParentConsole(L"\r\nChecking the patch: nothing will be changed...");
