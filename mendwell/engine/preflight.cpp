@@ -64,8 +64,8 @@ class PlanProbe final : public FileProbe {
     struct Planned {
         bool exists = false;
         bool directory = false;
-        std::wstring md5;          // known checksum, or empty: then that of `content`
-        std::wstring content;      // a file on the machine holding the planned bytes
+        std::wstring md5;      // known checksum, or empty: then that of `content`
+        std::wstring content;  // a file on the machine holding the planned bytes
         std::uint64_t size = 0;
     };
 
@@ -295,18 +295,22 @@ class Preflight {
         if (op == L"add") {
             if (verdict == validationNothingToDo) return plan(entryName, L"already in place: nothing to do");
             if (verdict != validationGo) return finding(entryName, why);
-            if (!win::pathExists(staged)) return finding(entryName, L"the new file is missing from the payload");
+            if (!win::pathExists(staged))
+                return finding(entryName, L"the new file is missing from the payload");
             add(target, staged, record.afterPatch);
             return plan(entryName, L"add the new file");
         }
-        if (op == L"overwrite" || op == L"blindoverwrite") return judgeOverwrite(record, *operation, verdict, why, entryName);
+        if (op == L"overwrite" || op == L"blindoverwrite")
+            return judgeOverwrite(record, *operation, verdict, why, entryName);
         if (op == L"patch") {
             if (verdict == validationNothingToDo) return plan(entryName, L"already patched: nothing to do");
             if (verdict != validationGo) return finding(entryName, why);
             if (!win::pathExists(workPath(L"\\Quadrel\\Patch.exe")))
                 return finding(entryName, L"the binary patch tool is missing from the work folder");
-            if (!win::pathExists(staged)) return finding(entryName, L"the difference file is missing from the payload");
-            if (!free(entryName, target, win::access::read | win::access::write | win::access::del, kShareAll) ||
+            if (!win::pathExists(staged))
+                return finding(entryName, L"the difference file is missing from the payload");
+            if (!free(entryName, target, win::access::read | win::access::write | win::access::del,
+                      kShareAll) ||
                 !backup(entryName, record.objectName, target))
                 return;
             const std::uint64_t size = files_.size(target);
@@ -332,8 +336,8 @@ class Preflight {
         plan(entryName, verdict == validationGo ? L"set the file's time" : L"not present: nothing to do");
     }
 
-    void judgeOverwrite(const FileRecord& record, cFileOperation& operation, int verdict, const std::wstring& why,
-                        const std::wstring& entryName) {
+    void judgeOverwrite(const FileRecord& record, cFileOperation& operation, int verdict,
+                        const std::wstring& why, const std::wstring& entryName) {
         const bool blind = record.operation == L"blindoverwrite";
         const std::wstring& target = record.destinationPath;
         const std::wstring& staged = operation.sourcePath();
@@ -373,7 +377,8 @@ class Preflight {
         plan(entryName, what);
     }
 
-    void judgeRename(const FileRecord& record, int verdict, const std::wstring& why, const std::wstring& entryName) {
+    void judgeRename(const FileRecord& record, int verdict, const std::wstring& why,
+                     const std::wstring& entryName) {
         const std::wstring& source = record.destinationPath;
         const std::wstring& target = record.renamePath;
         const bool targetMatches = files_.exists(target) && matches(files_.md5(target), record.afterPatch);
@@ -381,11 +386,13 @@ class Preflight {
             // The move is refused or not tried: the file at the new name decides.
             if (targetMatches) return plan(entryName, L"already renamed: nothing to do");
             if (verdict != validationGo) return finding(entryName, why);
-            return finding(entryName, L"a file with a different checksum is already at the new name " + target);
+            return finding(entryName,
+                           L"a file with a different checksum is already at the new name " + target);
         }
         // After the move the file must carry the checksum after, or it is moved back and the entry fails.
         if (!matches(files_.md5(source), record.afterPatch))
-            return finding(entryName, L"the renamed file would not have the checksum after (" + record.afterPatch + L")");
+            return finding(entryName, L"the renamed file would not have the checksum after (" +
+                                          record.afterPatch + L")");
         if (!free(entryName, source, win::access::read | win::access::del, kShareAll)) return;
         need(workFolder(), files_.size(source));
         files_.moveFile(source, target);
@@ -396,8 +403,8 @@ class Preflight {
         DirectoryRecord record = readDirectoryRecord(entry);
         record.directoryBase = prepareDirectoryPath(record.directoryBase, installDir_);
         normalizeSlashes(record.directoryBase);
-        const std::wstring entryName =
-            L"directory entry " + std::to_wstring(index) + L" (" + record.operation + L" " + record.directoryBase + L")";
+        const std::wstring entryName = L"directory entry " + std::to_wstring(index) + L" (" +
+                                       record.operation + L" " + record.directoryBase + L")";
         if (record.operation == L"remove") return plan(entryName, L"remove the folder where it is empty");
         if (record.operation != L"add") return finding(entryName, L"unknown directory operation");
         std::wstring why;
@@ -410,7 +417,8 @@ class Preflight {
     }
 
     // Opens `path` and every key above it as the add creates them: a denied key refuses the entry.
-    std::optional<std::wstring> deniedOnTheWay(win::RegRoot hive, const std::wstring& root, const std::wstring& path) {
+    std::optional<std::wstring> deniedOnTheWay(win::RegRoot hive, const std::wstring& root,
+                                               const std::wstring& path) {
         for (std::size_t at = 0; at != std::wstring::npos;) {
             at = path.find(L'\\', at + 1);
             const std::wstring prefix = path.substr(0, at);
@@ -418,7 +426,8 @@ class Preflight {
             win::RegKey key;
             const win::LONG status = key.open(hive, prefix);
             if (status == static_cast<win::LONG>(win::err::accessDenied)) return prefix;
-            if (status != 0) return std::nullopt;  // missing from here on: it is created below a key that opened
+            if (status != 0)
+                return std::nullopt;  // missing from here on: it is created below a key that opened
         }
         return std::nullopt;
     }
@@ -437,8 +446,9 @@ class Preflight {
 
     void judgeRegistry(const XMLDocumentNode& entry, int index) {
         const RegistryRecord record = readRegistryRecord(entry, language_);
-        const std::wstring entryName = L"registry entry " + std::to_wstring(index) + L" (" + record.operation + L" " +
-                                       record.root + L"\\" + record.keyPath + L" " + record.keyName + L")";
+        const std::wstring entryName = L"registry entry " + std::to_wstring(index) + L" (" +
+                                       record.operation + L" " + record.root + L"\\" + record.keyPath + L" " +
+                                       record.keyName + L")";
         const auto hive = registryHive(record.root);
         if (record.operation == L"add") {
             if (!hive) return finding(entryName, L"no registry hive is named " + record.root);
@@ -464,13 +474,15 @@ class Preflight {
         if (!hive) return finding(entryName, L"no registry hive is named " + record.root);
         const std::wstring treeKey = PlannedKeys::keyOf(record.root, tree);
         const std::optional<bool> planned = keys_.exists(treeKey);
-        if (planned == false) return finding(entryName, L"the registry key " + tree + L" to delete does not exist");
+        if (planned == false)
+            return finding(entryName, L"the registry key " + tree + L" to delete does not exist");
         if (!planned) {
             win::RegKey top;
             const win::LONG status = top.open(*hive, tree);
             if (status == static_cast<win::LONG>(win::err::accessDenied))
                 return finding(entryName, L"access to the registry key " + tree + L" is denied");
-            if (status != 0) return finding(entryName, L"the registry key " + tree + L" to delete does not exist");
+            if (status != 0)
+                return finding(entryName, L"the registry key " + tree + L" to delete does not exist");
             if (const auto denied = deniedInside(top, tree, 0))
                 return finding(entryName, L"access to the registry key " + *denied + L" is denied");
         }
@@ -484,8 +496,9 @@ class Preflight {
             const std::wstring root = std::wstring(1, drive) + L":\\";
             if (!win::diskFreeSpace(root, available) || bytes <= available) continue;
             finding(L"drive " + std::wstring(1, drive) + L":",
-                    win::format(L"too little free space for the new files and the backups (%s bytes needed, %s free)",
-                                std::to_wstring(bytes), std::to_wstring(available)));
+                    win::format(
+                        L"too little free space for the new files and the backups (%s bytes needed, %s free)",
+                        std::to_wstring(bytes), std::to_wstring(available)));
         }
     }
 

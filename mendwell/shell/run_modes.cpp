@@ -123,10 +123,10 @@ int runSilentMode(const std::wstring& commandLine) {
 
     const int result = silentPatch();
     if (checkOnly()) {
-        win::printToParentConsole(win::format(result == returnPatched
-                                                  ? L"\r\nCheck: the patch can be applied.\r\nReturn code: %d"
-                                                  : L"\r\nCheck: the patch cannot be applied.\r\nReturn code: %d",
-                                              result));
+        win::printToParentConsole(win::format(
+            result == returnPatched ? L"\r\nCheck: the patch can be applied.\r\nReturn code: %d"
+                                    : L"\r\nCheck: the patch cannot be applied.\r\nReturn code: %d",
+            result));
     } else if (result == returnPatched || result == returnAlreadyUpdated || result == returnRestartNeeded) {
         win::printToParentConsole(win::format(L"\r\nPatcher is successful.\r\nReturn code: %d", result));
     } else {

@@ -314,9 +314,10 @@ std::intptr_t Wizard::onNotification(const PatchStateBlock& block) {
                (block.result == statusFailed && (block.state != stateOperationFailed || rollingBack))) {
         dialog_.show(idcProgress, false);
         // A patch the pre-flight refused changed nothing: the product needs no re-install.
-        const wchar_t* message = outcome_ == outcomeCancelled       ? L"$$$/tvr/error/message/userCancelPatch"
-                                 : block.state == stateCannotPatch ? L"$$$/tvr/error/message/patchNotApplied"
-                                                                   : L"$$$/tvr/error/message/patchNotAppliedReInstall";
+        const wchar_t* message = outcome_ == outcomeCancelled ? L"$$$/tvr/error/message/userCancelPatch"
+                                 : block.state == stateCannotPatch
+                                     ? L"$$$/tvr/error/message/patchNotApplied"
+                                     : L"$$$/tvr/error/message/patchNotAppliedReInstall";
         showFinal(text(L"$$$/tvr/heading/installationUnsuccessful"), text(message));
     }
     return 0;

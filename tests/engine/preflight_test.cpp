@@ -20,8 +20,9 @@ namespace fs = std::filesystem;
 std::string file(const std::string& op, const std::string& object, const std::string& dest,
                  const std::string& extra = "") {
     const std::size_t slash = dest.rfind('\\');
-    return "<File><Operation>" + op + "</Operation><ObjectName>" + object + "</ObjectName><DestinationPath dir=\"" +
-           dest.substr(0, slash) + "\" defName=\"" + dest.substr(slash + 1) + "\"/>" + extra + "</File>";
+    return "<File><Operation>" + op + "</Operation><ObjectName>" + object +
+           "</ObjectName><DestinationPath dir=\"" + dest.substr(0, slash) + "\" defName=\"" +
+           dest.substr(slash + 1) + "\"/>" + extra + "</File>";
 }
 
 std::string renamePath(const std::string& dest) {
@@ -38,7 +39,8 @@ std::string checksums(const std::wstring& before, const std::wstring& after) {
 
 std::string pds(const std::string& op, const std::string& path, const std::string& subtree = "") {
     return "<PDS><Operation>" + op + "</Operation><Root>HKLM</Root><KeyPath>" + path +
-           "</KeyPath><KeyName>V</KeyName><Value defValue=\"1\"/><DataType>REG_SZ</DataType><SubRegistryTree>" +
+           "</KeyPath><KeyName>V</KeyName><Value "
+           "defValue=\"1\"/><DataType>REG_SZ</DataType><SubRegistryTree>" +
            subtree + "</SubRegistryTree></PDS>";
 }
 
@@ -47,8 +49,9 @@ class PreflightTest : public EngineTest {
     mw::PreflightReport judge(const std::string& files, const std::string& directories = "",
                               const std::string& registry = "") {
         mw::CFastXMLParser parser;
-        EXPECT_TRUE(parser.parseBuffer("<Manifest><FileSet>" + files + "</FileSet><DirectorySet>" + directories +
-                                       "</DirectorySet><PDSSet>" + registry + "</PDSSet></Manifest>"));
+        EXPECT_TRUE(parser.parseBuffer("<Manifest><FileSet>" + files + "</FileSet><DirectorySet>" +
+                                       directories + "</DirectorySet><PDSSet>" + registry +
+                                       "</PDSSet></Manifest>"));
         return mw::runPreflight(parser.dom(), L"C:\\P", L"mul");
     }
 
@@ -59,7 +62,8 @@ class PreflightTest : public EngineTest {
         const fs::path root = machine_->host(L"C:\\P");
         if (fs::exists(root)) {
             for (const auto& entry : fs::recursive_directory_iterator(root)) {
-                const std::wstring windows = L"C:\\P\\" + win::fromUtf8(fs::relative(entry.path(), root).string());
+                const std::wstring windows =
+                    L"C:\\P\\" + win::fromUtf8(fs::relative(entry.path(), root).string());
                 out << entry.path().string() << " " << win::getFileAttributes(windows);
                 if (entry.is_regular_file()) out << " " << read(windows);
                 out << "\n";
@@ -111,46 +115,99 @@ TEST_F(PreflightTest, JudgesEachEntryAgainstThePlanAndChangesNothing) {
     const std::wstring newMd5 = md5Of("new");
     const auto none = [] { return std::string(); };
     const Row rows[] = {
-        {"a rename of a file added earlier in the run", {{L"1", "new"}},
+        {"a rename of a file added earlier in the run",
+         {{L"1", "new"}},
          [&] {
              return file("add", "1", "C:\\P\\sub\\n.txt", checksums({}, newMd5)) +
-                    file("rename", "2", "C:\\P\\sub\\n.txt", renamePath("C:\\P\\r.txt") + checksums({}, newMd5));
+                    file("rename", "2", "C:\\P\\sub\\n.txt",
+                         renamePath("C:\\P\\r.txt") + checksums({}, newMd5));
          },
-         "", "", nullptr, nullptr},
+         "",
+         "",
+         nullptr,
+         nullptr},
         {"an overwrite of a renamed file, a remove of an added one",
          {{L"C:\\P\\a.dll", "old", true}, {L"2", "new"}, {L"3", "new"}},
          [&] {
              return file("rename", "1", "C:\\P\\a.dll", renamePath("C:\\P\\b.dll") + checksums({}, oldMd5)) +
                     file("overwrite", "2", "C:\\P\\b.dll", checksums(oldMd5, {})) +
-                    file("add", "3", "C:\\P\\c.dll") + file("remove", "4", "C:\\P\\c.dll", checksums(newMd5, {}));
+                    file("add", "3", "C:\\P\\c.dll") +
+                    file("remove", "4", "C:\\P\\c.dll", checksums(newMd5, {}));
          },
-         "", "", nullptr, nullptr},
-        {"a rename without the checksum after", {{L"C:\\P\\a.dll", "old"}},
-         [] { return file("rename", "1", "C:\\P\\a.dll", renamePath("C:\\P\\b.dll")); }, "", "", nullptr,
-         "would not have the checksum after"},
-        {"an add onto a different file", {{L"C:\\P\\a.dll", "old"}},
-         [&] { return file("add", "1", "C:\\P\\a.dll", checksums({}, newMd5)); }, "", "", nullptr,
-         "File with same name but different MD5 checksum"},
-        {"an overwrite of a file changed since", {{L"C:\\P\\a.dll", "edited"}},
-         [&] { return file("overwrite", "1", "C:\\P\\a.dll", checksums(oldMd5, {})); }, "", "", nullptr,
-         "Checksum before patch info doesn't match"},
-        {"an add below a file in the way", {{L"C:\\P\\x", "a file"}},
-         [] { return file("add", "1", "C:\\P\\x\\y.txt"); }, "", "", nullptr, "in the way"},
-        {"two backups under one object name", {{L"C:\\P\\a.dll", "old"}, {L"C:\\P\\b.dll", "old"}},
-         [] { return file("remove", "1", "C:\\P\\a.dll") + file("remove", "1", "C:\\P\\b.dll"); }, "", "",
-         nullptr, "already keeps its backup under the object name 1"},
-        {"a folder below a file", {{L"C:\\P\\x", "a file"}}, none,
-         "<Directory><Operation>add</Operation><DirectoryBase>[INSTALLDIR]\\x\\y</DirectoryBase></Directory>", "",
-         nullptr, "in the way"},
-        {"a key tree added earlier, then removed", {}, none, "",
-         pds("add", "Software\\T\\New\\Sub") + pds("remove", "Software\\T\\New\\Sub", "New\\Sub"), nullptr,
+         "",
+         "",
+         nullptr,
          nullptr},
-        {"a key tree that is not there", {}, none, "", pds("remove", "Software\\T\\Gone", "Gone"), nullptr,
+        {"a rename without the checksum after",
+         {{L"C:\\P\\a.dll", "old"}},
+         [] { return file("rename", "1", "C:\\P\\a.dll", renamePath("C:\\P\\b.dll")); },
+         "",
+         "",
+         nullptr,
+         "would not have the checksum after"},
+        {"an add onto a different file",
+         {{L"C:\\P\\a.dll", "old"}},
+         [&] { return file("add", "1", "C:\\P\\a.dll", checksums({}, newMd5)); },
+         "",
+         "",
+         nullptr,
+         "File with same name but different MD5 checksum"},
+        {"an overwrite of a file changed since",
+         {{L"C:\\P\\a.dll", "edited"}},
+         [&] { return file("overwrite", "1", "C:\\P\\a.dll", checksums(oldMd5, {})); },
+         "",
+         "",
+         nullptr,
+         "Checksum before patch info doesn't match"},
+        {"an add below a file in the way",
+         {{L"C:\\P\\x", "a file"}},
+         [] { return file("add", "1", "C:\\P\\x\\y.txt"); },
+         "",
+         "",
+         nullptr,
+         "in the way"},
+        {"two backups under one object name",
+         {{L"C:\\P\\a.dll", "old"}, {L"C:\\P\\b.dll", "old"}},
+         [] { return file("remove", "1", "C:\\P\\a.dll") + file("remove", "1", "C:\\P\\b.dll"); },
+         "",
+         "",
+         nullptr,
+         "already keeps its backup under the object name 1"},
+        {"a folder below a file",
+         {{L"C:\\P\\x", "a file"}},
+         none,
+         "<Directory><Operation>add</Operation><DirectoryBase>[INSTALLDIR]\\x\\y</DirectoryBase></Directory>",
+         "",
+         nullptr,
+         "in the way"},
+        {"a key tree added earlier, then removed",
+         {},
+         none,
+         "",
+         pds("add", "Software\\T\\New\\Sub") + pds("remove", "Software\\T\\New\\Sub", "New\\Sub"),
+         nullptr,
+         nullptr},
+        {"a key tree that is not there",
+         {},
+         none,
+         "",
+         pds("remove", "Software\\T\\Gone", "Gone"),
+         nullptr,
          "to delete does not exist"},
-        {"a value below a denied key", {}, none, "", pds("add", "Software\\T\\Locked\\Inner"),
-         L"Software\\T\\Locked", "Software\\T\\Locked is denied"},
-        {"a tree holding a denied key", {}, none, "", pds("remove", "Software\\T\\Tree", "Tree"),
-         L"Software\\T\\Tree\\Locked", "Tree\\Locked is denied"},
+        {"a value below a denied key",
+         {},
+         none,
+         "",
+         pds("add", "Software\\T\\Locked\\Inner"),
+         L"Software\\T\\Locked",
+         "Software\\T\\Locked is denied"},
+        {"a tree holding a denied key",
+         {},
+         none,
+         "",
+         pds("remove", "Software\\T\\Tree", "Tree"),
+         L"Software\\T\\Tree\\Locked",
+         "Tree\\Locked is denied"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -187,15 +244,19 @@ TEST_F(PreflightTest, AHeldFileIsRefusedAndTheReadOnlyBitStays) {
     stage(L"1", "new");
     stage(L"2", "new");
     win::File holder;  // this process stands for the other one: sharing holds between processes
-    ASSERT_TRUE(holder.open(L"C:\\P\\b.dll", win::access::read, win::share::read, win::Disposition::openExisting));
+    ASSERT_TRUE(
+        holder.open(L"C:\\P\\b.dll", win::access::read, win::share::read, win::Disposition::openExisting));
     const std::string before = snapshot();
-    const mw::PreflightReport report = judge(file("overwrite", "1", "C:\\P\\a.dll") + file("overwrite", "2", "C:\\P\\b.dll"));
+    const mw::PreflightReport report =
+        judge(file("overwrite", "1", "C:\\P\\a.dll") + file("overwrite", "2", "C:\\P\\b.dll"));
     EXPECT_EQ(snapshot(), before);
     EXPECT_TRUE(readOnly(L"C:\\P\\a.dll"));
     ASSERT_EQ(report.findings.size(), 1u);
     EXPECT_EQ(report.findings.front(),
               L"file entry 2 (overwrite C:\\P\\b.dll): the file C:\\P\\b.dll is in use by another process");
-    EXPECT_FALSE(logged(L"INFO", L"File to be overwritten is present on the target machine. Patcher will now validate the file."));
+    EXPECT_FALSE(logged(
+        L"INFO",
+        L"File to be overwritten is present on the target machine. Patcher will now validate the file."));
     EXPECT_FALSE(win::pathExists(backup(L"1")));
 }
 
@@ -212,8 +273,9 @@ TEST_F(PreflightTest, TooLittleSpaceForTheNewFilesAndTheBackups) {
     stage(L"1", "new");  // 3 bytes alone would fit: the backup of the old file does not
     const mw::PreflightReport report = judge(file("overwrite", "1", "C:\\P\\a.dll"));
     ASSERT_EQ(report.findings.size(), 1u);
-    EXPECT_EQ(report.findings.front(),
-              L"drive C:: too little free space for the new files and the backups (15 bytes needed, 10 free)");
+    EXPECT_EQ(
+        report.findings.front(),
+        L"drive C:: too little free space for the new files and the backups (15 bytes needed, 10 free)");
     EXPECT_EQ(read(L"C:\\P\\a.dll"), "twelve bytes");
 }
 

@@ -216,14 +216,17 @@ TEST_F(RollbackTest, ACheckRunChangesNothingAndReturnsWhatTheRealRunReturns) {
     EXPECT_EQ(snapshot(), before) << logText();
     EXPECT_EQ(histories(), 0);
     std::size_t plans = 0;
-    for (std::size_t at = r.output.find("\r\nPlan: "); at != std::string::npos; at = r.output.find("\r\nPlan: ", at + 1))
+    for (std::size_t at = r.output.find("\r\nPlan: "); at != std::string::npos;
+         at = r.output.find("\r\nPlan: ", at + 1))
         ++plans;
     EXPECT_EQ(plans, static_cast<std::size_t>(kEntries)) << r.output;
-    EXPECT_TRUE(contains(r.output, "Plan: file entry 4 (rename C:\\Program Files\\Orvex\\Lumen TX4\\old-name.txt): "
-                                   "rename to C:\\Program Files\\Orvex\\Lumen TX4\\new-name.txt"))
+    EXPECT_TRUE(contains(r.output,
+                         "Plan: file entry 4 (rename C:\\Program Files\\Orvex\\Lumen TX4\\old-name.txt): "
+                         "rename to C:\\Program Files\\Orvex\\Lumen TX4\\new-name.txt"))
         << r.output;
-    EXPECT_TRUE(contains(logText(), record("INFO", "Plan: directory entry 1 (add C:\\Program Files\\Orvex\\Lumen "
-                                                   "TX4\\Presets\\Publishing): create the folder")))
+    EXPECT_TRUE(contains(logText(), record("INFO",
+                                           "Plan: directory entry 1 (add C:\\Program Files\\Orvex\\Lumen "
+                                           "TX4\\Presets\\Publishing): create the folder")))
         << logText();
     EXPECT_FALSE(contains(logText(), "Adding file:"));
     EXPECT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0);

@@ -42,7 +42,8 @@ class WizardTest : public ScenarioTest {
         testing_support::writeHostFile(dir.path() / "script", script);
         environment["MENDWELL_DIALOG_SCRIPT"] = (dir.path() / "script").string();
         environment["MENDWELL_DIALOG_RECORD"] = (dir.path() / "record").string();
-        environment["LSAN_OPTIONS"] = "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string();
+        environment["LSAN_OPTIONS"] =
+            "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string();
         PatcherRun r = run({}, program, environment);
         WizardRun w;
         w.exitCode = r.exitCode;
