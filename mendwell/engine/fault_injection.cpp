@@ -5,6 +5,7 @@
 
 #include "mendwell/engine/patch_state.h"
 #include "mendwell/shell/patchlog.h"
+#include "platform/process/process.h"
 #include "platform/system/system.h"
 
 namespace mw {
@@ -39,9 +40,9 @@ int& rollbackCounter() {
     return count;
 }
 
+// As a crash or SIGKILL: the log keeps what was flushed already, nothing else is written.
 [[noreturn]] void die() {
-    logFlush();
-    std::_Exit(137);
+    win::terminateCurrentProcess();
 }
 
 }  // namespace

@@ -196,14 +196,15 @@ class PatchRun {
             if (!rollback_) recordPendingFileUndo(record, before);
             ahead.acting();
             const int result = runFileOperation(record);
-            // A failed entry that left its files as they were needs no repair by the rollback.
+            if (result == fileOpDone && !rollback_) recordFileUndo(record, before.destinationExisted);
+            // Settled once its own undo entry is on record; a failed entry that left its files as they
+            // were needs no repair by the rollback.
             ahead.finished(result != fileOpFailed || fileEntryUntouched(record, before));
             if (result == fileOpFailed) {
                 logError(L"File operation failed.");
                 fail(stateOperationFailed);
                 break;
             }
-            if (result == fileOpDone && !rollback_) recordFileUndo(record, before.destinationExisted);
             if (result != fileOpUnknown) countEntry(fileSet, true);
             notifyWizard();
         }
