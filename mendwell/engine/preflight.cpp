@@ -394,6 +394,8 @@ class Preflight {
             return finding(entryName, L"the renamed file would not have the checksum after (" +
                                           record.afterPatch + L")");
         if (!free(entryName, source, win::access::read | win::access::del, kShareAll)) return;
+        // The rename's own backup copy may fail unseen, but it takes the object name from later entries.
+        backups_.insert(folded(record.objectName));
         need(workFolder(), files_.size(source));
         files_.moveFile(source, target);
         plan(entryName, L"rename to " + target);
