@@ -6,7 +6,7 @@
 #include "vireo/create_win_process.h"
 #include "vireo/descriptor.h"
 #include "vireo/packaging.h"
-#include "vireo/pending_features.h"
+#include "vireo/extension_dialogs.h"
 #include "vireo/string_table.h"
 
 namespace vireo {
