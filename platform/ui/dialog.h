@@ -84,8 +84,10 @@ class DialogBackend {
     virtual bool folderDialog(Dialog&, std::wstring_view title, std::wstring& path) { return false; }
     virtual int shellOpen(std::wstring_view target) { return 42; }
     virtual void beep() {}
-    // Where a control is drawn, in pixels of the dialog's client area; false when nothing is drawn.
+    // Where a control is drawn, in pixels of the dialog's client area, and the base units that placed
+    // it; false when nothing is drawn.
     virtual bool placement(Dialog&, int id, int& x, int& y, int& cx, int& cy) { return false; }
+    virtual DialogBaseUnits baseUnits() const { return {}; }
 };
 
 // A script step: "click ID" (check boxes and radio buttons toggle as they do for a mouse click),

@@ -201,6 +201,8 @@ class QtBackend : public DialogBackend {
         return true;
     }
 
+    DialogBaseUnits baseUnits() const override { return units_; }
+
     bool fileDialog(Dialog&, const FileDialogRequest& request, std::wstring& path) override {
         // Offscreen nobody could answer a picker.
         if (!displayAvailable() || !window_) return false;

@@ -12,7 +12,7 @@ VireoDialog::VireoDialog(win::ui::DialogTemplate layout)
 int VireoDialog::doModal() {
     // Every dialog of the process plays on in the one script, so a dialog opened from another, or the
     // next one packaging shows, takes the steps meant for it.
-    dialog_.setScript(win::ui::processScript());
+    if (!dialog_.script()) dialog_.setScript(win::ui::processScript());
     return dialog_.runModal();
 }
 
