@@ -514,7 +514,9 @@ bool Dialog::stepScript() {
         } else if (what == "text") {
             std::string part;
             std::getline(in >> std::ws, part);
+            // A list's text is its items.
             holds = toUtf8(text(id)).find(part) != std::string::npos;
+            for (const auto& item : items(id)) holds = holds || toUtf8(item).find(part) != std::string::npos;
         } else if (what == "progress") {
             std::string op;
             int n = 0;

@@ -95,7 +95,7 @@ class DialogBackend {
 // (the user picks item N of a list or combo box), "answer BUTTON" (for the next message box: ok,
 // cancel, yes, no, retry or a number), "file PATH" / "file cancel" and "folder PATH" / "folder cancel"
 // (for the next file or folder picker; PATH is a Windows path), "await visible ID", "await hidden ID",
-// "await text ID SUBSTRING", "await progress ID >= N" / "<= N", "shot FILE" (the window as a PNG, a host
+// "await text ID SUBSTRING" (of a list: of one of its items), "await progress ID >= N" / "<= N", "shot FILE" (the window as a PNG, a host
 // path). Steps run in order; an await holds the steps after it until it is true.
 std::vector<std::string> parseScript(std::string_view text);
 
