@@ -25,7 +25,7 @@ class Dialog;
 // A font of its own for one control; an empty name keeps the dialog's font.
 struct FontSpec {
     std::wstring name;
-    int pixelHeight = 0;
+    int pixelHeight = 0;  // as a LOGFONT height: the character cell, in pixels
     int weight = 400;  // 100 to 900, as LOGFONT weights
     bool antialiased = true;
 };

@@ -366,8 +366,14 @@ class QtBackend : public DialogBackend {
             QFont f = font_;
             if (!c.font.name.empty()) {
                 f.setFamily(qtText(c.font.name));
-                if (c.font.pixelHeight > 0) f.setPixelSize(c.font.pixelHeight);
                 f.setWeight(static_cast<QFont::Weight>(c.font.weight));
+                if (c.font.pixelHeight > 0) {
+                    // A LOGFONT height is the character cell's: the font's own line height fits in it.
+                    f.setPixelSize(c.font.pixelHeight);
+                    const int cell = QFontMetrics(f).height();
+                    if (cell > c.font.pixelHeight)
+                        f.setPixelSize(std::max(1, c.font.pixelHeight * c.font.pixelHeight / cell));
+                }
                 f.setStyleStrategy(c.font.antialiased ? QFont::PreferAntialias : QFont::NoAntialias);
             }
             if (c.layout.kind == ControlKind::link) f.setUnderline(true);
