@@ -40,6 +40,8 @@ class LumenDialogs : public ::testing::Test {
         ASSERT_EQ(runProgram(binDir() / "lumen", {"install", "C:\\Orvex\\Lumen"}).exitCode, 0);
         std::filesystem::create_directories(machine.host(L"C:\\Movies"));
         std::filesystem::create_directories(machine.host(L"C:\\certs"));
+        machine.writeFile(L"C:\\certs\\icon.png",
+                          machine.readFile(std::wstring(kHost) + L"\\KIK\\samples\\icons\\KITEApp_128.png"));
         ASSERT_EQ(lumen({kDoc, "new", "--kite"}).exitCode, 0);
         ASSERT_EQ(lumen({kDoc, "publish"}).exitCode, 0);
     }
@@ -109,13 +111,19 @@ TEST_F(LumenDialogs, OneDocumentThroughEveryDialog) {
          [](LumenDialogs& t) { EXPECT_EQ(t.descriptor().find("minSize"), std::string::npos) << t.descriptor(); }},
         {"file-type names and extensions are checked by their rules", "settings",
          "click 5113\nclick 5117\nclick 1\ntype 5155 1doc\ntype 5156 abc\nclick 1\ntype 5155 .doc\nclick 1\n"
-         "type 5155 Doc\ntype 5156 a-b\nclick 1\ntype 5156 abc\nclick 1\nawait text 5121 Doc(abc)\nclick 1\nclick 1\n",
+         "type 5155 Doc\ntype 5156 a-b\nclick 1\ntype 5156 abc\nfile C:\\certs\\icon.png\nanswer ok\nclick 5168\n"
+         "click 1\nawait text 5121 Doc(abc)\nclick 1\nclick 1\n",
          {{"text=<Укажите имя и расширение типа файла.", 1},
           {"text=<Недопустимое имя типа файла.\\n\\n", 2},
-          {"text=<Недопустимое расширение типа файла.\\n\\n", 1}},
+          {"text=<Недопустимое расширение типа файла.\\n\\n", 1},
+          {"text=<Значок типа файла необходимо скопировать", 1}},
          [](LumenDialogs& t) {
              EXPECT_NE(t.descriptor().find("<name>Doc</name>"), std::string::npos) << t.descriptor();
              EXPECT_NE(t.descriptor().find("<extension>abc</extension>"), std::string::npos);
+             // An icon from outside the content root is copied under it first.
+             EXPECT_NE(t.descriptor().find("<image128x128>FileTypeIconsForKITEPublish/icon.png</image128x128>"),
+                       std::string::npos);
+             EXPECT_TRUE(t.machine.exists(L"C:\\Movies\\FileTypeIconsForKITEPublish\\icon.png"));
          }},
         {"lines 0 and 1 of the included files cannot be removed", "settings",
          "file C:\\Movies\\extra.txt\nclick 5018\nselect 5021 0\nclick 5019\nselect 5021 1\nclick 5019\n"

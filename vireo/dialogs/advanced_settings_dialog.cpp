@@ -107,15 +107,9 @@ void CAdvancedSettingsDlg::open() {
         dialog_.enable(id, dialog_.checked(idcResizable) != 0);
 
     records_.clear();
-    std::wstring list;
-    listFileTypes(list);
-    // ";Doc(abc);Img(png);": each type's name is the text before its "(".
-    for (std::size_t at = 0; at < list.size();) {
-        const auto end = list.find(L';', at + 1);
-        const std::wstring entry = list.substr(at + 1, end == std::wstring::npos ? std::wstring::npos : end - at - 1);
-        at = end == std::wstring::npos ? list.size() : end;
-        if (entry.empty()) continue;
-        const std::wstring name = entry.substr(0, entry.find(L'('));
+    std::vector<std::wstring> names;
+    listFileTypeNames(names);
+    for (const auto& name : names) {
         FileTypeRecord r;
         readFileType(name, r);
         win::toCodePage(name, win::ansiCodePage(), r.name, sizeof r.name);
