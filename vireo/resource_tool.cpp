@@ -3,12 +3,12 @@
 // linking the extension.
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <vector>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/resources/resources.h"
 #include "platform/text/text.h"
@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
         writer.add(vireo::kStringResourceType, blockId, win::kLangNeutral, std::move(bytes));
     if (argc == 4) {
         std::ifstream bmp(argv[3], std::ios::binary);
-        const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(bmp)), std::istreambuf_iterator<char>());
+        const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(bmp)),
+                                             std::istreambuf_iterator<char>());
         std::vector<std::uint8_t> dib = vireo::bitmapResourceFromFile(file);
         if (dib.empty()) {
             std::cerr << "vireo-strings: " << argv[3] << " is not a bitmap file\n";

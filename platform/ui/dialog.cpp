@@ -346,8 +346,7 @@ void Dialog::userText(int id, std::wstring text) {
 
 void Dialog::userSelect(int id, int index) {
     ControlState* c = find(id);
-    if (ended_ || !c || !c->visible || !c->enabled || index < 0 ||
-        index >= static_cast<int>(c->items.size()))
+    if (ended_ || !c || !c->visible || !c->enabled || index < 0 || index >= static_cast<int>(c->items.size()))
         return;
     note("choose " + std::to_string(id) + " " + std::to_string(index));
     setSelection(id, index);

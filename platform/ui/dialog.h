@@ -26,7 +26,7 @@ class Dialog;
 struct FontSpec {
     std::wstring name;
     int pixelHeight = 0;  // as a LOGFONT height: the character cell, in pixels
-    int weight = 400;  // 100 to 900, as LOGFONT weights
+    int weight = 400;     // 100 to 900, as LOGFONT weights
     bool antialiased = true;
 };
 
@@ -95,8 +95,8 @@ class DialogBackend {
 // (the user picks item N of a list or combo box), "answer BUTTON" (for the next message box: ok,
 // cancel, yes, no, retry or a number), "file PATH" / "file cancel" and "folder PATH" / "folder cancel"
 // (for the next file or folder picker; PATH is a Windows path), "await visible ID", "await hidden ID",
-// "await text ID SUBSTRING" (of a list: of one of its items), "await progress ID >= N" / "<= N", "shot FILE" (the window as a PNG, a host
-// path). Steps run in order; an await holds the steps after it until it is true.
+// "await text ID SUBSTRING" (of a list: of one of its items), "await progress ID >= N" / "<= N", "shot FILE"
+// (the window as a PNG, a host path). Steps run in order; an await holds the steps after it until it is true.
 std::vector<std::string> parseScript(std::string_view text);
 
 class Dialog {

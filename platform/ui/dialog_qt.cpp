@@ -212,13 +212,14 @@ class QtBackend : public DialogBackend {
             proposed = QString::fromStdString(start.string());
         const QString filter = qtFilter(request.filter);
         const QString chosen =
-            request.save ? QFileDialog::getSaveFileName(window_.get(), qtText(request.title), proposed, filter)
-                         : QFileDialog::getOpenFileName(window_.get(), qtText(request.title), proposed, filter);
+            request.save
+                ? QFileDialog::getSaveFileName(window_.get(), qtText(request.title), proposed, filter)
+                : QFileDialog::getOpenFileName(window_.get(), qtText(request.title), proposed, filter);
         if (chosen.isEmpty()) return false;
         path = win::windowsPath(std::filesystem::path(chosen.toStdString()));
         if (path.empty()) return false;  // outside the machine's drives
-        if (request.save && !request.defaultExtension.empty() && path.find(L'.', path.rfind(L'\\') + 1) ==
-                                                                      std::wstring::npos)
+        if (request.save && !request.defaultExtension.empty() &&
+            path.find(L'.', path.rfind(L'\\') + 1) == std::wstring::npos)
             path += L"." + request.defaultExtension;
         return true;
     }

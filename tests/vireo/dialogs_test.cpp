@@ -42,23 +42,56 @@ std::vector<Resource> resources() {
         {vireo::appSettingsTemplate,
          2000,
          L"KITE — Настройки приложения и программы установки",
-         {{2009, E, nullptr}, {2011, E, nullptr}, {2013, E, nullptr}, {2014, E, nullptr},
-          {2016, E, nullptr}, {4010, E, nullptr}, {4011, ControlKind::dropList, nullptr},
-          {4012, B, L"Выбор изображений значков"}, {5113, B, L"Настройки..."},
-          {5013, C, L"Использовать заказной файл описателя приложения"}, {5014, E, nullptr},
-          {5015, B, nullptr}, {5076, T, nullptr}, {5078, B, nullptr}, {5016, E, nullptr}, {5017, B, nullptr},
-          {5021, L, nullptr}, {5018, B, nullptr}, {5019, B, nullptr}, {5020, B, nullptr}, {1, B, L"OK"},
-          {2, B, L"Отмена"}, {2001, B, L"Публикация файла KITE"}, {2002, B, L"Справка"}},
+         {{2009, E, nullptr},
+          {2011, E, nullptr},
+          {2013, E, nullptr},
+          {2014, E, nullptr},
+          {2016, E, nullptr},
+          {4010, E, nullptr},
+          {4011, ControlKind::dropList, nullptr},
+          {4012, B, L"Выбор изображений значков"},
+          {5113, B, L"Настройки..."},
+          {5013, C, L"Использовать заказной файл описателя приложения"},
+          {5014, E, nullptr},
+          {5015, B, nullptr},
+          {5076, T, nullptr},
+          {5078, B, nullptr},
+          {5016, E, nullptr},
+          {5017, B, nullptr},
+          {5021, L, nullptr},
+          {5018, B, nullptr},
+          {5019, B, nullptr},
+          {5020, B, nullptr},
+          {1, B, L"OK"},
+          {2, B, L"Отмена"},
+          {2001, B, L"Публикация файла KITE"},
+          {2002, B, L"Справка"}},
          {L"Имя файла:", L"Имя:", L"Версия:", L"ID:", L"Описание:", L"Авторские права:", L"Стиль окна:",
           L"Цифровая подпись:", L"Место назначения:", L"Включенные файлы:"}},
         {vireo::advancedSettingsTemplate,
          4014,
          L"Дополнительные настройки",
-         {{5121, L, nullptr}, {5117, B, nullptr}, {5118, B, nullptr}, {5119, B, nullptr}, {5123, E, nullptr},
-          {5124, E, nullptr}, {5125, E, nullptr}, {5126, E, nullptr}, {5127, E, nullptr}, {5128, E, nullptr},
-          {5129, E, nullptr}, {5130, E, nullptr}, {5131, C, L"Развертываемое"}, {5132, C, L"Свертываемое"},
-          {5133, C, L"Масштабируемое"}, {5134, C, L"Видимое"}, {5138, E, nullptr}, {5139, E, nullptr},
-          {5140, C, L"Использовать заказной интерфейс для обновлений"}, {1, B, L"OK"}, {2, B, L"Отмена"},
+         {{5121, L, nullptr},
+          {5117, B, nullptr},
+          {5118, B, nullptr},
+          {5119, B, nullptr},
+          {5123, E, nullptr},
+          {5124, E, nullptr},
+          {5125, E, nullptr},
+          {5126, E, nullptr},
+          {5127, E, nullptr},
+          {5128, E, nullptr},
+          {5129, E, nullptr},
+          {5130, E, nullptr},
+          {5131, C, L"Развертываемое"},
+          {5132, C, L"Свертываемое"},
+          {5133, C, L"Масштабируемое"},
+          {5134, C, L"Видимое"},
+          {5138, E, nullptr},
+          {5139, E, nullptr},
+          {5140, C, L"Использовать заказной интерфейс для обновлений"},
+          {1, B, L"OK"},
+          {2, B, L"Отмена"},
           {5141, B, L"Справка"}},
          {L"Связанные типы файлов", L"Начальные настройки окна", L"Ширина:", L"Высота:", L"X:", L"Y:",
           L"Максимальная ширина:", L"Максимальная высота:", L"Минимальная ширина:", L"Минимальная высота:",
@@ -66,37 +99,67 @@ std::vector<Resource> resources() {
         {vireo::fileTypeTemplate,
          4015,
          L"Настройки типа файла",
-         {{5155, E, nullptr}, {5156, E, nullptr}, {5157, E, nullptr}, {5158, E, nullptr}, {5159, I, nullptr},
-          {5160, I, nullptr}, {5161, I, nullptr}, {5162, I, nullptr}, {5163, E, nullptr}, {5164, E, nullptr},
-          {5165, E, nullptr}, {5166, E, nullptr}, {5168, B, nullptr}, {5169, B, nullptr}, {5170, B, nullptr},
-          {5171, B, nullptr}, {5172, B, nullptr}, {5173, B, nullptr}, {5174, B, nullptr}, {5175, B, nullptr},
-          {1, B, L"OK"}, {2, B, L"Отмена"}, {5152, B, L"Справка"}},
+         {{5155, E, nullptr}, {5156, E, nullptr}, {5157, E, nullptr},   {5158, E, nullptr},
+          {5159, I, nullptr}, {5160, I, nullptr}, {5161, I, nullptr},   {5162, I, nullptr},
+          {5163, E, nullptr}, {5164, E, nullptr}, {5165, E, nullptr},   {5166, E, nullptr},
+          {5168, B, nullptr}, {5169, B, nullptr}, {5170, B, nullptr},   {5171, B, nullptr},
+          {5172, B, nullptr}, {5173, B, nullptr}, {5174, B, nullptr},   {5175, B, nullptr},
+          {1, B, L"OK"},      {2, B, L"Отмена"},  {5152, B, L"Справка"}},
          {L"Имя:", L"Расширение:", L"Описание:", L"Тип содержимого:", L"Настройки значка типа файла",
           L"128x128", L"48x48", L"32x32", L"16x16"}},
         {vireo::iconPreviewTemplate,
          2006,
          L"Изображения значков",
-         {{5044, I, nullptr}, {5045, I, nullptr}, {5046, I, nullptr}, {5047, I, nullptr}, {5054, E, nullptr},
-          {5055, E, nullptr}, {5056, E, nullptr}, {5057, E, nullptr}, {5058, B, nullptr}, {5059, B, nullptr},
-          {5060, B, nullptr}, {5061, B, nullptr}, {5062, B, nullptr}, {5063, B, nullptr}, {5064, B, nullptr},
-          {5065, B, nullptr}, {1, B, L"OK"}, {2, B, L"Отмена"}},
+         {{5044, I, nullptr},
+          {5045, I, nullptr},
+          {5046, I, nullptr},
+          {5047, I, nullptr},
+          {5054, E, nullptr},
+          {5055, E, nullptr},
+          {5056, E, nullptr},
+          {5057, E, nullptr},
+          {5058, B, nullptr},
+          {5059, B, nullptr},
+          {5060, B, nullptr},
+          {5061, B, nullptr},
+          {5062, B, nullptr},
+          {5063, B, nullptr},
+          {5064, B, nullptr},
+          {5065, B, nullptr},
+          {1, B, L"OK"},
+          {2, B, L"Отмена"}},
          {L"Просмотр", L"Местонахождения файлов значков", L"128x128", L"48x48", L"32x32", L"16x16"}},
         {vireo::digitalSignatureTemplate,
          5010,
          L"Цифровая подпись",
          {{5079, R, L"Подписать файл KITE при помощи цифрового сертификата"},
           {5080, R, L"Подготовить промежуточный файл KITE (KITEI), который будет подписан позже"},
-          {5110, ControlKind::comboBox, nullptr}, {5082, B, L"Обзор..."}, {5083, B, L"Создать..."},
-          {5084, E, nullptr}, {5085, C, L"Запомнить пароль для этого сеанса"}, {5001, C, L"Метка времени"},
-          {1, B, L"OK"}, {2, B, L"Отмена"}, {5090, B, L"Справка"},
+          {5110, ControlKind::comboBox, nullptr},
+          {5082, B, L"Обзор..."},
+          {5083, B, L"Создать..."},
+          {5084, E, nullptr},
+          {5085, C, L"Запомнить пароль для этого сеанса"},
+          {5001, C, L"Метка времени"},
+          {1, B, L"OK"},
+          {2, B, L"Отмена"},
+          {5090, B, L"Справка"},
           {5088, T, L"      Укажите цифровой сертификат, представляющий удостоверение издателя приложения."}},
          {L"Сертификат:", L"Пароль:"}},
         {vireo::selfSignTemplate,
          5011,
          L"Создание самозаверенного цифрового сертификата",
-         {{5092, E, nullptr}, {5094, E, nullptr}, {5093, E, nullptr}, {5095, E, nullptr}, {5096, E, nullptr},
-          {5097, E, nullptr}, {5098, ControlKind::dropList, nullptr}, {5099, E, nullptr},
-          {5100, B, L"Обзор..."}, {1, B, L"OK"}, {2, B, L"Отмена"}, {5109, B, L"Справка"}},
+         {{5092, E, nullptr},
+          {5094, E, nullptr},
+          {5093, E, nullptr},
+          {5095, E, nullptr},
+          {5096, E, nullptr},
+          {5097, E, nullptr},
+          {5098, ControlKind::dropList, nullptr},
+          {5099, E, nullptr},
+          {5100, B, L"Обзор..."},
+          {1, B, L"OK"},
+          {2, B, L"Отмена"},
+          {5109, B, L"Справка"}},
          {L"Имя издателя:", L"Подразделение:", L"Название организации:", L"Страна:", L"Пароль:",
           L"Подтвердите пароль:", L"Тип:", L"Сохранить как:"}},
         {vireo::timestampRetryTemplate,
@@ -108,18 +171,23 @@ std::vector<Resource> resources() {
           {4102, T,
            L"Если отключить метки времени, то приложение KITE не сможет быть установлено по истечении срока "
            L"действия цифрового сертификата."},
-          {1, B, L"Повторить"}, {4103, B, L"Отключить метки времени"}, {2, B, L"Отмена"}},
+          {1, B, L"Повторить"},
+          {4103, B, L"Отключить метки времени"},
+          {2, B, L"Отмена"}},
          {}},
         {vireo::infoAlertTemplate,
          2003,
          L"О разработке для Orvex KITE",
-         {{5041, I, nullptr}, {5036, T, L"Разработка для KITE с использованием Lumen TX4"},
+         {{5041, I, nullptr},
+          {5036, T, L"Разработка для KITE с использованием Lumen TX4"},
           {5037, T, L"Настройки приложения KITE доступны через меню \"Команды\"."},
           {5038, T, L"Команды \"Тестировать ролик\" и \"Отладка ролика\" запускают приложение в среде KITE."},
           {5039, T,
            L"Сведения о разработке для KITE можно получить в KITE по нажатию кнопки \"Справка\" в диалоговом "
            L"окне \"Настройки приложения и программы установки\" и"},
-          {5040, ControlKind::link, nullptr}, {5035, C, L"Больше не показывать"}, {1, B, L"OK"}},
+          {5040, ControlKind::link, nullptr},
+          {5035, C, L"Больше не показывать"},
+          {1, B, L"OK"}},
          {}},
     };
 }
@@ -140,7 +208,8 @@ TEST(DialogResources, EveryControlAtItsPlace) {
         EXPECT_EQ(t.fontName, L"MS Shell Dlg");
         EXPECT_EQ(t.fontPoints, 8);
         for (const Expected& e : r.controls) {
-            const auto it = std::find_if(t.controls.begin(), t.controls.end(), [&](const auto& c) { return c.id == e.id; });
+            const auto it = std::find_if(t.controls.begin(), t.controls.end(),
+                                         [&](const auto& c) { return c.id == e.id; });
             ASSERT_NE(it, t.controls.end()) << e.id;
             EXPECT_EQ(it->kind, e.kind) << e.id;
             if (e.text) {
@@ -148,9 +217,9 @@ TEST(DialogResources, EveryControlAtItsPlace) {
             }
         }
         for (const wchar_t* label : r.labels)
-            EXPECT_TRUE(std::any_of(t.controls.begin(), t.controls.end(),
-                                    [&](const auto& c) { return c.id == vireo::kIdStatic && c.text == label; }))
-                << win::toUtf8(label);
+            EXPECT_TRUE(std::any_of(t.controls.begin(), t.controls.end(), [&](const auto& c) {
+                return c.id == vireo::kIdStatic && c.text == label;
+            })) << win::toUtf8(label);
         auto input = [](const win::ui::ControlTemplate& c) {
             return c.kind != ControlKind::groupBox && c.kind != ControlKind::text;
         };
@@ -173,7 +242,8 @@ TEST(DialogResources, EveryControlAtItsPlace) {
                 int x = 0, y = 0, cx = 0, cy = 0;
                 ASSERT_TRUE(backend->placement(d, c.id, x, y, cx, cy)) << c.id;
                 EXPECT_EQ(std::vector<int>({x, y, cx, cy}),
-                          std::vector<int>({u.toPixelsX(c.x), u.toPixelsY(c.y), u.toPixelsX(c.cx), u.toPixelsY(c.cy)}))
+                          std::vector<int>(
+                              {u.toPixelsX(c.x), u.toPixelsY(c.y), u.toPixelsX(c.cx), u.toPixelsY(c.cy)}))
                     << c.id;
             }
             d.end(0);
@@ -193,8 +263,8 @@ class SignatureDialog : public ::testing::Test {
     }
     static void prefs(const std::wstring& subKey, const std::wstring& name, const std::wstring& value) {
         win::RegKey key;
-        ASSERT_EQ(key.create(win::RegRoot::currentUser,
-                             L"Software\\Orvex\\Lumen 9\\KITE Settings" + (subKey.empty() ? L"" : L"\\" + subKey)),
+        ASSERT_EQ(key.create(win::RegRoot::currentUser, L"Software\\Orvex\\Lumen 9\\KITE Settings" +
+                                                            (subKey.empty() ? L"" : L"\\" + subKey)),
                   0);
         key.setString(name, value);
     }
@@ -271,7 +341,8 @@ TEST_F(SignatureDialog, OpeningAndOkStoreTheChoices) {
          L""},
         {"a missing certificate and an empty password keep the dialog open",
          [](auto&) {},
-         "type 5110 C:\\certs\\none.p12\nclick 1\ntype 5110 C:\\certs\\a.p12\nclick 1\nawait text 5084 \nclose\n",
+         "type 5110 C:\\certs\\none.p12\nclick 1\ntype 5110 C:\\certs\\a.p12\nclick 1\nawait text 5084 "
+         "\nclose\n",
          2,
          {{vireo::key::certPassword, L""}},
          {"click 1\nbox", "end 2"},
@@ -285,7 +356,9 @@ TEST_F(SignatureDialog, OpeningAndOkStoreTheChoices) {
          },
          "click 1\n",
          1,
-         {{vireo::key::signing, L"prepare"}, {vireo::key::certPassword, L"kept"}, {vireo::key::timestamp, L"false"}},
+         {{vireo::key::signing, L"prepare"},
+          {vireo::key::certPassword, L"kept"},
+          {vireo::key::timestamp, L"false"}},
          {"check 5080 1", "enable 5110 0", "text 5084 <kept>", "check 5001 0"},
          L""},
     };

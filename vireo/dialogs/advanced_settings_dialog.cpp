@@ -89,19 +89,21 @@ void CAdvancedSettingsDlg::open() {
     const std::pair<const wchar_t*, int> numbers[] = {
         {L"width", idcWidth}, {L"height", idcHeight}, {L"x", idcX}, {L"y", idcY}};
     for (const auto& [name, id] : numbers) dialog_.setText(id, elementText(name));
-    const std::pair<const wchar_t*, std::pair<int, int>> sizes[] = {{L"minSize", {idcMinWidth, idcMinHeight}},
-                                                                    {L"maxSize", {idcMaxWidth, idcMaxHeight}}};
+    const std::pair<const wchar_t*, std::pair<int, int>> sizes[] = {
+        {L"minSize", {idcMinWidth, idcMinHeight}}, {L"maxSize", {idcMaxWidth, idcMaxHeight}}};
     for (const auto& [name, ids] : sizes) {
         const std::wstring size = elementText(name);
         const auto blank = size.find(L' ');
         dialog_.setText(ids.first, size.substr(0, blank));
-        dialog_.setText(ids.second, blank == std::wstring::npos ? std::wstring() : trimmed(size.substr(blank + 1)));
+        dialog_.setText(ids.second,
+                        blank == std::wstring::npos ? std::wstring() : trimmed(size.substr(blank + 1)));
     }
     const std::pair<const wchar_t*, int> flags[] = {{L"maximizable", idcMaximizable},
                                                     {L"minimizable", idcMinimizable},
                                                     {L"resizable", idcResizable},
                                                     {L"visible", idcVisible}};
-    for (const auto& [name, id] : flags) dialog_.setCheck(id, win::toLower(elementText(name)) == L"false" ? 0 : 1);
+    for (const auto& [name, id] : flags)
+        dialog_.setCheck(id, win::toLower(elementText(name)) == L"false" ? 0 : 1);
     dialog_.setCheck(idcCustomUpdate, win::toLower(elementText(L"customUpdateUI")) == L"true" ? 1 : 0);
     for (int id : {idcMaxWidth, idcMaxHeight, idcMinWidth, idcMinHeight})
         dialog_.enable(id, dialog_.checked(idcResizable) != 0);

@@ -6,9 +6,9 @@
 #include "platform/text/text.h"
 #include "vireo/descriptor.h"
 #include "vireo/dialogs/advanced_settings_dialog.h"
-#include "vireo/document_settings.h"
 #include "vireo/dialogs/digital_signature_dialog.h"
 #include "vireo/dialogs/icon_preview_dialog.h"
+#include "vireo/document_settings.h"
 #include "vireo/packaging.h"
 #include "vireo/paths.h"
 #include "vireo/resources/dialog_templates.h"
@@ -46,8 +46,8 @@ enum : int {
 // A list box holds no more lines than this; a larger count in a document is not a list.
 constexpr unsigned kMaxIncluded = 32767;
 constexpr const wchar_t* kStyles[] = {L"standard", L"opaque", L"transparent"};
-constexpr int kApplicationFields[] = {idcFileName, idcName,  idcVersion, idcId,      idcDescription,
-                                      idcCopyright, idcWindowStyle, idcIcons, idcAdvanced};
+constexpr int kApplicationFields[] = {idcFileName,  idcName,        idcVersion, idcId,      idcDescription,
+                                      idcCopyright, idcWindowStyle, idcIcons,   idcAdvanced};
 
 std::wstring element(const wchar_t* name, bool* found = nullptr) {
     std::wstring text;
@@ -127,9 +127,10 @@ CAppSettingsDlg::CAppSettingsDlg(SettingsStore& store) : VireoDialog(appSettings
         showSigning();
         const std::wstring destination = dialog_.text(idcDestination);
         if (!destination.empty())
-            dialog_.setText(idcDestination,
-                            packaging::withPackageExtension(
-                                destination, store_.value(key::signing) == L"prepare" ? L".kitei" : L".kite"));
+            dialog_.setText(
+                idcDestination,
+                packaging::withPackageExtension(
+                    destination, store_.value(key::signing) == L"prepare" ? L".kitei" : L".kite"));
     });
     dialog_.onCommand(idcAdvanced, [this] { CAdvancedSettingsDlg(store_).doModal(); });
     dialog_.onCommand(idcIcons, [this] { CIconPreviewDlg(store_).doModal(); });
@@ -165,7 +166,8 @@ void CAppSettingsDlg::open() {
     dialog_.setText(idcId, element(L"id"));
     dialog_.setText(idcVersion, element(L"version"));
     dialog_.setText(idcCopyright, element(L"copyright"));
-    dialog_.setText(idcDescription, replaceAll(replaceAll(element(L"description"), L"\r\n", L"\n"), L"\n", L"\r\n"));
+    dialog_.setText(idcDescription,
+                    replaceAll(replaceAll(element(L"description"), L"\r\n", L"\n"), L"\n", L"\r\n"));
 
     std::vector<std::wstring> styles;
     for (std::uint16_t id : {8028, 8029, 8030}) styles.push_back(resourceString(id));
@@ -238,7 +240,8 @@ void CAppSettingsDlg::storeIncluded() {
     for (unsigned i = 0; i < old; ++i) store_.erase(includedItemKey(i));
     const auto lines = dialog_.items(idcIncluded);
     unsigned stored = 0;
-    for (std::size_t i = 2; i < lines.size(); ++i) store_.set(includedItemKey(stored++), forwardSlashes(lines[i]));
+    for (std::size_t i = 2; i < lines.size(); ++i)
+        store_.set(includedItemKey(stored++), forwardSlashes(lines[i]));
     store_.set(key::includedCount, std::to_wstring(stored));
 }
 

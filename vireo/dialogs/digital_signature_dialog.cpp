@@ -23,7 +23,8 @@ enum : int {
 
 }  // namespace
 
-CDigitalSigDlg::CDigitalSigDlg(SettingsStore& store) : VireoDialog(digitalSignatureTemplate()), store_(store) {
+CDigitalSigDlg::CDigitalSigDlg(SettingsStore& store)
+    : VireoDialog(digitalSignatureTemplate()), store_(store) {
     dialog_.onInit([this] { open(); });
     dialog_.onCommand(idcSign, [this] {
         addHistory();
@@ -114,7 +115,8 @@ void CDigitalSigDlg::ok() {
         if (at >= 0) dialog_.removeItem(idcCertificate, at);
         dialog_.insertItem(idcCertificate, 0, path);
         dialog_.setSelection(idcCertificate, 0);
-        userprefs::writeList(userprefs::kCertPathList, dialog_.items(idcCertificate), userprefs::kCertPathMaximum);
+        userprefs::writeList(userprefs::kCertPathList, dialog_.items(idcCertificate),
+                             userprefs::kCertPathMaximum);
         const std::wstring password = dialog_.text(idcPassword);
         if (password.empty()) {
             message(8005);
@@ -124,10 +126,10 @@ void CDigitalSigDlg::ok() {
         if (dialog_.checked(idcTimestamp))
             store_.set(key::timestamp, L"true");
         else
-            store_.set(key::timestamp, message(8053, win::mb::yesNo | win::mb::iconWarning | win::mb::defButton2) ==
-                                                   win::idbutton::yes
-                                               ? L"false"
-                                               : L"true");
+            store_.set(key::timestamp, message(8053, win::mb::yesNo | win::mb::iconWarning |
+                                                         win::mb::defButton2) == win::idbutton::yes
+                                           ? L"false"
+                                           : L"true");
         store_.set(key::certPassword, password);
     }
     store_.set(key::rememberPassword, dialog_.checked(idcRemember) ? L"true" : L"false");

@@ -13,7 +13,13 @@ namespace vireo {
 
 namespace {
 
-enum : int { idcName = 5155, idcExtension = 5156, idcDescription = 5157, idcContentType = 5158, idcHelp = 5152 };
+enum : int {
+    idcName = 5155,
+    idcExtension = 5156,
+    idcDescription = 5157,
+    idcContentType = 5158,
+    idcHelp = 5152
+};
 constexpr int kPreviews[] = {5159, 5160, 5161, 5162};  // 128, 48, 32, 16
 constexpr int kEdits[] = {5163, 5164, 5165, 5166};
 constexpr int kBrowse[] = {5168, 5169, 5170, 5171};
@@ -40,7 +46,8 @@ void toWide(const std::wstring& text, wchar_t (&field)[N]) {
 }
 
 bool ascii(wchar_t c, bool dot) {
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || (dot && c == L'.');
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+           (dot && c == L'.');
 }
 
 std::wstring fileNameOf(const std::wstring& path) {
@@ -49,7 +56,8 @@ std::wstring fileNameOf(const std::wstring& path) {
 }
 
 bool startsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
-    return !prefix.empty() && text.size() >= prefix.size() && win::iequals(text.substr(0, prefix.size()), prefix);
+    return !prefix.empty() && text.size() >= prefix.size() &&
+           win::iequals(text.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace
@@ -86,7 +94,8 @@ CFileTypeDlg::CFileTypeDlg(FileTypeRecord& record, std::wstring contentRoot)
 }
 
 bool CFileTypeDlg::validName(std::wstring_view name) {
-    if (name.empty() || name.size() > 38 || name[0] == L'.' || (name[0] >= L'0' && name[0] <= L'9')) return false;
+    if (name.empty() || name.size() > 38 || name[0] == L'.' || (name[0] >= L'0' && name[0] <= L'9'))
+        return false;
     for (wchar_t c : name)
         if (!ascii(c, true)) return false;
     return true;

@@ -49,8 +49,8 @@ std::wstring CSelfSignDlg::arguments(const std::wstring& publisher, const std::w
     // A value holding a double quote (or ending in a backslash) would end its argument early and hand
     // the rest to the tool as options: each is escaped as the Windows command-line rules read it back.
     auto q = [](const std::wstring& value) { return L"\"" + packaging::quotedBody(value) + L"\""; };
-    return L" -cn " + q(publisher) + L" -ou " + q(unit) + L" -o " + q(organisation) + L" -c " + q(country) + L" " +
-           keyType + L" " + q(saveAs) + L" " + q(password);
+    return L" -cn " + q(publisher) + L" -ou " + q(unit) + L" -o " + q(organisation) + L" -c " + q(country) +
+           L" " + keyType + L" " + q(saveAs) + L" " + q(password);
 }
 
 void CSelfSignDlg::ok() {
@@ -78,7 +78,8 @@ void CSelfSignDlg::ok() {
     const std::wstring args =
         arguments(dialog_.text(idcPublisher), dialog_.text(idcUnit), dialog_.text(idcOrganisation),
                   dialog_.text(idcCountry), type == 1 ? L"2048-RSA" : L"1024-RSA", saveAs, password);
-    if (createSelfSignedCertificateInExtension(store_, args) == 1) store_.set(key::certPath, forwardSlashes(saveAs));
+    if (createSelfSignedCertificateInExtension(store_, args) == 1)
+        store_.set(key::certPath, forwardSlashes(saveAs));
     dialog_.end(1);
 }
 

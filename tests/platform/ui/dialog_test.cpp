@@ -110,12 +110,13 @@ TEST(Dialog, WithoutAScriptHeadlessDialogsEndAtOnce) {
 // text, and a dialog opened from another one plays the following steps of the same script.
 TEST(Dialog, ControlsAndNestedDialogsShareTheScript) {
     DialogTemplate t = sample();
-    t.controls.insert(t.controls.end(), {{20, ControlKind::checkBox, L"Check", 5, 45, 60, 10, 0},
-                                         {21, ControlKind::radioButton, L"A", 5, 57, 60, 10, style::group},
-                                         {22, ControlKind::radioButton, L"B", 70, 57, 60, 10, 0},
-                                         {23, ControlKind::radioButton, L"Other group", 5, 69, 60, 10, style::group},
-                                         {24, ControlKind::comboBox, L"", 70, 69, 60, 12, 0},
-                                         {25, ControlKind::edit, L"", 135, 45, 60, 12, 0}});
+    t.controls.insert(t.controls.end(),
+                      {{20, ControlKind::checkBox, L"Check", 5, 45, 60, 10, 0},
+                       {21, ControlKind::radioButton, L"A", 5, 57, 60, 10, style::group},
+                       {22, ControlKind::radioButton, L"B", 70, 57, 60, 10, 0},
+                       {23, ControlKind::radioButton, L"Other group", 5, 69, 60, 10, style::group},
+                       {24, ControlKind::comboBox, L"", 70, 69, 60, 12, 0},
+                       {25, ControlKind::edit, L"", 135, 45, 60, 12, 0}});
     ScriptedBackend backend;
     Dialog d(t, backend);
     std::wstring picked, chosenFile, inner;
@@ -138,8 +139,9 @@ TEST(Dialog, ControlsAndNestedDialogsShareTheScript) {
         nested.runModal();
     });
     d.onCommand(2, [&] { d.end(2); });
-    d.setScript(parseScript("click 20\nclick 21\nclick 22\nselect 24 1\ntype 25 typed text\n"
-                            "file C:\\x\\a.png\nclick 1\nanswer no\nclick 1\nclose\n"));
+    d.setScript(
+        parseScript("click 20\nclick 21\nclick 22\nselect 24 1\ntype 25 typed text\n"
+                    "file C:\\x\\a.png\nclick 1\nanswer no\nclick 1\nclose\n"));
     EXPECT_EQ(d.runModal(), 2);
     EXPECT_EQ(d.checked(20), 1);
     EXPECT_EQ(std::vector<int>({d.checked(21), d.checked(22), d.checked(23)}), std::vector<int>({0, 1, 1}));
