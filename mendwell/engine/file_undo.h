@@ -10,8 +10,20 @@ namespace mw {
 // overwrite and blindoverwrite stay, rename stays with its two names exchanged, anything else is
 // recorded with an empty operation. Paths are written resolved, as element text. The entry goes first in
 // the set, so that the rollback undoes the newest change first.
-win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record);
+// An overwrite of a file that was not there is undone by a remove.
+win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, bool targetExisted = true);
 // To the rollback manifest of this run and its journal; nothing when there is none.
-void recordFileUndo(const FileRecord& record);
+void recordFileUndo(const FileRecord& record, bool targetExisted);
+
+// Which of an entry's two paths held a file before the entry.
+struct FileEntryState {
+    bool destinationExisted = false;
+    bool renamePathExisted = false;
+};
+FileEntryState probeFileEntry(const FileRecord& record);
+// After an entry failed: true when it left its files as they were, so nothing needs repairing.
+bool fileEntryUntouched(const FileRecord& record, const FileEntryState& before);
+// Before the entry acts (inside a WriteAhead): the undo entry that repairs it however far it got.
+void recordPendingFileUndo(const FileRecord& record, const FileEntryState& before);
 
 }  // namespace mw

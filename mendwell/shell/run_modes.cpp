@@ -7,12 +7,14 @@
 #include "mendwell/records/running_apps.h"
 #include "mendwell/shell/config_record.h"
 #include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/recovery.h"
 #include "mendwell/shell/startup.h"
 #include "mendwell/shell/wizard.h"
 #include "mendwell/shell/workfolder.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/messagebox.h"
 
 namespace mw {
 
@@ -34,6 +36,7 @@ void recordSilentHistory(const PatcherConfigRecord& config) {
 
 // Silent mode steps 5-11, with the controller alive for exactly this span.
 int silentPatch() {
+    if (lastRecovery().failed) return returnFailed;
     logCritical(L"new pController");
     PatchController controller;
     controller.initialize();
@@ -122,6 +125,11 @@ int runWizardMode() {
         showNotAdministratorMessage();
         logError(kNotAdministratorLog);
         return returnNotAdministrator;
+    }
+    if (lastRecovery().failed) {
+        win::messageBox(localizedText(L"$$$/tvr/error/message/patchNotAppliedReInstall"),
+                        localizedText(L"$$$/tvr/heading/caption"), win::mb::ok | win::mb::iconError);
+        return returnFailed;
     }
     logCritical(L"new pController");
     PatchController controller;

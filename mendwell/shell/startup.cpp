@@ -7,6 +7,7 @@
 #include "mendwell/shell/config_reader.h"
 #include "mendwell/shell/localized_strings.h"
 #include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/recovery.h"
 #include "mendwell/shell/run_modes.h"
 #include "mendwell/shell/workfolder.h"
 #include "platform/fs/file.h"
@@ -145,6 +146,9 @@ int patcherMain(std::wstring commandLine) {
     // 3.-4.
     openLog();
     PatchLog::instance().setLevel(logLevelFromCommandLine(commandLine));
+
+    // A run that died earlier is undone before this one does anything.
+    recoverUnfinishedRuns();
 
     // 5. The process ends here; the log closes at exit.
     if (hasUnknownParameter(commandLine)) {
