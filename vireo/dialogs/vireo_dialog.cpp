@@ -9,11 +9,25 @@ VireoDialog::VireoDialog(win::ui::DialogTemplate layout)
     : backend_(win::ui::makeDialogBackend(win::ui::processScript() != nullptr)),
       dialog_(std::move(layout), *backend_) {}
 
+namespace {
+
+// The script of the dialog running now, which a dialog opened from it plays on.
+std::shared_ptr<win::ui::ScriptSession>& runningScript() {
+    static std::shared_ptr<win::ui::ScriptSession> script;
+    return script;
+}
+
+}  // namespace
+
 int VireoDialog::doModal() {
     // Every dialog of the process plays on in the one script, so a dialog opened from another, or the
     // next one packaging shows, takes the steps meant for it.
-    if (!dialog_.script()) dialog_.setScript(win::ui::processScript());
-    return dialog_.runModal();
+    if (!dialog_.script()) dialog_.setScript(runningScript() ? runningScript() : win::ui::processScript());
+    const auto outer = runningScript();
+    runningScript() = dialog_.script();
+    const int answer = dialog_.runModal();
+    runningScript() = outer;
+    return answer;
 }
 
 int VireoDialog::message(const std::wstring& text, unsigned flags) {
