@@ -1,5 +1,6 @@
 #include "mendwell/engine/fault_injection.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -59,6 +60,11 @@ bool injectedFailure() {
     const int entry = ++counter();
     if (plan().entry != entry) return false;
     if (plan().kind == L"kill") die();
+    if (plan().kind == L"fault") {
+        // A real access violation, as a bug in an operation would make: the first page is never mapped.
+        int* volatile nowhere = reinterpret_cast<int*>(std::uintptr_t{16});
+        *nowhere = entry;
+    }
     if (plan().kind != L"fail") return false;
     logError(L"Injected fault at entry %d.", entry);
     return true;

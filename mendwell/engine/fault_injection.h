@@ -6,7 +6,8 @@
 //                    the N-th entry;
 //   "killafter:N"    the same, once the N-th entry has made its change and is about to record its undo
 //                    entry (an entry that records nothing is not killed);
-//   "killrollback:N" the same, just before the N-th entry of a rollback run (a recovery's included).
+//   "killrollback:N" the same, just before the N-th entry of a rollback run (a recovery's included);
+//   "fault:N"        an access violation just before the N-th entry.
 #pragma once
 
 namespace mw {

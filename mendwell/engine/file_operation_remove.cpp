@@ -80,7 +80,9 @@ int cFileOperationRemove::execute(const FileRecord& record) {
     }
     if (deleteStep && win::deleteFile(targetPath_)) {
         result = fileOpDone;
-        pruneEmptyFolders(targetPath_);
+        // Undoing an add, only the folders that run made may go, and its undo entries name them: a
+        // folder the product had before (its install folder, say) stays even when it is left empty.
+        if (rollbackMode() == 0) pruneEmptyFolders(targetPath_);
     }
     commonTrailingSteps(record, false, kNoFileKind, true);
     return result;

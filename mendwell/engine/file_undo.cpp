@@ -3,6 +3,7 @@
 #include "mendwell/engine/fault_injection.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/patch_controller.h"
+#include "mendwell/engine/undo_record.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/shell/workfolder.h"
 #include "platform/fs/file.h"
@@ -38,10 +39,22 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
     return file;
 }
 
-void recordFileUndo(const FileRecord& record, bool targetExisted) {
+namespace {
+
+// Ops that put a file where there was none (an overwrite of a missing file adds it).
+bool bringsNewFile(const FileRecord& record, const FileEntryState& before) {
+    const std::wstring& op = record.operation;
+    return !before.destinationExisted &&
+           (op == L"add" || op == L"overwrite" || op == L"patch" || op == L"blindoverwrite");
+}
+
+}  // namespace
+
+void recordFileUndo(const FileRecord& record, const FileEntryState& before) {
     if (RollbackManifestFile* manifest = rollbackManifest()) {
         injectedKillBeforeRecord();
-        manifest->journal(appendFileUndo(manifest->fileSet(), record, targetExisted));
+        manifest->journal(appendFileUndo(manifest->fileSet(), record, before.destinationExisted));
+        if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
     }
 }
 
@@ -53,6 +66,12 @@ FileEntryState probeFileEntry(const FileRecord& record) {
     FileEntryState state;
     state.destinationExisted = fileExists(destination);
     state.renamePathExisted = !renamePath.empty() && fileExists(renamePath);
+    // Never the bare drive: a prefix without "\\" is not a folder a run could make.
+    for (std::size_t at = destination.find(L'\\', destination.find(L'\\') + 1); at != std::wstring::npos;
+         at = destination.find(L'\\', at + 1)) {
+        const std::wstring folder = destination.substr(0, at);
+        if (!win::isDirectory(folder)) state.missingFolders.push_back(folder);
+    }
     return state;
 }
 
@@ -100,6 +119,7 @@ void recordPendingFileUndo(const FileRecord& record, const FileEntryState& befor
         // since the entry then had not touched the file); a file that was not there goes away.
         entry(before.destinationExisted ? L"add" : L"remove", record.destinationPath);
     }
+    if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
 }
 
 }  // namespace mw

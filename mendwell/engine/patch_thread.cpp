@@ -197,7 +197,7 @@ class PatchRun {
             if (!rollback_) recordPendingFileUndo(record, before);
             ahead.acting();
             const int result = runFileOperation(record);
-            if (result == fileOpDone && !rollback_) recordFileUndo(record, before.destinationExisted);
+            if (result == fileOpDone && !rollback_) recordFileUndo(record, before);
             // Settled once its own undo entry is on record; a failed entry that left its files as they
             // were needs no repair by the rollback.
             ahead.finished(result != fileOpFailed || fileEntryUntouched(record, before));

@@ -12,6 +12,7 @@
 #include "mendwell/shell/startup.h"
 #include "mendwell/shell/wizard.h"
 #include "mendwell/shell/workfolder.h"
+#include "platform/system/fault_handler.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 #include "platform/ui/dialog.h"
@@ -163,7 +164,9 @@ int runWizardMode() {
         const std::unique_ptr<win::ui::DialogBackend> backend = win::ui::makeDialogBackend(!script.empty());
         Wizard wizard(controller, installDir, config, *backend);
         wizard.setScript(std::move(script));
+        win::setFaultHandler(endRunAfterFault);
         wizard.run();
+        win::setFaultHandler(nullptr);
     }
     int result = returnWizardOther;
     switch (patchGlobals().block.state) {
