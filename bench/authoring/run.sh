@@ -106,18 +106,18 @@ run() {
   measure d "$bin/mendwell-build" diff --old "$old" --new "$new" --config "config-$name.xml" -o "patch-$name"
   measure z zip -q -r new.zip "$new"
   grep '^wrote ' log.txt | tail -1 | sed 's/^/  /'
-  (cd "patch-$name/payload" && zip -q -r -X "$work/payload-$name.zip" .)
-  "$bin/mendwell-build" assemble "patch-$name" -o "patcher-$name" >>log.txt 2>&1
+  "$bin/mendwell-build" assemble "patch-$name" -o "patcher-$name" >assemble.txt 2>&1
+  cat assemble.txt >>log.txt
   measure v "$bin/mendwell-build" verify "patcher-$name" --old "$old" --new "$new" || v="0 0"
   tail -n 8 log.txt | grep -E 'identical|difference|return code|verify:' | sed 's/^/  /'
   peers "$old" "$new"
   local raw zipped
   raw=$(du -sb --apparent-size "patch-$name/payload" | cut -f1)
-  zipped=$(stat -c %s "payload-$name.zip")
+  zipped=$(sed -n 's/.*PATCHFILES\/100 .*(\([0-9]*\) bytes).*/\1/p' assemble.txt)
   read -r ds dk <<<"$d"; read -r zs zk <<<"$z"; read -r vs vk <<<"$v"
   printf '  diff %.2f s, %d MiB peak; zip -r %.2f s, %d MiB peak; ratio %.2f (time), %.2f (memory); verify %.1f s\n' \
     "$ds" $((dk / 1024)) "$zs" $((zk / 1024)) "$(echo "$ds / $zs" | bc -l)" "$(echo "$dk / $zk" | bc -l)" "$vs"
-  printf '  payload %d bytes (zipped as the patcher carries it: %d); peers %d (changed files %d + zip of added %d); ratio %.3f\n' \
+  printf '  payload %d bytes (the patcher's payload archive: %d); peers %d (changed files %d + zip of added %d); ratio %.3f\n' \
     "$raw" "$zipped" $((PEER_CHANGED + PEER_ADDED)) "$PEER_CHANGED" "$PEER_ADDED" \
     "$(echo "$zipped / ($PEER_CHANGED + $PEER_ADDED)" | bc -l)"
 }

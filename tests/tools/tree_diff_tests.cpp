@@ -55,8 +55,8 @@ TEST_F(TreeDiffTest, EachKindOfChangeBecomesItsEntryAndTheSameTreesGiveTheSameBy
     put("new/lib/edit.dll", std::string(3999, 'a') + "b");
     put("new/lib/sub/moved.bin", "moved bytes");
     put("new/fresh.txt", "fresh");
-    put("new/fonts/x.pfb", "font v2");
-    put("old/fonts/x.pfb", "font v1");
+    put("new/fonts/x.pfb", "%!PS-AdobeFont-1.0: X\n/version (1.1) readonly def\n");
+    put("old/fonts/x.pfb", "%!PS-AdobeFont-1.0: X\n/version (1.0) readonly def\n");
     fs::create_directories(dir_.path() / "new/empty/inner");
     put("old/emptied/only.txt", "pruned with its last file, unless added back");
     fs::create_directories(dir_.path() / "new/emptied");
@@ -131,7 +131,7 @@ TEST_F(TreeDiffTest, InputWindowsCannotTakeIsRefusedNamingEachFile) {
         fs::remove_all(root / "old"), fs::remove_all(root / "new");
         fs::create_directories(root / "old"), fs::create_directories(root / "new");
         put("old/kept.txt", "kept"), put("new/kept.txt", "kept");
-        row.make(*this);
+        row.make();
         const auto result = diff("out", row.extra);
         EXPECT_EQ(result.exitCode, 1) << result.output;
         EXPECT_TRUE(contains(result.output, row.expected)) << result.output;
@@ -140,17 +140,27 @@ TEST_F(TreeDiffTest, InputWindowsCannotTakeIsRefusedNamingEachFile) {
 }
 
 // Assembled and verified: unchanged trees give a patch with no entry whose run succeeds and leaves the
-// product as it was; a patch of changes passes its own trees, and verify fails it against other trees.
+// product as it was, and verify fails that patcher against a changed tree; a patch of changes (a rename
+// into a new folder among them) passes, its forced rollback too.
 TEST_F(TreeDiffTest, VerifyPassesTheTreesThePatchWasMadeFromAndNoOthers) {
     const fs::path root = dir_.path();
-    auto assembleAndVerify = [&](const std::string& patch, const fs::path& expectedNew) {
+    // The program and the product database are real; the patch tool is never run here.
+    fs::create_directories(root / "bin");
+    for (const char* name : {"Mendwell", "orvex_tally.so"})
+        fs::create_symlink(testing_support::binDir() / name, root / "bin" / name);
+    for (const char* name : {"patch", "quadw32.dll"}) writeHostFile(root / "bin" / name, "stand-in");
+    auto tool = [&](std::vector<std::string> args) {
+        args.insert(args.end(), {"--bin", (root / "bin").string()});
+        return runProgram(testing_support::binDir() / "mendwell-build", args);
+    };
+    auto verify = [&](const std::string& patch, const std::string& expectedNew) {
         const auto assembled =
-            runProgram(testing_support::binDir() / "mendwell-build",
-                       {"assemble", (root / patch).string(), "-o", (root / (patch + ".exe")).string()});
+            tool({"assemble", (root / patch).string(), "-o", (root / (patch + ".exe")).string()});
         EXPECT_EQ(assembled.exitCode, 0) << assembled.output;
-        return runProgram(testing_support::binDir() / "mendwell-build",
-                          {"verify", (root / (patch + ".exe")).string(), "--old", (root / "old").string(),
-                           "--new", expectedNew.string()});
+        const auto result = runProgram(testing_support::binDir() / "mendwell-build",
+                                       {"verify", (root / (patch + ".exe")).string(), "--old",
+                                        (root / "old").string(), "--new", (root / expectedNew).string()});
+        return result;
     };
     writeHostFile(
         root / "config.xml",
@@ -160,7 +170,7 @@ TEST_F(TreeDiffTest, VerifyPassesTheTreesThePatchWasMadeFromAndNoOthers) {
         "</PatcherConfig>");
     for (const char* side : {"old", "new"}) {
         put(std::string(side) + "/lumen.ini", "[Lumen]\r\n");
-        put(std::string(side) + "/bin/lumen.dll", std::string(6000, 'x'));
+        put(std::string(side) + "/bin/lumen.dll", "lumen 9.0");
         fs::create_directories(root / side / "Presets");
     }
     const auto same = diff("same");
@@ -169,26 +179,25 @@ TEST_F(TreeDiffTest, VerifyPassesTheTreesThePatchWasMadeFromAndNoOthers) {
     const std::string manifest = readHostFile(root / "same/manifest.xml");
     EXPECT_FALSE(contains(manifest, "<File>") || contains(manifest, "<Directory>")) << manifest;
     EXPECT_TRUE(fs::is_empty(root / "same/payload"));
-    const auto empty = assembleAndVerify("same", root / "new");
+    const auto empty = verify("same", "new");
     EXPECT_EQ(empty.exitCode, 0) << empty.output;
     EXPECT_TRUE(contains(empty.output, "patch run: return code 0")) << empty.output;
     EXPECT_TRUE(contains(empty.output, "no entry to fail")) << empty.output;
 
-    fs::copy(root / "new", root / "unchanged", fs::copy_options::recursive);
-    put("new/bin/lumen.dll", std::string(3000, 'x') + "9.0.3" + std::string(3000, 'x'));
+    put("new/bin/lumen.dll", "lumen 9.0.3");
     put("new/docs/whatsnew.txt", "new in 9.0.3");
     fs::create_directories(root / "new/config");
     fs::rename(root / "new/lumen.ini", root / "new/config/lumen.ini.old");
-    const auto changed = diff("changed");
-    ASSERT_EQ(changed.exitCode, 0) << changed.output;
-    const auto passed = assembleAndVerify("changed", root / "new");
-    EXPECT_EQ(passed.exitCode, 0) << passed.output;
-    EXPECT_TRUE(contains(passed.output, "product against the old tree: identical")) << passed.output;
     const auto other = runProgram(testing_support::binDir() / "mendwell-build",
-                                  {"verify", (root / "changed.exe").string(), "--old",
-                                   (root / "old").string(), "--new", (root / "unchanged").string()});
+                                  {"verify", (root / "same.exe").string(), "--old", (root / "old").string(),
+                                   "--new", (root / "new").string()});
     EXPECT_EQ(other.exitCode, 1) << other.output;
     EXPECT_TRUE(contains(other.output, "different bytes: bin/lumen.dll")) << other.output;
+
+    ASSERT_EQ(diff("changed").exitCode, 0);
+    const auto passed = verify("changed", "new");
+    EXPECT_EQ(passed.exitCode, 0) << passed.output;
+    EXPECT_TRUE(contains(passed.output, "product against the old tree: identical")) << passed.output;
 }
 
 }  // namespace
