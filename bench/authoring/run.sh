@@ -117,7 +117,7 @@ run() {
   read -r ds dk <<<"$d"; read -r zs zk <<<"$z"; read -r vs vk <<<"$v"
   printf '  diff %.2f s, %d MiB peak; zip -r %.2f s, %d MiB peak; ratio %.2f (time), %.2f (memory); verify %.1f s\n' \
     "$ds" $((dk / 1024)) "$zs" $((zk / 1024)) "$(echo "$ds / $zs" | bc -l)" "$(echo "$dk / $zk" | bc -l)" "$vs"
-  printf '  payload %d bytes (the patcher's payload archive: %d); peers %d (changed files %d + zip of added %d); ratio %.3f\n' \
+  printf '  payload %d bytes (payload archive in the patcher: %d); peers %d (changed files %d + zip of added %d); ratio %.3f\n' \
     "$raw" "$zipped" $((PEER_CHANGED + PEER_ADDED)) "$PEER_CHANGED" "$PEER_ADDED" \
     "$(echo "$zipped / ($PEER_CHANGED + $PEER_ADDED)" | bc -l)"
 }
