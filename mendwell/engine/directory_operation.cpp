@@ -44,6 +44,17 @@ std::wstring parentFolder(std::wstring path) {
 bool cDirectoryOperationAdd::validate(const DirectoryRecord& entry) {
     logInfo(L"Creating directory tree recursively.");
     const std::wstring base = normalisedBase(entry);
+    // Before the first folder is made, the journal learns which ones may be.
+    WriteAhead ahead;
+    {
+        std::vector<std::wstring> missing;
+        for (std::size_t at = base.find(L'\\'); at != std::wstring::npos; at = base.find(L'\\', at + 1)) {
+            if (!directoryExists(base.substr(0, at))) missing.push_back(base.substr(0, at));
+        }
+        if (!directoryExists(base)) missing.push_back(base);
+        recordDirectoryAddUndo(missing);
+    }
+    ahead.acting();
     std::vector<std::wstring> created;
     bool success = true;
     for (std::size_t at = base.find(L'\\'); at != std::wstring::npos; at = base.find(L'\\', at + 1)) {
@@ -72,17 +83,23 @@ bool cDirectoryOperationAdd::validate(const DirectoryRecord& entry) {
         if (error != 0) {
             logError(L"Failed to create the directory and returned the error code: %d", error);
             recordDirectoryAddUndo(created);
+            ahead.finished(false);
             return false;
         }
     }
     if (success) logInfo(L"Directory tree created successfully.");
     recordDirectoryAddUndo(created);
+    ahead.finished(success);
     return success;
 }
 
 bool cDirectoryOperationRemove::validate(const DirectoryRecord& entry) {
     logInfo(L"Removing directory tree recursively.");
     std::wstring current = normalisedBase(entry);
+    const bool rollback = patchGlobals().rollbackMode != 0;
+    WriteAhead ahead;
+    if (directoryExists(current)) recordDirectoryRemoveUndo({current});
+    ahead.acting();
     std::vector<std::wstring> removed;
     const std::wstring& tree = entry.subDirectoryTree;
     if (!tree.empty()) {
@@ -90,6 +107,11 @@ bool cDirectoryOperationRemove::validate(const DirectoryRecord& entry) {
         if (tree.back() != L'\\') ++count;
         logInfo(L"Total number of directories to delete: %d", count);
         for (int i = 0; i < count; ++i) {
+            // Undoing, a folder already gone is what the undo wants (a repeated recovery meets it).
+            if (rollback && !directoryExists(current)) {
+                current = parentFolder(current);
+                continue;
+            }
             logInfo(L"Removing directory: %s", current);
             for (int attempt = 0; attempt < 4; ++attempt) {
                 if (win::removeDirectory(current)) {
@@ -119,6 +141,7 @@ bool cDirectoryOperationRemove::validate(const DirectoryRecord& entry) {
         }
     }
     recordDirectoryRemoveUndo(removed);
+    ahead.finished(true);
     return true;
 }
 

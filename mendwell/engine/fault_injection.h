@@ -1,14 +1,21 @@
-// Fault injection for tests only: MENDWELL_FAULT="fail:N" makes the N-th entry of a normal run fail as if
-// its operation had failed; "kill:N" ends the process abruptly (no clean-up, as a crash or SIGKILL would)
-// just before the N-th entry. Entries count from 1 in the order the run meets them: service stop pass,
-// files, directories, registry, the Add/Remove entry, service start pass. Rollback runs are never
-// touched. Without the variable nothing happens.
+// Fault injection for tests only, through MENDWELL_FAULT. Entries count from 1 in the order a normal
+// run meets them: service stop pass, files, directories, registry, the Add/Remove entry, service start
+// pass. Without the variable nothing happens.
+//   "fail:N"         the N-th entry fails as if its operation had failed;
+//   "kill:N"         the process ends abruptly (no clean-up, as a crash or SIGKILL would) just before
+//                    the N-th entry;
+//   "killafter:N"    the same, once the N-th entry has made its change and is about to record its undo
+//                    entry (an entry that records nothing is not killed);
+//   "killrollback:N" the same, just before the N-th entry of a rollback run (a recovery's included);
+//   "fault:N"        an access violation just before the N-th entry.
 #pragma once
 
 namespace mw {
 
 // Called once before each entry of a run; true when this entry must fail.
 bool injectedFailure();
+// Called before an undo entry of the current entry is recorded.
+void injectedKillBeforeRecord();
 // Starts the count again (each run of the patch thread).
 void resetFaultCount();
 

@@ -42,8 +42,28 @@ int cFileOperation::addedInPlace(win::DWORD copyError) const {
     return fileOpFailed;
 }
 
+bool cFileOperation::writeBackup(const std::wstring& from) const {
+    if (fileExists(backupPath_)) {
+        win::setLastError(80);
+        return false;
+    }
+    const std::wstring part = backupPath_ + L".part";
+    if (fileExists(part)) clearReadOnly(part);
+    if (!win::copyFile(from, part, false)) return false;
+    if (originalAttributes_ != win::attr::invalid && (originalAttributes_ & win::attr::readOnly)) {
+        const win::DWORD attributes = win::getFileAttributes(part);
+        win::setFileAttributes(part, (attributes & ~win::attr::normal) | win::attr::readOnly);
+    }
+    if (win::moveFile(part, backupPath_, 0)) return true;
+    const win::DWORD error = win::lastError();
+    clearReadOnly(part);
+    win::deleteFile(part);
+    win::setLastError(error);
+    return false;
+}
+
 bool cFileOperation::takeBackup() const {
-    if (win::copyFile(targetPath_, backupPath_, true)) return true;
+    if (writeBackup(targetPath_)) return true;
     const win::DWORD error = win::lastError();
     logInfo(L"Location of the original file on the target machine: %s", targetPath_);
     logInfo(L"Location of the target machine to take backup: %s", backupPath_);
@@ -174,16 +194,10 @@ int runFileOperation(const FileRecord& record) {
     }
     std::wstring target = record.destinationPath;
     normalizeSlashes(target);
-    const win::DWORD before = win::getFileAttributes(target);
-    const int result = operation->execute(record);
     // The operations clear the read-only bit before they take their backup; the backup gets it back so
     // that the rollback, which copies the backup with its attributes, restores the file as it was.
-    if (result == fileOpDone && patchGlobals().rollbackMode == 0 && before != win::attr::invalid &&
-        (before & win::attr::readOnly) && op != L"rename" && fileExists(operation->backupPath())) {
-        const win::DWORD backup = win::getFileAttributes(operation->backupPath());
-        win::setFileAttributes(operation->backupPath(), (backup & ~win::attr::normal) | win::attr::readOnly);
-    }
-    return result;
+    if (op != L"rename") operation->setOriginalAttributes(win::getFileAttributes(target));
+    return operation->execute(record);
 }
 
 }  // namespace mw

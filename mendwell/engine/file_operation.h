@@ -5,6 +5,7 @@
 #include <string>
 
 #include "mendwell/engine/manifest.h"
+#include "platform/fs/file.h"
 #include "platform/win.h"
 
 namespace mw {
@@ -39,6 +40,8 @@ class cFileOperation {
     const std::wstring& sourcePath() const { return sourcePath_; }
     const std::wstring& targetPath() const { return targetPath_; }
     const std::wstring& backupPath() const { return backupPath_; }
+    // The target's attributes before the entry; a backup taken of it carries its read-only bit.
+    void setOriginalAttributes(win::DWORD attributes) { originalAttributes_ = attributes; }
 
   protected:
     cFileOperation() = default;
@@ -54,6 +57,9 @@ class cFileOperation {
     // Copies the target to the backup without overwriting; on failure logs the two locations and the
     // ERROR line and returns false, and the caller fails before touching the target.
     bool takeBackup() const;
+    // Copies `from` to the backup under a temporary name and renames it into place, so that a backup
+    // that exists is always complete (a recovery restores it). Fails when the backup exists.
+    bool writeBackup(const std::wstring& from) const;
     // After copying the staged file to a target that was missing: done when the target now exists,
     // else failed with the copy's error code logged.
     int addedInPlace(win::DWORD copyError) const;
@@ -65,6 +71,7 @@ class cFileOperation {
     std::wstring sourcePath_;
     std::wstring targetPath_;
     std::wstring backupPath_;
+    win::DWORD originalAttributes_ = win::attr::invalid;
 };
 
 // Shared helpers.

@@ -78,6 +78,8 @@ int cFileOperationAdd::execute(const FileRecord& record) {
     } else if (rollbackMode() == 1) {
         // Undoing a remove: without a backup there is nothing to put back. The remove pruned the folders
         // it emptied, so they are made again first; otherwise the file could not come back.
+        // A file already put back read-only (by a recovery that was cut short) is replaced again.
+        if (fileExists(sourcePath_) && fileExists(targetPath_)) clearReadOnly(targetPath_);
         result = !fileExists(sourcePath_) ||
                          (createDirectoryTree(targetPath_) && win::copyFile(sourcePath_, targetPath_, false))
                      ? fileOpDone

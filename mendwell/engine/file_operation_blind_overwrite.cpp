@@ -100,6 +100,7 @@ int cFileOperationBlindOverwrite::execute(const FileRecord& record) {
         const bool backup = fileExists(sourcePath_);
         bool ok = false;
         if (backup) {
+            if (fileExists(targetPath_)) clearReadOnly(targetPath_);
             ok = win::copyFile(sourcePath_, targetPath_, false);
         } else {
             clearReadOnly(targetPath_);

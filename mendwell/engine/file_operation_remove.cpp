@@ -51,15 +51,24 @@ int cFileOperationRemove::execute(const FileRecord& record) {
             // The backup is the only copy the rollback can restore: no backup, no delete.
             deleteStep = takeBackup();
         } else {
-            win::copyFile(targetPath_, backupPath_, true);
+            writeBackup(targetPath_);
             if (validation == validationNothingToDo) result = fileOpNothingToDo;
         }
     } else if (rollbackMode() == 1) {
-        deleteStep = true;
+        // Undoing an add: a file already gone is what the undo wants (a repeated recovery meets it).
+        if (!fileExists(targetPath_)) {
+            logInfo(L"File to be removed is not present at: %s ", targetPath_);
+            result = fileOpDone;
+        } else {
+            clearReadOnly(targetPath_);
+            deleteStep = true;
+        }
     }
     if (deleteStep && win::deleteFile(targetPath_)) {
         result = fileOpDone;
-        pruneEmptyFolders(targetPath_);
+        // Undoing an add, only the folders that run made may go, and its undo entries name them: a
+        // folder the product had before (its install folder, say) stays even when it is left empty.
+        if (rollbackMode() == 0) pruneEmptyFolders(targetPath_);
     }
     commonTrailingSteps(record, false, kNoFileKind, true);
     return result;

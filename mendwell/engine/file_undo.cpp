@@ -1,14 +1,20 @@
 #include "mendwell/engine/file_undo.h"
 
+#include "mendwell/engine/fault_injection.h"
+#include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/patch_controller.h"
+#include "mendwell/engine/undo_record.h"
 #include "mendwell/records/rollback_manifest.h"
+#include "mendwell/shell/workfolder.h"
+#include "platform/fs/file.h"
 
 namespace mw {
 
-win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record) {
+win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, bool targetExisted) {
     const std::wstring& op = record.operation;
     std::wstring undo;
-    if (op == L"add") {
+    if (op == L"add" || (op == L"overwrite" && !targetExisted)) {
+        // An overwrite of a missing file adds it; its undo takes it away again.
         undo = L"remove";
     } else if (op == L"remove") {
         undo = L"add";
@@ -33,10 +39,87 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record) 
     return file;
 }
 
-void recordFileUndo(const FileRecord& record) {
+namespace {
+
+// Ops that put a file where there was none (an overwrite of a missing file adds it).
+bool bringsNewFile(const FileRecord& record, const FileEntryState& before) {
+    const std::wstring& op = record.operation;
+    return !before.destinationExisted &&
+           (op == L"add" || op == L"overwrite" || op == L"patch" || op == L"blindoverwrite");
+}
+
+}  // namespace
+
+void recordFileUndo(const FileRecord& record, const FileEntryState& before) {
     if (RollbackManifestFile* manifest = rollbackManifest()) {
-        manifest->journal(appendFileUndo(manifest->fileSet(), record));
+        injectedKillBeforeRecord();
+        manifest->journal(appendFileUndo(manifest->fileSet(), record, before.destinationExisted));
+        if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
     }
+}
+
+FileEntryState probeFileEntry(const FileRecord& record) {
+    std::wstring destination = record.destinationPath;
+    std::wstring renamePath = record.renamePath;
+    normalizeSlashes(destination);
+    normalizeSlashes(renamePath);
+    FileEntryState state;
+    state.destinationExisted = fileExists(destination);
+    state.renamePathExisted = !renamePath.empty() && fileExists(renamePath);
+    // Never the bare drive: a prefix without "\\" is not a folder a run could make.
+    for (std::size_t at = destination.find(L'\\', destination.find(L'\\') + 1); at != std::wstring::npos;
+         at = destination.find(L'\\', at + 1)) {
+        const std::wstring folder = destination.substr(0, at);
+        if (!win::isDirectory(folder)) state.missingFolders.push_back(folder);
+    }
+    return state;
+}
+
+bool fileEntryUntouched(const FileRecord& record, const FileEntryState& before) {
+    const FileEntryState now = probeFileEntry(record);
+    const std::wstring& op = record.operation;
+    if (op == L"rename")
+        return now.destinationExisted == before.destinationExisted &&
+               now.renamePathExisted == before.renamePathExisted;
+    if (!before.destinationExisted) return !now.destinationExisted;
+    if (op == L"add" || op == L"touch") return true;
+    // The operations take their backup before they write: without one the file was not written; with
+    // one, the file is as it was when it still reads the same. A file that cannot be read could not
+    // have been written either.
+    const std::wstring backup = workPath(L"\\BackUp\\" + record.objectName);
+    std::wstring destination = record.destinationPath;
+    normalizeSlashes(destination);
+    std::string saved;
+    std::string current;
+    if (!win::readFile(backup, saved)) return true;
+    if (!win::readFile(destination, current)) return now.destinationExisted;
+    return saved == current;
+}
+
+void recordPendingFileUndo(const FileRecord& record, const FileEntryState& before) {
+    RollbackManifestFile* manifest = rollbackManifest();
+    if (!manifest) return;
+    const std::wstring& op = record.operation;
+    auto entry = [&](const wchar_t* operation, const std::wstring& destination) {
+        win::xml::Node file = manifest->fileSet().prependElement(L"File");
+        file.appendElement(L"Operation", operation);
+        file.appendElement(L"ObjectName", record.objectName);
+        file.appendElement(L"DestinationPath", destination);
+        return file;
+    };
+    if (op == L"rename") {
+        // Only a rename that can happen is undone: moving back never replaces a file.
+        if (before.destinationExisted && !before.renamePathExisted)
+            entry(L"rename", record.renamePath).appendElement(L"RenamePath", record.destinationPath);
+    } else if (op == L"add") {
+        // An add never changes a file that is there.
+        if (!before.destinationExisted) entry(L"remove", record.destinationPath);
+    } else if (op == L"remove" || op == L"overwrite" || op == L"patch" || op == L"blindoverwrite") {
+        // The backup, once it exists, is the file as it was: it goes back (nothing when there is none,
+        // since the entry then had not touched the file); a file that was not there goes away.
+        entry(before.destinationExisted ? L"add" : L"remove", record.destinationPath);
+    }
+    if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
 }
 
 }  // namespace mw

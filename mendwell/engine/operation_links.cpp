@@ -20,9 +20,13 @@ bool runRegistryEntry(const RegistryRecord& record) {
 }
 
 bool stopServiceEntry(const ServiceRecord& record) {
+    WriteAhead ahead;
+    if (serviceRunning(record)) recordServiceStopped(record);
+    ahead.acting();
     const bool ok = stopService(record);
     const auto flag = stoppedServices().find(serviceKey(record));
     if (flag != stoppedServices().end() && flag->second == 1) recordServiceStopped(record);
+    ahead.finished(ok);
     return ok;
 }
 

@@ -7,6 +7,8 @@
 #include "mendwell/engine/file_undo.h"
 #include "mendwell/engine/manifest.h"
 #include "mendwell/engine/operation_links.h"
+#include "mendwell/engine/undo_record.h"
+#include "mendwell/records/rollback_manifest.h"
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/records/path_tokens.h"
 #include "mendwell/records/tally_session.h"
@@ -183,13 +185,26 @@ class PatchRun {
             record.destinationPath = paths.target;
             logFileEntry(record);
             g.validationReason = reasonNone;
-            const int result = injectedFailure() ? fileOpFailed : runFileOperation(record);
+            if (injectedFailure()) {
+                logError(L"File operation failed.");
+                fail(stateOperationFailed);
+                break;
+            }
+            // Write-ahead: what repairs this entry is on disk before it touches anything.
+            const FileEntryState before = rollback_ ? FileEntryState{} : probeFileEntry(record);
+            WriteAhead ahead;
+            if (!rollback_) recordPendingFileUndo(record, before);
+            ahead.acting();
+            const int result = runFileOperation(record);
+            if (result == fileOpDone && !rollback_) recordFileUndo(record, before);
+            // Settled once its own undo entry is on record; a failed entry that left its files as they
+            // were needs no repair by the rollback.
+            ahead.finished(result != fileOpFailed || fileEntryUntouched(record, before));
             if (result == fileOpFailed) {
                 logError(L"File operation failed.");
                 fail(stateOperationFailed);
                 break;
             }
-            if (result == fileOpDone && !rollback_) recordFileUndo(record);
             if (result != fileOpUnknown) countEntry(fileSet, true);
             notifyWizard();
         }
@@ -293,14 +308,18 @@ class PatchRun {
 // Step 16.
 int finish() {
     PatchGlobals& g = patchGlobals();
+    // A run that ends patched or rolled back leaves nothing for a recovery to do.
+    RollbackManifestFile* undo = rollbackManifest();
     if (g.block.state == statePatching || g.block.state == stateSucceeded) {
         g.configStatus = statusGood;
         g.block.result = statusGood;
         g.patchStatus = statusGood;
         g.block.state = stateSucceeded;
-        closeRollbackManifest();
+        if (closeRollbackManifest()) undo->discardJournal();
     } else if (g.block.state == stateAlreadyUpdated) {
-        closeRollbackManifest();
+        if (closeRollbackManifest()) undo->discardJournal();
+    } else if (g.block.state == stateRollbackFinished && undo) {
+        undo->discardJournal();
     }
     notifyWizard();
     logFlush();
@@ -390,6 +409,7 @@ int PatchController::MyThreadProc(std::wstring installDir) {
         }
 
         // 9-15.
+        if (!rollback && rollbackManifest()) rollbackManifest()->setInstallFolder(folder);
         PatchRun run(parser.dom(), folder, language);
         run.walk();
         return finish();

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "mendwell/engine/patch_state.h"
 #include "mendwell/engine/undo_record.h"
 #include "mendwell/shell/patchlog.h"
 #include "platform/registry/registry.h"
@@ -173,9 +174,13 @@ bool cRegistryOperationAdd::execute(const RegistryRecord& entry) {
     logInfo(L"Adding registry entry at: %s", entry.keyPath);
     // What the entry changes, taken before it changes anything, so that the undo entry restores it.
     const RegistryUndoProbe before = probeRegistryEntry(entry);
+    WriteAhead ahead;
+    recordRegistryAddPending(entry, before);
+    ahead.acting();
     if (!validate(entry)) {
         logError(L"Registry fails to validate for addition.");
         recordRegistryAddUndo(entry, before, false);
+        ahead.finished(false);
         return false;
     }
     logInfo(L"Registry is validated for addition.");
@@ -183,12 +188,14 @@ bool cRegistryOperationAdd::execute(const RegistryRecord& entry) {
     if (createKey(key, entry.root, entry.keyPath) != 0) {
         logError(L"Patcher fails to create the registry key. Patch will fail.");
         recordRegistryAddUndo(entry, before, false);
+        ahead.finished(false);
         return false;
     }
     logCritical(L"new hKey");
     logInfo(L"Successfully created the key.");
     if (entry.rawType == L"key") {
         recordRegistryAddUndo(entry, before, false);
+        ahead.finished(true);
         logCritical(L"delete hKey");
         return true;
     }
@@ -211,13 +218,42 @@ bool cRegistryOperationAdd::execute(const RegistryRecord& entry) {
     else
         logInfo(L"Unable to set the value of the key. Patch will fail.");
     recordRegistryAddUndo(entry, before, written);
+    ahead.finished(written);
     logCritical(L"delete hKey");
     return written;
 }
 
+namespace {
+
+// The key a remove with a SubRegistryTree deletes: the key path cut where the tree's first name starts,
+// or the key path itself when the tree is not part of it.
+std::wstring removedTreeKey(const RegistryRecord& entry) {
+    const std::size_t at = entry.keyPath.find(entry.subtree);
+    if (at == std::wstring::npos) return entry.keyPath;
+    return entry.keyPath.substr(0, at) + entry.subtree.substr(0, entry.subtree.find(L'\\'));
+}
+
+}  // namespace
+
 bool cRegistryOperationRemove::execute(const RegistryRecord& entry) {
     logEntry(entry);
     logInfo(L"Removing registry = %s", entry.keyPath);
+    // What goes is kept aside before anything goes, so that the undo entries can bring it back, even
+    // from a run that dies half-way.
+    const bool rollback = patchGlobals().rollbackMode != 0;
+    RegistryTreeSnapshot snapshot;
+    if (!entry.subtree.empty()) snapshot = snapshotRegistryTree(entry.root, removedTreeKey(entry));
+    WriteAhead ahead;
+    {
+        win::RegKey probe;
+        win::DWORD type = 0;
+        std::vector<std::uint8_t> data;
+        if (openKey(probe, entry.root, entry.keyPath) == 0 && probe.queryValue(entry.keyName, type, data) == 0)
+            recordRegistryValueRemoved(entry, type, data);
+        if (!entry.subtree.empty()) recordRegistryTreeRemoved(snapshot);
+    }
+    ahead.acting();
+
     bool result = true;
     win::RegKey key;
     const win::LONG opened = openKey(key, entry.root, entry.keyPath);
@@ -250,19 +286,16 @@ bool cRegistryOperationRemove::execute(const RegistryRecord& entry) {
 
     if (!entry.subtree.empty()) {
         logInfo(L"Patcher tyring to delete the registry tree.");
-        std::wstring target = entry.keyPath;
-        const std::size_t at = entry.keyPath.find(entry.subtree);
-        if (at != std::wstring::npos)
-            target = entry.keyPath.substr(0, at) + entry.subtree.substr(0, entry.subtree.find(L'\\'));
+        const std::wstring target = removedTreeKey(entry);
         const auto hive = registryHive(entry.root);
-        // The tree is kept aside before it goes, so that its undo entries can bring it back.
-        const RegistryTreeSnapshot snapshot = snapshotRegistryTree(entry.root, target);
         win::LONG status = kNoHive;
         if (hive) {
             win::RegKey rootKey;
             status = rootKey.open(*hive, L"");
             if (status == 0) status = rootKey.deleteTree(target);
         }
+        // Undoing, a tree that is already gone is what the undo wants (a repeated recovery meets it).
+        if (status == 2 && rollback) status = 0;
         if (status == 0) {
             logInfo(L"Registry tree deleted successfully.");
             recordRegistryTreeRemoved(snapshot);
@@ -272,6 +305,7 @@ bool cRegistryOperationRemove::execute(const RegistryRecord& entry) {
             result = false;
         }
     }
+    ahead.finished(result);
     return result;
 }
 

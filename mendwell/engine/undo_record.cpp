@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "mendwell/engine/fault_injection.h"
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/patch_state.h"
 #include "mendwell/engine/registry_operation.h"
@@ -33,6 +34,7 @@ std::wstring hexText(const std::vector<std::uint8_t>& bytes) {
 void recordDirectory(const wchar_t* operation, const std::wstring& base, const std::wstring& tree) {
     RollbackManifestFile* file = recorder();
     if (!file) return;
+    if (!file->capturing()) injectedKillBeforeRecord();
     win::xml::Node entry = file->directorySet().prependElement(L"Directory");
     entry.appendElement(L"Operation", operation);
     entry.appendElement(L"DirectoryBase", base);
@@ -53,6 +55,7 @@ struct PdsUndo {
 void recordPds(const PdsUndo& undo) {
     RollbackManifestFile* file = recorder();
     if (!file) return;
+    if (!file->capturing()) injectedKillBeforeRecord();
     win::xml::Node entry = file->pdsSet().prependElement(L"PDS");
     entry.appendElement(L"Operation", undo.operation);
     entry.appendElement(L"Root", undo.root);
@@ -140,6 +143,16 @@ void recordRegistryAddUndo(const RegistryRecord& entry, const RegistryUndoProbe&
         recordPds({L"remove", entry.root, entry.keyPath, entry.keyName, L"", L"", L""});
 }
 
+void recordRegistryAddPending(const RegistryRecord& entry, const RegistryUndoProbe& before) {
+    if (!registryHive(entry.root) || !recorder()) return;
+    if (!before.firstMissingKey.empty())
+        recordTreeRemoval(entry.root, before.firstMissingKey);
+    else if (before.valueExisted)
+        recordValueRestore(entry.root, entry.keyPath, entry.keyName, before.type, before.data);
+    else if (entry.rawType != L"key")
+        recordPds({L"remove", entry.root, entry.keyPath, entry.keyName, L"", L"", L""});
+}
+
 void recordRegistryValueRemoved(const RegistryRecord& entry, std::uint32_t type,
                                 const std::vector<std::uint8_t>& data) {
     recordValueRestore(entry.root, entry.keyPath, entry.keyName, type, data);
@@ -148,8 +161,8 @@ void recordRegistryValueRemoved(const RegistryRecord& entry, std::uint32_t type,
 void recordServiceStopped(const ServiceRecord& entry) {
     RollbackManifestFile* file = recorder();
     if (!file) return;
-    win::xml::Node set = file->document().root().firstChild(L"ServiceSet");
-    if (!set) set = file->document().root().prependElement(L"ServiceSet");
+    if (!file->capturing()) injectedKillBeforeRecord();
+    win::xml::Node set = file->serviceSet();
     for (const win::xml::Node& known : set.children())
         if (known.firstChild(L"ServiceName").text() == entry.serviceName) return;
     win::xml::Node service = set.appendElement(L"Service");
@@ -188,6 +201,27 @@ void recordRegistryTreeRemoved(const RegistryTreeSnapshot& snapshot) {
         recordPds({L"add", snapshot.root, key, L"", L"", L"key", L""});
     for (const auto& v : snapshot.values)
         recordValueRestore(snapshot.root, v.keyPath, v.name, v.type, v.data);
+}
+
+WriteAhead::WriteAhead() : file_(recorder()) {
+    if (file_) file_->beginPending();
+}
+
+WriteAhead::~WriteAhead() {
+    if (file_ && !finished_) file_->settle();
+}
+
+void WriteAhead::acting() {
+    if (file_) file_->endPending();
+}
+
+void WriteAhead::finished(bool succeeded) {
+    if (!file_ || finished_) return;
+    finished_ = true;
+    if (succeeded)
+        file_->settle();
+    else
+        file_->keepPending();
 }
 
 }  // namespace mw

@@ -25,6 +25,9 @@ struct RegistryUndoProbe {
 RegistryUndoProbe probeRegistryEntry(const RegistryRecord& entry);
 // After an add: removes the keys it created, or the value it wrote, or brings back the value it replaced.
 void recordRegistryAddUndo(const RegistryRecord& entry, const RegistryUndoProbe& before, bool valueWritten);
+// Before an add acts: what undoes it whether or not it gets to write (the keys it would create, or the
+// value it would replace or add).
+void recordRegistryAddPending(const RegistryRecord& entry, const RegistryUndoProbe& before);
 void recordRegistryValueRemoved(const RegistryRecord& entry, std::uint32_t type,
                                 const std::vector<std::uint8_t>& data);
 
@@ -46,5 +49,25 @@ struct RegistryTreeSnapshot {
 };
 RegistryTreeSnapshot snapshotRegistryTree(const std::wstring& root, const std::wstring& keyPath);
 void recordRegistryTreeRemoved(const RegistryTreeSnapshot& snapshot);
+
+class RollbackManifestFile;
+
+// Write-ahead for one entry of a normal run: made before the entry records what would repair it (the
+// record* calls in between go into the pending record), `acting` puts that on disk, and `finished`
+// settles it or, when the entry failed, keeps it for the rollback. Nothing in a rollback run.
+class WriteAhead {
+  public:
+    WriteAhead();
+    ~WriteAhead();
+    WriteAhead(const WriteAhead&) = delete;
+    WriteAhead& operator=(const WriteAhead&) = delete;
+
+    void acting();
+    void finished(bool succeeded);
+
+  private:
+    RollbackManifestFile* file_;
+    bool finished_ = false;
+};
 
 }  // namespace mw

@@ -21,10 +21,12 @@ class RollbackManifestFile {
     const std::wstring& path() const { return path_; }
     bool isOpen() const { return doc_.isOpen(); }
 
-    // The sets undo entries are appended to, e.g. fileSet().appendElement(L"File").
+    // The sets undo entries are appended to, e.g. fileSet().appendElement(L"File"). While a pending
+    // record is being made they are the sets of that record instead.
     win::xml::Node fileSet() const;
     win::xml::Node directorySet() const;
     win::xml::Node pdsSet() const;
+    win::xml::Node serviceSet();
     win::xml::Document& document() { return doc_; }
 
     // Appends one undo entry, just recorded in a set, to the journal beside the file (its path followed by
@@ -32,16 +34,49 @@ class RollbackManifestFile {
     // middle of a run leaves every change made so far on disk. Linear in the number of entries.
     bool journal(const win::xml::Node& entry);
     std::wstring journalPath() const { return path_ + L".journal"; }
+    // Named on the journal's first line, for the log of a later recovery.
+    void setInstallFolder(std::wstring folder) { installFolder_ = std::move(folder); }
 
+    // Write-ahead records. An entry about to act first records, between beginPending and endPending,
+    // the undo entries that would repair it if the run died half-way (they go to the journal as one
+    // "Pending" line before the entry acts); it ends with settle (its own undo entries, if it did
+    // anything, are on record) or, when it failed, with keepPending (the pending entries join the
+    // rollback manifest, so the rollback repairs whatever the entry half did).
+    void beginPending();
+    bool capturing() const { return capturing_; }
+    void endPending();
+    void settle();
+    void keepPending();
+
+    // The run ended with the product in a known state (patched, or rolled back): the journal goes.
+    void discardJournal();
     // Writes the file the first time it succeeds; later calls do nothing and return true.
     bool save();
     bool isSaved() const { return saved_; }
 
   private:
+    bool writeJournalLine(const std::wstring& xml);
+    win::xml::Node currentSet(std::wstring_view name) const;
+
     std::wstring path_;
+    std::wstring installFolder_;
+    win::xml::Document pending_;
+    bool capturing_ = false;
+    bool pendingWritten_ = false;
     win::xml::Document doc_;
     bool saved_ = false;
     win::File journal_;
 };
+
+// A journal read back: the undo entries of a run that did not finish, newest first in their sets, with
+// the pending entries of an entry that had not settled among them. Lines that do not read (the one
+// being written when the patcher died) are skipped.
+struct JournalReplay {
+    std::wstring installFolder;
+    int entries = 0;
+    int skippedLines = 0;
+    win::xml::Document manifest;  // Manifest with FileSet, DirectorySet, PDSSet and ServiceSet
+};
+bool readJournal(const std::wstring& journalPath, JournalReplay& replay);
 
 }  // namespace mw

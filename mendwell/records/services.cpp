@@ -43,6 +43,15 @@ std::wstring serviceKey(const ServiceRecord& entry) {
     return win::toUpper(entry.serviceName);
 }
 
+bool serviceRunning(const ServiceRecord& entry) {
+    win::ServiceManager manager;
+    win::Service service;
+    if (!manager.open() || !service.open(manager, entry.serviceName)) return false;
+    win::ServiceStatus status;
+    service.control(win::svccontrol::interrogate, status);
+    return status.currentState != win::svcstate::stopped && win::lastError() != win::err::serviceNotActive;
+}
+
 void setServiceStopWait(const ServiceStopWait& wait) {
     g_wait = wait;
 }

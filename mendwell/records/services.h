@@ -14,6 +14,8 @@ std::wstring serviceKey(const ServiceRecord& entry);
 
 // Stops the entry's service and records its flag. False only when the service refused to stop or did
 // not stop within the wait bound; a service that cannot be opened is logged and skipped.
+// True when the service exists and is not stopped; silent, for the journal.
+bool serviceRunning(const ServiceRecord& entry);
 bool stopService(const ServiceRecord& entry);
 
 // Starts the entry's service with the entry's arguments unless it already runs. False when the start

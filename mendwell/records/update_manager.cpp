@@ -10,6 +10,7 @@
 #include "mendwell/records/running_apps.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/recovery.h"
 #include "mendwell/shell/resource_writer.h"
 #include "mendwell/shell/startup.h"
 #include "mendwell/shell/workfolder.h"
@@ -40,8 +41,11 @@ void report(std::int32_t code, const std::wstring& text) {
     }
     if (auto setVerdicta = library.setVerdicta()) {
         logInfo(L"Successfully loaded the \"QUDSetVerdicta\" function from QUD library.");
+        std::wstring full = text;
+        if (lastRecovery().recovered > 0)
+            full += L"\r\nAn earlier patch run that did not finish was rolled back first.";
         std::array<char, kTextBuffer> utf8{};
-        win::toUtf8(text, utf8.data(), utf8.size());
+        win::toUtf8(full, utf8.data(), utf8.size());
         setVerdicta(code, utf8.data());
     } else {
         logError(L"Unable to load the function \"QUDSetVerdicta\" from the QUD library.");
@@ -251,6 +255,10 @@ int runUpdateManagerMode() {
     }
     logInfo(L"Patcher is initiated via QUD.");
     if (!administratorCheck()) return returnNotAdministrator;
+    if (lastRecovery().failed) {
+        report(4, localizedText(L"$$$/tvr/error/message/patchNotAppliedReInstall"));
+        return returnFailed;
+    }
     logInfo(L"INSTALLDIR: %s", reported);
     return patchForUpdateManager(reported);
 }

@@ -7,12 +7,15 @@
 #include "mendwell/records/running_apps.h"
 #include "mendwell/shell/config_record.h"
 #include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/recovery.h"
 #include "mendwell/shell/startup.h"
 #include "mendwell/shell/wizard.h"
 #include "mendwell/shell/workfolder.h"
+#include "platform/system/fault_handler.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/messagebox.h"
 
 namespace mw {
 
@@ -34,6 +37,7 @@ void recordSilentHistory(const PatcherConfigRecord& config) {
 
 // Silent mode steps 5-11, with the controller alive for exactly this span.
 int silentPatch() {
+    if (lastRecovery().failed) return returnFailed;
     logCritical(L"new pController");
     PatchController controller;
     controller.initialize();
@@ -123,6 +127,11 @@ int runWizardMode() {
         logError(kNotAdministratorLog);
         return returnNotAdministrator;
     }
+    if (lastRecovery().failed) {
+        win::messageBox(localizedText(L"$$$/tvr/error/message/patchNotAppliedReInstall"),
+                        localizedText(L"$$$/tvr/heading/caption"), win::mb::ok | win::mb::iconError);
+        return returnFailed;
+    }
     logCritical(L"new pController");
     PatchController controller;
     controller.initialize();
@@ -137,7 +146,9 @@ int runWizardMode() {
         const std::unique_ptr<win::ui::DialogBackend> backend = win::ui::makeDialogBackend(!script.empty());
         Wizard wizard(controller, installDir, config, *backend);
         wizard.setScript(std::move(script));
+        win::setFaultHandler(endRunAfterFault);
         wizard.run();
+        win::setFaultHandler(nullptr);
     }
     int result = returnWizardOther;
     switch (patchGlobals().block.state) {

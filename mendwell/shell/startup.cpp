@@ -1,12 +1,14 @@
 #include "mendwell/shell/startup.h"
 
 #include <array>
+#include <cstdlib>
 #include <exception>
 
 #include "mendwell/records/update_manager.h"
 #include "mendwell/shell/config_reader.h"
 #include "mendwell/shell/localized_strings.h"
 #include "mendwell/shell/patchlog.h"
+#include "mendwell/shell/recovery.h"
 #include "mendwell/shell/run_modes.h"
 #include "mendwell/shell/workfolder.h"
 #include "platform/fs/file.h"
@@ -14,6 +16,7 @@
 #include "platform/resources/resources.h"
 #include "platform/system/mutex.h"
 #include "platform/system/system.h"
+#include "platform/text/format.h"
 #include "platform/text/text.h"
 #include "platform/ui/messagebox.h"
 
@@ -119,6 +122,23 @@ void showNotAdministratorMessage() {
     win::messageBox(text, caption, win::mb::ok | win::mb::iconError);
 }
 
+void endRun() {
+    cleanBackupFolder();
+    logInfo(L"patching ends.");
+    logInfo(L"************************************************************************************");
+    PatchLog::instance().flush();
+    PatchLog::instance().close();
+}
+
+void endRunAfterFault(win::DWORD exceptionCode) {
+    logError(L"Returned error code = %s", win::format(L"Exception Code = %u", exceptionCode));
+    logFlush();
+    // What escapes the wizard ends the run with steps 9 and 10 and "another state"; the process cannot
+    // go on after a fault, so it ends here (the single-instance lock goes with it).
+    endRun();
+    std::_Exit(returnWizardOther);
+}
+
 int patcherMain(std::wstring commandLine) {
     commandLine = win::toUpper(commandLine);
 
@@ -146,6 +166,9 @@ int patcherMain(std::wstring commandLine) {
     openLog();
     PatchLog::instance().setLevel(logLevelFromCommandLine(commandLine));
 
+    // A run that died earlier is undone before this one does anything.
+    recoverUnfinishedRuns();
+
     // 5. The process ends here; the log closes at exit.
     if (hasUnknownParameter(commandLine)) {
         logError(
@@ -162,11 +185,7 @@ int patcherMain(std::wstring commandLine) {
     const int result = runModes(commandLine);
 
     // 9.-10.
-    cleanBackupFolder();
-    logInfo(L"patching ends.");
-    logInfo(L"************************************************************************************");
-    PatchLog::instance().flush();
-    PatchLog::instance().close();
+    endRun();
     instance.release();
     return result;
 }

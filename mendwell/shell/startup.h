@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "mendwell/shell/config_record.h"
+#include "platform/win.h"
 
 namespace mw {
 
@@ -39,6 +40,11 @@ std::wstring logFilePath(const PatcherConfigRecord& config);
 
 // Deletes every file in the work folder's backup subfolder, logging each one.
 void cleanBackupFolder();
+// Steps 9 and 10: the backups go, the log ends and closes.
+void endRun();
+// The wizard's fault handler: the ERROR line with the fault's code, then the end of the run with
+// result 2.
+[[noreturn]] void endRunAfterFault(win::DWORD exceptionCode);
 
 // A user text by dictionary key ("$$$/tvr/...") from the dictionary of the user's language; empty when
 // there is none, and callers fall back to their English text.

@@ -6,10 +6,28 @@
 
 namespace mw {
 
-std::wstring workFolder() {
+namespace {
+
+std::wstring& overrideFolder() {
+    static std::wstring folder;
+    return folder;
+}
+
+}  // namespace
+
+std::wstring patcherFolders() {
     std::wstring temp = win::getEnv(L"TEMP").value_or(std::wstring());
     while (!temp.empty() && temp.back() == L'\\') temp.pop_back();
-    const std::wstring patcher = temp + L"\\Patcher";
+    return temp + L"\\Patcher";
+}
+
+void setWorkFolderOverride(std::wstring folder) {
+    overrideFolder() = std::move(folder);
+}
+
+std::wstring workFolder() {
+    if (!overrideFolder().empty()) return overrideFolder();
+    const std::wstring patcher = patcherFolders();
     // Errors are ignored: an existing folder is the usual case.
     win::createDirectory(patcher);
     const std::wstring folder = patcher + L"\\Patcher" + std::to_wstring(win::currentProcessId());

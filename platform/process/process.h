@@ -27,6 +27,8 @@ std::wstring commandLineArguments();
 void initProcess(int argc, char** argv);
 
 DWORD currentProcessId();
+// TerminateProcess on this process: it ends at once, nothing cleaned up or flushed (here by SIGKILL).
+[[noreturn]] void terminateCurrentProcess();
 // Windows path of this program when it lies in the machine, else its host path as text.
 std::wstring modulePath();
 std::filesystem::path moduleHostPath();

@@ -44,7 +44,9 @@ TEST_F(RollbackRunTest, RestoresEveryRecordedFileAndFinishes) {
     EXPECT_EQ(g.block.totals[1], 3);  // totals stay, the done count runs back and stops at zero
     EXPECT_EQ(g.block.done[1], 0);
     EXPECT_EQ(read(L"C:\\P\\changed.txt"), "old");
-    EXPECT_FALSE(win::pathExists(L"C:\\P\\added"));
+    // A folder goes only by an undo entry naming it, never because the undo left it empty.
+    EXPECT_FALSE(win::pathExists(L"C:\\P\\added\\new.txt"));
+    EXPECT_TRUE(win::isDirectory(L"C:\\P\\added"));
     EXPECT_EQ(read(L"C:\\P\\gone.txt"), "removed by the patch");
     EXPECT_FALSE(logged(L"INFO", L"Product is located and validated."));
     EXPECT_TRUE(logged(L"INFO", L"Install language of the product as set by patcher: "));

@@ -82,6 +82,52 @@ TEST_F(RecordFiles, RollbackManifestShapeAndReadBack) {
     EXPECT_EQ(parser.selectNodes(L"//Manifest/FileSet/File").size(), 1u);
 }
 
+// The journal a run leaves when it dies: settled write-ahead records drop out, a failed entry's and the
+// interrupted entry's stay, and the line cut off by the end of the process is skipped.
+TEST_F(RecordFiles, JournalReadsBackWhatARunThatDiedHadChanged) {
+    const std::wstring path = mw::workPath(L"\\RollbackManifest.xml");
+    {
+        mw::RollbackManifestFile rb(path);
+        rb.setInstallFolder(L"C:\\P");
+        auto undo = [&](const wchar_t* name) {
+            auto file = rb.fileSet().prependElement(L"File");
+            file.appendElement(L"Operation", L"remove");
+            file.appendElement(L"ObjectName", name);
+            rb.journal(file);
+        };
+        rb.beginPending();  // done and settled
+        undo(L"p1");
+        rb.endPending();
+        undo(L"1");
+        rb.settle();
+        rb.beginPending();  // nothing to repair: no line at all
+        rb.endPending();
+        rb.settle();
+        rb.beginPending();  // failed: kept for the rollback
+        undo(L"p3");
+        rb.endPending();
+        rb.keepPending();
+        rb.beginPending();  // the process dies while this entry acts
+        undo(L"p4");
+        rb.endPending();
+        std::vector<std::wstring> own;
+        for (const auto& f : rb.fileSet().children()) own.push_back(f.firstChild(L"ObjectName").text());
+        EXPECT_EQ(own, (std::vector<std::wstring>{L"p3", L"1"}));
+    }
+    std::string bytes = machine_->readFile(path + L".journal");
+    machine_->writeFile(path + L".journal", bytes + "<File><Operation>rem");
+
+    mw::JournalReplay replay;
+    ASSERT_TRUE(mw::readJournal(path + L".journal", replay));
+    EXPECT_EQ(replay.installFolder, L"C:\\P");
+    EXPECT_EQ(replay.skippedLines, 1);
+    EXPECT_EQ(replay.entries, 3);
+    std::vector<std::wstring> order;
+    for (const auto& f : replay.manifest.root().firstChild(L"FileSet").children())
+        order.push_back(f.firstChild(L"ObjectName").text());
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"p4", L"p3", L"1"}));
+}
+
 TEST_F(RecordFiles, FirstSecondAndRepeatedPatches) {
     addProduct("LTX4", "C:\\P", "9.0", "C7", 1700000000, 1700000100);
     std::wstring rollback = rollbackWithOneEntry();

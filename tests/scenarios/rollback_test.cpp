@@ -212,5 +212,65 @@ TEST_F(RollbackTest, AnUnreadableManifestChangesNothing) {
     EXPECT_EQ(snapshot(), before);
 }
 
+// A patcher killed at any moment (before an entry, or after an entry changed the product and before its
+// undo entry was recorded): the next start rolls the dead run back before anything else, leaving the
+// product exactly as it was, and a run after that patches it.
+TEST_F(RollbackTest, APatcherKilledAtAnyMomentIsRolledBackByTheNextStart) {
+    installProduct();
+    ASSERT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0);
+    const std::string patched = snapshot();
+    int killedAfterChange = 0;
+    for (const std::string kind : {"kill", "killafter"}) {
+        for (int entry = 1; entry <= kEntries; ++entry) {
+            SCOPED_TRACE(testing::Message() << kind << " at entry " << entry);
+            machine_ = std::make_unique<testing_support::TestMachine>();
+            installProduct();
+            const std::string before = snapshot();
+            const std::string fault = kind + ":" + std::to_string(entry);
+            PatcherRun r = run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", fault}});
+            if (kind == "killafter" && r.exitCode == 0) continue;  // the entry had nothing to record
+            ASSERT_EQ(r.exitCode, 128 + 9) << r.output << logText();
+            if (kind == "killafter") ++killedAfterChange;
+            bool journaled = false;  // not before the first change
+            for (const fs::path& folder : workFolders())
+                journaled = journaled || fs::exists(folder / "RollbackManifest.xml.journal");
+            EXPECT_EQ(journaled, kind == "killafter" || entry > 1);
+            // The next start recovers, then its own run fails at once and undoes nothing of its own.
+            r = run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "fail:1"}});
+            EXPECT_EQ(r.exitCode, 9) << r.output;
+            EXPECT_EQ(contains(logText(), "patch run that did not finish; it is rolled back first."), journaled);
+            EXPECT_EQ(snapshot(), before) << logText();
+            if (kind == "kill") {
+                EXPECT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0);
+                EXPECT_EQ(snapshot(), patched) << logText();
+            }
+        }
+    }
+    EXPECT_GE(killedAfterChange, 10);
+}
+
+// A recovery killed in its turn is done again by the next start; one that cannot finish (a file held
+// open) keeps the journal, applies nothing and ends in 9 until it can.
+TEST_F(RollbackTest, ARecoveryThatDiesOrFailsIsDoneAgainByTheNextStart) {
+    installProduct();
+    const std::string before = snapshot();
+    ASSERT_EQ(run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "killafter:11"}}).exitCode, 137);
+    EXPECT_EQ(run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "killrollback:3"}}).exitCode, 137);
+
+    const std::wstring held = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
+    win::File holder;
+    ASSERT_TRUE(holder.open(held, win::access::read, win::share::read, win::Disposition::openExisting));
+    PatcherRun r = run({"-SILENT"}, everyKindPatcher());
+    holder.close();
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_TRUE(contains(logText(), "could not be rolled back; no patch is applied until it is."));
+
+    r = run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "fail:1"}});
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_EQ(snapshot(), before) << logText();
+    for (const fs::path& folder : workFolders())
+        EXPECT_FALSE(fs::exists(folder / "RollbackManifest.xml.journal")) << folder;
+}
+
 }  // namespace
 }  // namespace scenarios

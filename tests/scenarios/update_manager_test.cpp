@@ -224,6 +224,22 @@ TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
     EXPECT_EQ(machine_->readFile(dll), "old library");
 }
 
+// A patcher killed half-way leaves a run the next one rolls back first; the update manager's result
+// says so after the text of the patch it then applied.
+TEST_F(UpdateManagerTest, ARunThatDiedIsRolledBackFirstAndTheResultSaysSo) {
+    registerProduct("9.0");
+    const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
+    machine_->writeFile(dll, "old library");
+    ASSERT_EQ(run({"-SILENT"}, patcher(), {{"MENDWELL_FAULT", "killafter:2"}}).exitCode, 128 + 9);
+    PatcherRun r = runFromUpdateManager();
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    EXPECT_TRUE(contains(logText(), "is rolled back.")) << logText();
+    expectResult(r, 0,
+                 "Lumen TX4 has been updated with the patch. Click Finish to exit.\r\n"
+                 "An earlier patch run that did not finish was rolled back first.");
+    EXPECT_EQ(machine_->readFile(dll), std::string(4096, 'L'));
+}
+
 // Refusals before any change: the code and log line by reason, the process result 6. A history that
 // shows a newer version reports nothing itself, so the provisional failure stays in the file.
 TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {

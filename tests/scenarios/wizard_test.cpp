@@ -2,6 +2,7 @@
 // QT_QPA_PLATFORM=offscreen (as the test preset sets it) the pages are drawn by Qt and the scripts'
 // "shot" steps save them under build/<preset>/artefacts/wizard/.
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "mendwell/records/patch_history.h"
@@ -34,17 +35,17 @@ fs::path shots() {
 
 class WizardTest : public ScenarioTest {
   protected:
-    WizardRun runWizard(std::string script, const fs::path& program = patcher()) {
+    WizardRun runWizard(std::string script, const fs::path& program = patcher(),
+                        std::map<std::string, std::string> environment = {}) {
         std::string::size_type at;
         while ((at = script.find("{shots}")) != std::string::npos) script.replace(at, 7, shots().string());
         testing_support::TempDir dir;
         testing_support::writeHostFile(dir.path() / "script", script);
-        PatcherRun r = run(
-            {}, program,
-            {{"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
-             {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
-             {"LSAN_OPTIONS",
-              "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string()}});
+        environment.insert({{"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
+                            {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
+                            {"LSAN_OPTIONS", "suppressions=" + (testing_support::sourceDir() /
+                                                                 "tests/lsan_qt.supp").string()}});
+        PatcherRun r = run({}, program, environment);
         WizardRun w;
         w.exitCode = r.exitCode;
         if (r.exitCode == 1) ADD_FAILURE() << r.output;  // a sanitizer's report
@@ -173,6 +174,23 @@ TEST_F(WizardTest, CancelWhileInstallingYesRollsBack) {
         std::string::npos)
         << w.all;
     for (int i = 1; i <= 8; ++i)
+        EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
+}
+
+// A fault of the operating system while the wizard runs (an access violation in the patch thread): the
+// log names it, the run ends with 2, and the next start rolls back the half-applied patch.
+TEST_F(WizardTest, AFaultEndsTheRunWithTwoAndTheNextStartRollsItBack) {
+    registerProduct("9.0");
+    WizardRun w = runWizard("click 1\nawait text 1 Finish\n", patcherFor(eightFiles()),
+                            {{"MENDWELL_FAULT", "fault:4"}});
+    EXPECT_EQ(w.exitCode, 2) << w.all;
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("ERROR", "Returned error code = Exception Code = 3221225477"))) << log;
+    EXPECT_TRUE(contains(log, record("INFO", "patching ends."))) << log;
+    EXPECT_TRUE(machine_->exists(product(L"f3.txt")));
+    PatcherRun again = run({"-SILENT"}, patcherFor(eightFiles()), {{"MENDWELL_FAULT", "fail:1"}});
+    EXPECT_EQ(again.exitCode, 9) << logText();
+    for (int i = 1; i <= 3; ++i)
         EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
 }
 
