@@ -68,6 +68,8 @@ struct FileTypeRecord {
 
 // ";Doc(abc);Img(png);" for the current document's file types; `list` is emptied first.
 int listFileTypes(std::wstring& list);
+// The names of the file types, in document order (names may hold any character, ";" and "(" too).
+int listFileTypeNames(std::vector<std::wstring>& names);
 int readFileType(std::wstring_view name, FileTypeRecord& record);
 int addFileType(const FileTypeRecord& record);
 int updateFileType(const FileTypeRecord& record);

@@ -110,6 +110,16 @@ int listFileTypes(std::wstring& list) {
     return 0;
 }
 
+int listFileTypeNames(std::vector<std::wstring>& names) {
+    names.clear();
+    x::DOMDocument* doc = nullptr;
+    if (int rc = withDocument(doc)) return rc;
+    x::DOMElement* types = firstElement(doc, L"fileTypes");
+    if (!types) return 2;
+    for (x::DOMElement* type : fileTypes(types)) names.push_back(textOf(childElement(type, L"name")));
+    return 0;
+}
+
 int readFileType(std::wstring_view name, FileTypeRecord& record) {
     x::DOMDocument* doc = nullptr;
     if (int rc = withDocument(doc)) return rc;

@@ -16,15 +16,6 @@ constexpr std::array<const wchar_t*, 20> kDocumentKeys = {
     key::customPath, key::destination, key::programMenu,   key::icon128,    key::icon48,
     key::icon32,     key::icon16,      key::includedCount, key::signing,    key::certPath};
 
-// A positive decimal count; 0 for anything else.
-unsigned parseCount(const std::wstring& text) {
-    if (text.empty()) return 0;
-    wchar_t* end = nullptr;
-    const long long n = std::wcstoll(text.c_str(), &end, 10);
-    if (n <= 0) return 0;
-    return n > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<unsigned>(n);
-}
-
 void loadKey(DocumentLink& document, SettingsStore& store, std::wstring_view key) {
     const DocumentValue v = document.read(key);
     if (v.present && !v.text.empty() && v.text != L"0") store.set(key, v.text);
@@ -43,6 +34,14 @@ bool missing(const DocumentValue& v) {
 }
 
 }  // namespace
+
+unsigned parseCount(const std::wstring& text) {
+    if (text.empty()) return 0;
+    wchar_t* end = nullptr;
+    const long long n = std::wcstoll(text.c_str(), &end, 10);
+    if (n <= 0) return 0;
+    return n > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<unsigned>(n);
+}
 
 void loadDocumentSettings(DocumentLink& document, SettingsStore& store) {
     for (const wchar_t* key : kDocumentKeys) loadKey(document, store, key);

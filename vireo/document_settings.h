@@ -7,6 +7,8 @@
 
 namespace vireo {
 
+// A positive decimal count ("com.kite.vesper.included.count"); 0 for anything else.
+unsigned parseCount(const std::wstring& text);
 // Values the document answers with empty text or "0" never replace stored ones.
 void loadDocumentSettings(DocumentLink& document, SettingsStore& store);
 // Empty stored values are deleted from the document, the others written; then the included items.

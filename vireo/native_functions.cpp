@@ -5,8 +5,8 @@
 #include "vireo/descriptor.h"
 #include "vireo/document_link.h"
 #include "vireo/document_settings.h"
+#include "vireo/extension_dialogs.h"
 #include "vireo/paths.h"
-#include "vireo/pending_features.h"
 #include "vireo/script_text.h"
 #include "vireo/settings_store.h"
 #include "vireo/string_table.h"
@@ -128,9 +128,9 @@ int OpenSettingDialog(void* context, void* object, unsigned, LumenValue*, LumenV
     ScriptDocument document(hostEnvironment(), context, object);
     SettingsStore& store = settingsStore();
     settingsPrologue(document, store);
-    const bool shown = runSettingsDialog(store);
+    runSettingsDialog(store);
     saveDocumentSettings(document, store);
-    return shown ? 1 : 0;
+    return 1;
 }
 
 int PackageKITEFile(void* context, void* object, unsigned, LumenValue*, LumenValue*) {
@@ -152,8 +152,8 @@ int PackageAlert(void*, void*, unsigned, LumenValue*, LumenValue* result) {
 int OpenInfoDialog(void*, void*, unsigned, LumenValue*, LumenValue*) {
     std::wstring dontShow;
     userprefs::readValue(userprefs::kDontShowMe, dontShow);
-    if (dontShow == L"1") return 1;
-    return runInfoDialog() ? 1 : 0;
+    if (dontShow != L"1") runInfoDialog();
+    return 1;
 }
 
 }  // namespace vireo

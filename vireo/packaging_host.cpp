@@ -5,8 +5,8 @@
 #include "platform/ui/messagebox.h"
 #include "vireo/create_win_process.h"
 #include "vireo/descriptor.h"
+#include "vireo/extension_dialogs.h"
 #include "vireo/packaging.h"
-#include "vireo/pending_features.h"
 #include "vireo/string_table.h"
 
 namespace vireo {

@@ -1,14 +1,18 @@
-// vireo-strings LIBRARY STRINGS: carries the string resources listed in STRINGS in LIBRARY's resource
-// table (replacing any table it has). Run by the build after linking the extension.
+// vireo-strings LIBRARY STRINGS [BITMAP.bmp]: carries the string resources listed in STRINGS, and the
+// introduction's bitmap, in LIBRARY's resource table (replacing any table it has). Run by the build after
+// linking the extension.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/resources/resources.h"
 #include "platform/text/text.h"
+#include "vireo/resources/dialog_templates.h"
 #include "vireo/string_table.h"
 
 namespace {
@@ -41,8 +45,8 @@ bool parseLine(const std::string& line, std::map<std::uint16_t, std::wstring>& s
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: vireo-strings LIBRARY STRINGS\n";
+    if (argc != 3 && argc != 4) {
+        std::cerr << "usage: vireo-strings LIBRARY STRINGS [BITMAP.bmp]\n";
         return 2;
     }
     const std::filesystem::path library = argv[1];
@@ -63,6 +67,18 @@ int main(int argc, char** argv) {
     win::ResourceWriter writer;
     for (auto& [blockId, bytes] : vireo::buildStringBlocks(strings))
         writer.add(vireo::kStringResourceType, blockId, win::kLangNeutral, std::move(bytes));
+    if (argc == 4) {
+        std::ifstream bmp(argv[3], std::ios::binary);
+        const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(bmp)),
+                                             std::istreambuf_iterator<char>());
+        std::vector<std::uint8_t> dib = vireo::bitmapResourceFromFile(file);
+        if (dib.empty()) {
+            std::cerr << "vireo-strings: " << argv[3] << " is not a bitmap file\n";
+            return 1;
+        }
+        writer.add(vireo::kBitmapResourceType, static_cast<std::uint16_t>(vireo::kIntroBitmap),
+                   win::kLangNeutral, std::move(dib));
+    }
     const std::filesystem::path temporary = library.string() + ".strings";
     std::string error;
     if (!writer.write(library, temporary, error)) {

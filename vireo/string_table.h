@@ -20,4 +20,11 @@ bool stringFromBlock(std::span<const std::uint8_t> block, std::uint16_t id, std:
 // The library's own string `id`, looked up in the loaded module "Vireo.dll"; empty when missing.
 std::wstring loadString(std::uint16_t id);
 
+inline constexpr std::uint16_t kBitmapResourceType = 2;
+// The library's bitmap `id` (RT_BITMAP: a DIB without its file header) as the bytes of a .bmp file, which
+// image readers take; empty when missing.
+std::vector<std::uint8_t> loadBitmapFile(std::uint16_t id);
+// A .bmp file's bytes as an RT_BITMAP resource; empty when they are not a bitmap file.
+std::vector<std::uint8_t> bitmapResourceFromFile(const std::vector<std::uint8_t>& file);
+
 }  // namespace vireo

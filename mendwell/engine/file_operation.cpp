@@ -141,8 +141,13 @@ bool sameChecksum(const std::wstring& md5, const std::wstring& expected) {
 }
 
 bool verifyChecksum(const std::wstring& path, const std::wstring& expected, ChecksumMessages messages) {
-    if (!fileExists(path)) return false;
-    const std::wstring md5 = fileMd5Text(path);
+    return verifyChecksum(liveProbe(), path, expected, messages);
+}
+
+bool verifyChecksum(FileProbe& probe, const std::wstring& path, const std::wstring& expected,
+                    ChecksumMessages messages) {
+    if (!probe.exists(path)) return false;
+    const std::wstring md5 = probe.md5(path);
     const bool remove = messages == ChecksumMessages::remove;
     if (messages == ChecksumMessages::patch) {
         logInfo(L"Checksum of the file as computed from the target location: %s", md5);
@@ -167,31 +172,27 @@ void normalizeSlashes(std::wstring& path) {
     }
 }
 
+std::unique_ptr<cFileOperation> makeFileOperation(const FileRecord& record) {
+    const std::wstring& op = record.operation;
+    if (op == L"add") return std::make_unique<cFileOperationAdd>(record);
+    if (op == L"remove") return std::make_unique<cFileOperationRemove>(record);
+    if (op == L"patch") return makePatchOperation(record);
+    if (op == L"rename") return std::make_unique<cFileOperationRename>(record);
+    if (op == L"blindoverwrite") return std::make_unique<cFileOperationBlindOverwrite>(record);
+    if (op == L"overwrite") return std::make_unique<cFileOperationOverwrite>(record);
+    if (op == L"touch") return std::make_unique<cFileOperationTouch>(record);
+    return nullptr;
+}
+
 int runFileOperation(const FileRecord& record) {
     const std::wstring& op = record.operation;
-    std::unique_ptr<cFileOperation> operation;
-    if (op == L"add") {
-        operation = std::make_unique<cFileOperationAdd>(record);
-    } else if (op == L"remove") {
-        operation = std::make_unique<cFileOperationRemove>(record);
-    } else if (op == L"patch") {
-        operation = makePatchOperation(record);
-        if (!operation) {
-            logError(L"The operation %s is not part of this build; the entry cannot be carried out.",
-                     L"cFileOperationPatch");
-            return fileOpFailed;
-        }
-    } else if (op == L"rename") {
-        operation = std::make_unique<cFileOperationRename>(record);
-    } else if (op == L"blindoverwrite") {
-        operation = std::make_unique<cFileOperationBlindOverwrite>(record);
-    } else if (op == L"overwrite") {
-        operation = std::make_unique<cFileOperationOverwrite>(record);
-    } else if (op == L"touch") {
-        operation = std::make_unique<cFileOperationTouch>(record);
-    } else {
-        return fileOpUnknown;
+    const std::unique_ptr<cFileOperation> operation = makeFileOperation(record);
+    if (!operation && op == L"patch") {
+        logError(L"The operation %s is not part of this build; the entry cannot be carried out.",
+                 L"cFileOperationPatch");
+        return fileOpFailed;
     }
+    if (!operation) return fileOpUnknown;
     std::wstring target = record.destinationPath;
     normalizeSlashes(target);
     // The operations clear the read-only bit before they take their backup; the backup gets it back so

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "mendwell/engine/file_probe.h"
 #include "mendwell/engine/manifest.h"
 #include "platform/fs/file.h"
 #include "platform/win.h"
@@ -43,6 +44,9 @@ class cFileOperation {
     // The target's attributes before the entry; a backup taken of it carries its read-only bit.
     void setOriginalAttributes(win::DWORD attributes) { originalAttributes_ = attributes; }
 
+    // validate then asks `probe` instead of the machine (the pre-flight judges an entry this way).
+    void judgeWith(FileProbe& probe) { probe_ = &probe; }
+
   protected:
     cFileOperation() = default;
 
@@ -71,6 +75,7 @@ class cFileOperation {
     std::wstring sourcePath_;
     std::wstring targetPath_;
     std::wstring backupPath_;
+    FileProbe* probe_ = &liveProbe();
     win::DWORD originalAttributes_ = win::attr::invalid;
 };
 
@@ -87,11 +92,15 @@ bool clearReadOnly(const std::wstring& path);
 bool isReadOnly(const std::wstring& path);
 // The file's MD5 text compared case-insensitively with `expected`; a missing file is false, silently.
 bool verifyChecksum(const std::wstring& path, const std::wstring& expected, ChecksumMessages messages);
+bool verifyChecksum(FileProbe& probe, const std::wstring& path, const std::wstring& expected,
+                    ChecksumMessages messages);
 bool sameChecksum(const std::wstring& md5, const std::wstring& expected);
 bool sameTextIgnoringCase(const std::wstring& a, const std::wstring& b);
 // Every "/" becomes "\".
 void normalizeSlashes(std::wstring& path);
 
+// The entry's operation object; null for an operation name that is not one of the seven.
+std::unique_ptr<cFileOperation> makeFileOperation(const FileRecord& record);
 // Builds the entry's operation, executes it once and destroys it. Operation names are exact and lower
 // case; any other name returns 0 and touches nothing.
 int runFileOperation(const FileRecord& record);

@@ -10,14 +10,14 @@ cFileOperationAdd::cFileOperationAdd(const FileRecord& record) {
 }
 
 int cFileOperationAdd::validate(const FileRecord& record) {
-    const bool present = fileExists(targetPath_);
+    const bool present = probe_->exists(targetPath_);
     int result = validationGo;
     if (present) {
         logInfo(
             L"File with same name is already present on target machine at: %s Patcher will verify the "
             L"checksum of the file.",
             targetPath_);
-        const std::wstring md5 = fileMd5Text(targetPath_);
+        const std::wstring md5 = probe_->md5(targetPath_);
         if (!record.afterPatch.empty() && sameChecksum(md5, record.afterPatch)) {
             result = validationNothingToDo;
             logInfo(
@@ -37,7 +37,7 @@ int cFileOperationAdd::validate(const FileRecord& record) {
         }
     }
     if (record.afterPatch.empty() || present) {
-        const bool tree = createDirectoryTree(targetPath_);
+        const bool tree = probe_->createTree(targetPath_);
         if (present) return result;
         if (tree) return validationGo;
         logError(L"Unable to create the directory tree");
@@ -46,12 +46,12 @@ int cFileOperationAdd::validate(const FileRecord& record) {
     logInfo(
         L"File to be present is not found on the target machine. Verifying checksum of the file to be "
         L"added.");
-    if (!sameChecksum(fileMd5Text(stagedFile(record.objectName)), record.afterPatch)) {
+    if (!sameChecksum(probe_->md5(stagedFile(record.objectName)), record.afterPatch)) {
         logError(L"MD5 checksum of the file is not verified after extraction from the EXE resource.");
         return validationCannot;
     }
     logInfo(L"MD5 checksum of the file is verified after extraction from the EXE resource.");
-    if (!createDirectoryTree(targetPath_)) {
+    if (!probe_->createTree(targetPath_)) {
         logError(L"Unable to create the directory tree");
         return validationCannot;
     }

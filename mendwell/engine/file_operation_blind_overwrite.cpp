@@ -18,14 +18,14 @@ cFileOperationBlindOverwrite::cFileOperationBlindOverwrite(const FileRecord& rec
 
 int cFileOperationBlindOverwrite::validate(const FileRecord& record) {
     int result = validationGo;
-    if (fileExists(targetPath_)) {
+    if (probe_->exists(targetPath_)) {
         logInfo(
             L"File to be overwritten is present on the target machine. Patcher will now validate the "
             L"file.");
-        const std::wstring md5 = fileMd5Text(targetPath_);
+        const std::wstring md5 = probe_->md5(targetPath_);
         logAfterPatchCheck(record, md5, result);
         int answer = 1;
-        if (!compareFileVersions(targetPath_, sourcePath_, answer, fileKind_)) {
+        if (!probe_->compareVersions(targetPath_, sourcePath_, answer, fileKind_)) {
             logCritical(L"compareVersions functions failed to return a valid result.");
             logCritical(L"Version comparison of two files return an error.");
             answer = 1;
@@ -37,7 +37,7 @@ int cFileOperationBlindOverwrite::validate(const FileRecord& record) {
             result = validationNothingToDo;
         } else {
             logInfo(L"File is validated.");
-            readOnlyStep(targetPath_, result);
+            readOnlyStep(*probe_, targetPath_, result);
         }
     } else {
         logInfo(L"Patcher was unable to find the file on the target machine: %s", targetPath_);
@@ -46,8 +46,8 @@ int cFileOperationBlindOverwrite::validate(const FileRecord& record) {
     // Renamed already: a file at RenamePath with the after-patch checksum is the finished work of an
     // earlier run.
     if (result == validationCannot && record.renamePath != record.destinationPath &&
-        !fileExists(record.destinationPath) && fileExists(record.renamePath)) {
-        const std::wstring md5 = fileMd5Text(record.renamePath);
+        !probe_->exists(record.destinationPath) && probe_->exists(record.renamePath)) {
+        const std::wstring md5 = probe_->md5(record.renamePath);
         if (!record.afterPatch.empty()) {
             logInfo(L"Checksum of the file present at the target location: %s", md5);
             logInfo(L"Checksum after patch specified in the Manifest XML file: %s", record.afterPatch);

@@ -21,13 +21,13 @@ void logAfterPatchCheck(const FileRecord& record, const std::wstring& md5, int& 
     }
 }
 
-void readOnlyStep(const std::wstring& target, int& result) {
-    if (!isReadOnly(target)) return;
+void readOnlyStep(FileProbe& probe, const std::wstring& target, int& result) {
+    if (!probe.readOnly(target)) return;
     logInfo(
         L"%s is a read-only file. Its attributes needs to be changed to normal, before patcher can "
         L"overwrite the file.",
         target);
-    if (!clearReadOnly(target)) {
+    if (!probe.clearReadOnly(target)) {
         logError(L"Unable to set the attributes of the file to normal. Patcher will fail.");
         result = validationCannot;
     } else {
@@ -40,12 +40,12 @@ cFileOperationOverwrite::cFileOperationOverwrite(const FileRecord& record) {
 }
 
 int cFileOperationOverwrite::validate(const FileRecord& record) {
-    if (!fileExists(targetPath_)) {
+    if (!probe_->exists(targetPath_)) {
         logError(L"Patcher was unable to find the file on the target machine: %s", targetPath_);
         return validationCannot;
     }
     logInfo(L"File to be overwritten is present on the target machine. Patcher will now validate the file.");
-    const std::wstring md5 = fileMd5Text(targetPath_);
+    const std::wstring md5 = probe_->md5(targetPath_);
     int result = validationGo;
     logAfterPatchCheck(record, md5, result);
     if (result != validationGo) return result;
@@ -65,7 +65,7 @@ int cFileOperationOverwrite::validate(const FileRecord& record) {
             L"Checksum before info is not available from the Manifest XML file, so patcher will now "
             L"blindly overwrite the file.");
     }
-    readOnlyStep(targetPath_, result);
+    readOnlyStep(*probe_, targetPath_, result);
     return result;
 }
 
@@ -78,7 +78,7 @@ int cFileOperationOverwrite::execute(const FileRecord& record) {
         validation = validate(record);
     } else if (mode == 1) {
         int ignored = validationGo;
-        readOnlyStep(targetPath_, ignored);
+        readOnlyStep(*probe_, targetPath_, ignored);
         validation = validationGo;
     }
     if (mode != 0 && mode != 1) {

@@ -17,27 +17,26 @@ cFileOperationPatch::cFileOperationPatch(const FileRecord& record) {
         sourcePath_ = workPath(L"\\StagingArea\\");
         backupPath_ = backupFile(record.objectName);
     }
-    const std::wstring temp = win::removeBackslash(win::windowsDirectory()) + L"\\Temp";
-    win::createDirectory(temp);
-    patchFolder_ = temp + L"\\Patcher" + std::to_wstring(win::currentProcessId());
-    win::createDirectory(patchFolder_);
+    // Made when the tool is about to run: judging the entry ahead of the run must leave no folder behind.
+    patchFolder_ = win::removeBackslash(win::windowsDirectory()) + L"\\Temp\\Patcher" +
+                   std::to_wstring(win::currentProcessId());
 }
 
 int cFileOperationPatch::validate(const FileRecord& record) {
-    if (!fileExists(targetPath_)) {
+    if (!probe_->exists(targetPath_)) {
         logError(L"File to be patched is not present on the target machine.");
         return validationCannot;
     }
     logInfo(L"Patcher successfully located the file to be patched at: %s", targetPath_);
     logInfo(L"Checksum before of the file as specified in Manifest XML file: %s", record.beforePatch);
-    if (verifyChecksum(targetPath_, record.beforePatch, ChecksumMessages::patch)) {
+    if (verifyChecksum(*probe_, targetPath_, record.beforePatch, ChecksumMessages::patch)) {
         logInfo(
             L"Patcher verified the checksum before of the file. The file is good-for-patch and patcher will "
             L"patch the file.");
         return validationGo;
     }
     logInfo(L"checksum after of the file as specified in the manifest XML file: %s", record.afterPatch);
-    if (verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::patch)) {
+    if (verifyChecksum(*probe_, targetPath_, record.afterPatch, ChecksumMessages::patch)) {
         logInfo(
             L"Patcher verified the checksum after of the file. The file is already updated and need not be "
             L"patched.");
@@ -68,6 +67,8 @@ int cFileOperationPatch::execute(const FileRecord& record) {
 
 // -1 when it fails before anything ran (no trailing steps), else the operation's result.
 int cFileOperationPatch::applyDifference(const FileRecord& record) {
+    win::createDirectory(patchFolder_.substr(0, patchFolder_.rfind(L'\\')));
+    win::createDirectory(patchFolder_);
     const std::wstring tool = workPath(L"\\Quadrel\\Patch.exe");
     logInfo(L"Location of the Patch.exe file: %s", tool);
 

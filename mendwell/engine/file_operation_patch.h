@@ -9,8 +9,8 @@ namespace mw {
 
 class cFileOperationPatch : public cFileOperation {
   public:
-    // Creates the patch folder (<Windows>\Temp\Patcher<pid>); errors are ignored here and show up as a
-    // failed copy later.
+    // The patch folder is <Windows>\Temp\Patcher<pid>, created (errors ignored, they show up as a failed
+    // copy later) only when the tool is about to run.
     explicit cFileOperationPatch(const FileRecord& record);
     int validate(const FileRecord& record) override;
     int execute(const FileRecord& record) override;

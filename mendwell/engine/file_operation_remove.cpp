@@ -10,28 +10,27 @@ cFileOperationRemove::cFileOperationRemove(const FileRecord& record) {
 }
 
 int cFileOperationRemove::validate(const FileRecord& record) {
-    if (!fileExists(targetPath_)) {
+    if (!probe_->exists(targetPath_)) {
         logInfo(L"File to be removed is not present at: %s ", targetPath_);
         return validationNothingToDo;
     }
     logInfo(L"File to be removed is present at: %s", targetPath_);
     if (!record.beforePatch.empty()) {
         logInfo(L"checksum before of the file as specified in the Manifest XML file: %s", record.beforePatch);
-        if (!verifyChecksum(targetPath_, record.beforePatch, ChecksumMessages::remove))
+        if (!verifyChecksum(*probe_, targetPath_, record.beforePatch, ChecksumMessages::remove))
             return validationCannot;
     }
     logInfo(L"Patcher is verifying the file to be removed for READ-ONLY attributes.");
-    if (!isReadOnly(targetPath_)) {
+    if (!probe_->readOnly(targetPath_)) {
         logInfo(L"File is not found to be READ-ONLY.");
         return validationGo;
     }
     logInfo(L"File is found to be READ-ONLY");
-    const win::DWORD attributes = win::getFileAttributes(targetPath_);
-    if (attributes == win::attr::invalid) {
+    if (!probe_->exists(targetPath_)) {
         logError(L"Patcher is unable to get the attributes of the READ-ONLY file.");
         return validationCannot;
     }
-    if (!win::setFileAttributes(targetPath_, (attributes & ~win::attr::readOnly) | win::attr::normal)) {
+    if (!probe_->clearReadOnly(targetPath_)) {
         logError(
             L"Patcher cannot set the attributes of the file from READ-ONLY to NORMAL. Patcher is unable to "
             L"delete the file so patching fails.");

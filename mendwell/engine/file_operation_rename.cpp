@@ -15,11 +15,11 @@ cFileOperationRename::cFileOperationRename(const FileRecord& record) {
 }
 
 int cFileOperationRename::validate(const FileRecord& record) {
-    if (fileExists(sourcePath_)) {
+    if (probe_->exists(sourcePath_)) {
         if (!record.beforePatch.empty()) {
             logInfo(L"checksum before of the file as specified in the Manifest XML file: %s",
                     record.beforePatch);
-            if (!verifyChecksum(sourcePath_, record.beforePatch, ChecksumMessages::rename)) {
+            if (!verifyChecksum(*probe_, sourcePath_, record.beforePatch, ChecksumMessages::rename)) {
                 return validationCannot;
             }
             logInfo(L"Patcher is verifying the file for READ-ONLY attributes.");
@@ -28,21 +28,21 @@ int cFileOperationRename::validate(const FileRecord& record) {
                 L"No checksum before info is available at Manifest XML file. Patcher will progress and check "
                 L"for READ-ONLY attributes of the file.");
         }
-        if (!clearReadOnly(sourcePath_)) {
+        if (!probe_->clearReadOnly(sourcePath_)) {
             logError(L"Patcher fails to set the attributes of the file from READ-ONLY to NORMAL.");
             return validationCannot;
         }
         logInfo(L"Patcher has successfully set the attributes of the file from READ-ONLY to NORMAL.");
-        if (createDirectoryTree(targetPath_)) return validationGo;
+        if (probe_->createTree(targetPath_)) return validationGo;
         logError(L"Patcher is unable to create the directory tree to rename the file: %s", targetPath_);
         return validationCannot;
     }
-    if (fileExists(targetPath_)) {
+    if (probe_->exists(targetPath_)) {
         logInfo(L"Patcher found that file with renamed path is already present at the target location: %s",
                 targetPath_);
         logInfo(L"Patcher is verifying the checksum of the file.");
         logInfo(L"checksum after of the file specified in the Manifest XML file: %s", record.afterPatch);
-        return verifyChecksum(targetPath_, record.afterPatch, ChecksumMessages::rename)
+        return verifyChecksum(*probe_, targetPath_, record.afterPatch, ChecksumMessages::rename)
                    ? validationNothingToDo
                    : validationCannot;
     }

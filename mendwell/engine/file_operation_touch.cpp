@@ -9,12 +9,12 @@ cFileOperationTouch::cFileOperationTouch(const FileRecord& record) {
 }
 
 int cFileOperationTouch::validate(const FileRecord&) {
-    if (!fileExists(sourcePath_)) {
+    if (!probe_->exists(sourcePath_)) {
         logInfo(L"File to be touched is not present on the system.");
         return validationNothingToDo;
     }
     logInfo(L"file is present on the system.");
-    if (!clearReadOnly(sourcePath_)) {
+    if (!probe_->clearReadOnly(sourcePath_)) {
         logError(L"File is read-only, updater is unable to change its attribute.");
         return validationCannot;
     }

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "mendwell/engine/file_probe.h"
 #include "mendwell/engine/manifest.h"
 
 namespace mw {
@@ -10,6 +11,6 @@ namespace mw {
 // With AfterPatch given and equal to `md5`, sets `result` to 1 (nothing to do); logs either way.
 void logAfterPatchCheck(const FileRecord& record, const std::wstring& md5, int& result);
 // Clears a read-only target; a failure sets `result` to 2.
-void readOnlyStep(const std::wstring& target, int& result);
+void readOnlyStep(FileProbe& probe, const std::wstring& target, int& result);
 
 }  // namespace mw

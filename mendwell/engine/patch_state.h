@@ -38,6 +38,7 @@ enum ValidationReason : std::int32_t {
     reasonTargetNoSpace = 10,
     reasonSystemNoSpace = 11,
     reasonRegistryFailed = 12,
+    reasonPreflightRefused = 13,  // an entry would fail: refused before any change (state 516)
 };
 
 // The block handed to the wizard with every notification.

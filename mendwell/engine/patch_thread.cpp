@@ -10,6 +10,7 @@
 #include "mendwell/engine/undo_record.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/engine/patch_controller.h"
+#include "mendwell/engine/preflight.h"
 #include "mendwell/records/path_tokens.h"
 #include "mendwell/records/tally_session.h"
 #include "mendwell/shell/config_record.h"
@@ -406,6 +407,17 @@ int PatchController::MyThreadProc(std::wstring installDir) {
                 fail(stateFailedBeforeChange);
                 return finish();
             }
+        }
+
+        // Nothing changes before every entry has been judged: a finding refuses the patch as a refused
+        // validation; a check run ends here.
+        if (!rollback) {
+            if (!runPreflight(parser.dom(), folder, language).passed()) {
+                g.validationReason = reasonPreflightRefused;
+                fail(stateCannotPatch);
+                return finish();
+            }
+            if (checkOnly()) return g.configStatus;
         }
 
         // 9-15.

@@ -7,8 +7,8 @@
 #include "mendwell/engine/patch_state.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
-#include "mendwell/records/running_apps.h"
 #include "mendwell/records/rollback_manifest.h"
+#include "mendwell/records/running_apps.h"
 #include "mendwell/shell/patchlog.h"
 #include "mendwell/shell/recovery.h"
 #include "mendwell/shell/resource_writer.h"
@@ -67,6 +67,10 @@ void reportRefusal(const std::wstring& runningApps = {}) {
                 L"The patcher with which you are trying to patch the product cannot patch this version of "
                 L"the "
                 L"product.");
+            break;
+        case reasonPreflightRefused:
+            // The findings are in the log, one line each.
+            report(4, localizedText(L"$$$/tvr/error/message/patchNotApplied"));
             break;
         case reasonTargetNoSpace:
             report(4, localizedText(L"$$$/tvr/error/message/TargetNoSpace"));
@@ -137,7 +141,10 @@ int patchForUpdateManager(std::wstring installDir) {
     } else {
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
-        if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
+        if (g.block.state == stateCannotPatch) {
+            // Refused by the pre-flight before any change: nothing to roll back.
+            reportRefusal();
+        } else if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
             recordHistory(config);
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
                                   config.productName));

@@ -130,7 +130,33 @@ void PatchLog::setLevel(int level) {
     level_ = level;
 }
 
+namespace {
+thread_local LogCapture* t_capture = nullptr;
+}  // namespace
+
+LogCapture::LogCapture() : previous_(t_capture) {
+    t_capture = this;
+}
+
+LogCapture::~LogCapture() {
+    t_capture = previous_;
+}
+
+LogCapture* LogCapture::current() {
+    return t_capture;
+}
+
+void LogCapture::take(int type, std::wstring_view message) {
+    if (type != logTypeError && type != logTypeCriticalError) return;
+    if (!errors_.empty()) errors_ += L' ';
+    errors_ += message;
+}
+
 bool PatchLog::write(int type, std::wstring_view sender, std::wstring_view message) {
+    if (LogCapture* capture = LogCapture::current()) {
+        capture->take(type, message);
+        return true;
+    }
     std::lock_guard guard(lock_);
     if (type > level_) return true;
     // A log that is not open drops its messages (before open, after close, after a failed reopen).

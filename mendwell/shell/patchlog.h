@@ -69,6 +69,26 @@ class PatchLog {
     bool opened_ = false;  // between a successful open and close, even after a failed reopen
 };
 
+// While one lives on a thread, that thread's records stay out of the log; the ERROR texts are kept.
+// Judging an entry ahead of the run (the pre-flight) so says nothing that only the run itself may say,
+// and the ERROR line the operation would have written becomes the reason of the finding.
+class LogCapture {
+  public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    static LogCapture* current();
+    void take(int type, std::wstring_view message);
+    // The ERROR texts in order, joined by a blank.
+    const std::wstring& errors() const { return errors_; }
+
+  private:
+    LogCapture* previous_;
+    std::wstring errors_;
+};
+
 // Shorthands on the process-wide log with an empty sender. The format is always a literal; to log data
 // as it stands, pass it as the argument of "%s".
 template <class... Args>

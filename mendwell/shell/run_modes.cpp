@@ -2,6 +2,7 @@
 
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/patch_state.h"
+#include "mendwell/engine/preflight.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
 #include "mendwell/records/running_apps.h"
@@ -58,8 +59,14 @@ int silentPatch() {
         globalConfig() = config;
         controller.startPatchSynchronously(installDir);
         // History is what tells the next patch that this product is now at the new version.
-        if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) recordSilentHistory(config);
-        if (g.patchStatus == statusGood) {
+        const bool applied = g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded;
+        if (applied && !checkOnly()) recordSilentHistory(config);
+        if (g.block.state == stateCannotPatch) {
+            // Refused by the pre-flight before any change: nothing to roll back.
+            result = returnValidationRefused;
+        } else if (checkOnly()) {
+            result = applied ? returnPatched : returnFailed;
+        } else if (g.patchStatus == statusGood) {
             logInfo(L"Updater has successfully updated the application.");
             result = returnPatched;
         } else if (g.patchStatus == statusRestartNeeded) {
@@ -102,6 +109,12 @@ int runSilentMode(const std::wstring& commandLine) {
     }
     logInfo(L"Patcher is passed with -SILENT option. No UI will be presented to the user.");
     win::printToParentConsole(L"\r\nPatcher running in silent mode...");
+    // Any CHECK on the line makes it a check run: a misspelt switch must never patch for real.
+    setCheckOnly(contains(commandLine, L"CHECK"));
+    if (checkOnly()) {
+        logInfo(L"Patcher is passed with -CHECK option. The patch is judged and nothing is changed.");
+        win::printToParentConsole(L"\r\nChecking the patch: nothing will be changed...");
+    }
 
     if (!win::isAdministrator()) {
         logError(kNotAdministratorLog);
@@ -113,7 +126,12 @@ int runSilentMode(const std::wstring& commandLine) {
     }
 
     const int result = silentPatch();
-    if (result == returnPatched || result == returnAlreadyUpdated || result == returnRestartNeeded) {
+    if (checkOnly()) {
+        win::printToParentConsole(win::format(
+            result == returnPatched ? L"\r\nCheck: the patch can be applied.\r\nReturn code: %d"
+                                    : L"\r\nCheck: the patch cannot be applied.\r\nReturn code: %d",
+            result));
+    } else if (result == returnPatched || result == returnAlreadyUpdated || result == returnRestartNeeded) {
         win::printToParentConsole(win::format(L"\r\nPatcher is successful.\r\nReturn code: %d", result));
     } else {
         win::printToParentConsole(win::format(L"\r\nPatcher is unsuccessful.\r\nReturn code: %d", result));

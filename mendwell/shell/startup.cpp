@@ -30,7 +30,9 @@ bool contains(std::wstring_view text, std::wstring_view what) {
 
 const wchar_t* const kUsage =
     L"\r\nUsage: Mendwell.exe <-Silent> <-Loglevel>\r\nSilent, Loglevel are case-insensitive\r\n specify "
-    L"loglevel=0(error), 1(warning), 2(info, default) or 3(debug)";
+    L"loglevel=0(error), 1(warning), 2(info, default) or 3(debug)"
+    // The usage lines above stay as they always were; the check switch is told after them.
+    L"\r\n -Silent -Check: judges the patch, reports what it would do and changes nothing";
 
 // Entry step 3: the log is named after the product and the version the patch brings.
 void openLog() {
@@ -83,6 +85,8 @@ int logLevelFromCommandLine(std::wstring_view commandLine) {
 }
 
 bool hasUnknownParameter(std::wstring_view commandLine) {
+    // CHECK only means something silently: elsewhere the run would patch for real.
+    if (contains(commandLine, L"CHECK") && !contains(commandLine, L"SILENT")) return true;
     return !commandLine.empty() && !contains(commandLine, L"SILENT") && !contains(commandLine, L"LOGLEVEL");
 }
 

@@ -32,7 +32,7 @@ int patcherMain(std::wstring commandLine);
 // "=0"/"= 0" .. "=3"/"= 3" found anywhere on the line, or 0 when none is.
 int logLevelFromCommandLine(std::wstring_view commandLine);
 
-// True when a non-empty command line holds neither SILENT nor LOGLEVEL.
+// True when a non-empty command line holds neither SILENT nor LOGLEVEL, or CHECK without SILENT.
 bool hasUnknownParameter(std::wstring_view commandLine);
 
 // <application data>\Orvex\PatcherLogs\<Name> <NewVersion>.log; both folders are created.

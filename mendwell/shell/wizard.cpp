@@ -313,9 +313,12 @@ std::intptr_t Wizard::onNotification(const PatchStateBlock& block) {
     } else if ((block.result == statusGood && block.state == stateRollbackFinished) ||
                (block.result == statusFailed && (block.state != stateOperationFailed || rollingBack))) {
         dialog_.show(idcProgress, false);
-        showFinal(text(L"$$$/tvr/heading/installationUnsuccessful"),
-                  text(outcome_ == outcomeCancelled ? L"$$$/tvr/error/message/userCancelPatch"
-                                                    : L"$$$/tvr/error/message/patchNotAppliedReInstall"));
+        // A patch the pre-flight refused changed nothing: the product needs no re-install.
+        const wchar_t* message = outcome_ == outcomeCancelled ? L"$$$/tvr/error/message/userCancelPatch"
+                                 : block.state == stateCannotPatch
+                                     ? L"$$$/tvr/error/message/patchNotApplied"
+                                     : L"$$$/tvr/error/message/patchNotAppliedReInstall";
+        showFinal(text(L"$$$/tvr/heading/installationUnsuccessful"), text(message));
     }
     return 0;
 }

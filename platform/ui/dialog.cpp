@@ -1,6 +1,7 @@
 #include "platform/ui/dialog.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -80,9 +81,20 @@ Dialog::~Dialog() {
     finishSends();
 }
 
+std::shared_ptr<ScriptSession> processScript() {
+    static const std::shared_ptr<ScriptSession> session = [] {
+        std::vector<std::string> steps = scriptFromEnvironment();
+        if (steps.empty()) return std::shared_ptr<ScriptSession>();
+        auto s = std::make_shared<ScriptSession>();
+        s->steps = std::move(steps);
+        return s;
+    }();
+    return session;
+}
+
 void Dialog::setScript(std::vector<std::string> steps) {
-    script_ = std::move(steps);
-    scriptAt_ = 0;
+    script_ = std::make_shared<ScriptSession>();
+    script_->steps = std::move(steps);
 }
 
 int Dialog::runModal() {
@@ -192,21 +204,209 @@ int Dialog::progress(int id) const {
     return c ? c->progress : 0;
 }
 
+void Dialog::setCheck(int id, int state) {
+    ControlState* c = find(id);
+    if (!c || c->checked == state) return;
+    c->checked = state;
+    note("check " + std::to_string(id) + " " + std::to_string(state));
+    backend_.changed(*this, id);
+}
+
+int Dialog::checked(int id) const {
+    const ControlState* c = find(id);
+    return c ? c->checked : 0;
+}
+
+void Dialog::setItems(int id, std::vector<std::wstring> items) {
+    ControlState* c = find(id);
+    if (!c) return;
+    c->items = std::move(items);
+    c->selection = -1;
+    std::string line = "items " + std::to_string(id);
+    for (const auto& item : c->items) line += " " + quoted(item);
+    note(line);
+    backend_.changed(*this, id);
+}
+
+void Dialog::insertItem(int id, int index, std::wstring item) {
+    ControlState* c = find(id);
+    if (!c) return;
+    if (index < 0 || index > static_cast<int>(c->items.size())) index = static_cast<int>(c->items.size());
+    note("insert " + std::to_string(id) + " " + std::to_string(index) + " " + quoted(item));
+    c->items.insert(c->items.begin() + index, std::move(item));
+    if (c->selection >= index) ++c->selection;
+    backend_.changed(*this, id);
+}
+
+void Dialog::removeItem(int id, int index) {
+    ControlState* c = find(id);
+    if (!c || index < 0 || index >= static_cast<int>(c->items.size())) return;
+    note("remove " + std::to_string(id) + " " + std::to_string(index));
+    c->items.erase(c->items.begin() + index);
+    if (c->selection == index)
+        c->selection = -1;
+    else if (c->selection > index)
+        --c->selection;
+    backend_.changed(*this, id);
+}
+
+std::vector<std::wstring> Dialog::items(int id) const {
+    const ControlState* c = find(id);
+    return c ? c->items : std::vector<std::wstring>{};
+}
+
+int Dialog::findItem(int id, std::wstring_view text) const {
+    const ControlState* c = find(id);
+    if (!c) return -1;
+    for (std::size_t i = 0; i < c->items.size(); ++i)
+        if (iequals(c->items[i], text)) return static_cast<int>(i);
+    return -1;
+}
+
+void Dialog::setSelection(int id, int index) {
+    ControlState* c = find(id);
+    if (!c) return;
+    if (index < -1 || index >= static_cast<int>(c->items.size())) index = -1;
+    const bool shows = c->layout.kind == ControlKind::comboBox || c->layout.kind == ControlKind::dropList;
+    if (c->selection == index && (!shows || index < 0 || c->text == c->items[index])) return;
+    c->selection = index;
+    if (shows && index >= 0) c->text = c->items[index];
+    note("select " + std::to_string(id) + " " + std::to_string(index));
+    backend_.changed(*this, id);
+}
+
+int Dialog::selection(int id) const {
+    const ControlState* c = find(id);
+    return c ? c->selection : -1;
+}
+
+void Dialog::setImage(int id, std::vector<std::uint8_t> encoded, std::uint32_t background) {
+    ControlState* c = find(id);
+    if (!c) return;
+    c->image = std::move(encoded);
+    c->background = background;
+    char bg[16];
+    std::snprintf(bg, sizeof bg, "%08X", background);
+    note("image " + std::to_string(id) + " " + std::to_string(c->image.size()) + " bytes on " + bg);
+    backend_.changed(*this, id);
+}
+
+void Dialog::setColor(int id, std::uint32_t argb) {
+    ControlState* c = find(id);
+    if (!c || c->color == argb) return;
+    c->color = argb;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", argb);
+    note("color " + std::to_string(id) + " " + text);
+    backend_.changed(*this, id);
+}
+
+void Dialog::setFont(int id, FontSpec font) {
+    ControlState* c = find(id);
+    if (!c) return;
+    note("font " + std::to_string(id) + " " + quoted(font.name) + " " + std::to_string(font.pixelHeight) +
+         " " + std::to_string(font.weight));
+    c->font = std::move(font);
+    backend_.changed(*this, id);
+}
+
 void Dialog::click(int id) {
     if (ended_) return;
     const ControlState* c = find(id);
     // A hidden or disabled button cannot be pressed; the close box (2) is always there.
     if (id != idbutton::cancel && (!c || !c->visible || !c->enabled)) return;
     note("click " + std::to_string(id));
+    if (c && c->layout.kind == ControlKind::checkBox) {
+        setCheck(id, c->checked ? 0 : 1);
+    } else if (c && c->layout.kind == ControlKind::radioButton) {
+        // The group: the run of radio buttons around this one, a group style starting a new run.
+        const auto at = static_cast<std::size_t>(c - controls_.data());
+        std::size_t first = at, last = at;
+        while (first > 0 && controls_[first - 1].layout.kind == ControlKind::radioButton &&
+               !(controls_[first].layout.styles & style::group))
+            --first;
+        while (last + 1 < controls_.size() && controls_[last + 1].layout.kind == ControlKind::radioButton &&
+               !(controls_[last + 1].layout.styles & style::group))
+            ++last;
+        for (std::size_t i = first; i <= last; ++i) setCheck(controls_[i].layout.id, i == at ? 1 : 0);
+    }
     auto it = commands_.find(id);
     if (it != commands_.end()) it->second();
 }
 
+void Dialog::userText(int id, std::wstring text) {
+    ControlState* c = find(id);
+    if (ended_ || !c || !c->visible || !c->enabled || c->text == text) return;
+    c->text = std::move(text);
+    note("type " + std::to_string(id) + " " + quoted(c->text));
+    backend_.changed(*this, id);
+    auto it = edits_.find(id);
+    if (it != edits_.end()) it->second();
+}
+
+void Dialog::userSelect(int id, int index) {
+    ControlState* c = find(id);
+    if (ended_ || !c || !c->visible || !c->enabled || index < 0 || index >= static_cast<int>(c->items.size()))
+        return;
+    note("choose " + std::to_string(id) + " " + std::to_string(index));
+    setSelection(id, index);
+    auto it = selects_.find(id);
+    if (it != selects_.end()) it->second();
+}
+
+bool Dialog::takeAnswer(const std::string& kind, std::string& value) {
+    if (!script_) return false;
+    for (auto it = script_->answers.begin(); it != script_->answers.end(); ++it) {
+        if (it->rfind(kind, 0) != 0) continue;
+        value = it->size() > kind.size() ? it->substr(kind.size() + 1) : std::string();
+        script_->answers.erase(it);
+        return true;
+    }
+    return false;
+}
+
+bool Dialog::fileDialog(const FileDialogRequest& request, std::wstring& path) {
+    std::string answer;
+    bool chosen;
+    if (takeAnswer("file", answer)) {
+        chosen = !answer.empty() && answer != "cancel";
+        if (chosen) path = fromUtf8(answer);
+    } else {
+        chosen = backend_.fileDialog(*this, request, path);
+    }
+    note("file dialog " + quoted(request.filter) + " " + (chosen ? quoted(path) : std::string("cancelled")));
+    return chosen;
+}
+
+bool Dialog::folderDialog(std::wstring_view title, std::wstring& path) {
+    std::string answer;
+    bool chosen;
+    if (takeAnswer("folder", answer)) {
+        chosen = !answer.empty() && answer != "cancel";
+        if (chosen) path = fromUtf8(answer);
+    } else {
+        chosen = backend_.folderDialog(*this, title, path);
+    }
+    note("folder dialog " + quoted(title) + " " + (chosen ? quoted(path) : std::string("cancelled")));
+    return chosen;
+}
+
+int Dialog::shellOpen(std::wstring_view target) {
+    const int result = backend_.shellOpen(target);
+    note("open " + quoted(target) + " " + std::to_string(result));
+    return result;
+}
+
+void Dialog::beep() {
+    note("beep");
+    backend_.beep();
+}
+
 int Dialog::messageBox(std::wstring_view text, std::wstring_view caption, unsigned type) {
     int answer;
-    if (!answers_.empty()) {
-        answer = answers_.front();
-        answers_.pop_front();
+    std::string queued;
+    if (takeAnswer("box", queued)) {
+        answer = buttonByName(queued);
         const BoxButtons buttons = boxButtons(type);
         if (std::find(buttons.ids.begin(), buttons.ids.end(), answer) == buttons.ids.end())
             answer = buttons.defaultId();
@@ -295,8 +495,10 @@ bool Dialog::runPending() {
 }
 
 bool Dialog::stepScript() {
-    if (scriptAt_ >= script_.size()) return false;
-    std::istringstream in(script_[scriptAt_]);
+    if (!scriptPending()) return false;
+    std::size_t& at = script_->at;
+    const std::string line = script_->steps[at];
+    std::istringstream in(line);
     std::string verb;
     in >> verb;
     if (verb == "await") {
@@ -311,7 +513,9 @@ bool Dialog::stepScript() {
         } else if (what == "text") {
             std::string part;
             std::getline(in >> std::ws, part);
+            // A list's text is its items.
             holds = toUtf8(text(id)).find(part) != std::string::npos;
+            for (const auto& item : items(id)) holds = holds || toUtf8(item).find(part) != std::string::npos;
         } else if (what == "progress") {
             std::string op;
             int n = 0;
@@ -319,10 +523,10 @@ bool Dialog::stepScript() {
             holds = op == ">=" ? progress(id) >= n : progress(id) <= n;
         }
         if (!holds) return false;
-        ++scriptAt_;
+        ++at;
         return true;
     }
-    ++scriptAt_;
+    ++at;
     if (verb == "click") {
         int id = 0;
         in >> id;
@@ -332,13 +536,28 @@ bool Dialog::stepScript() {
     } else if (verb == "answer") {
         std::string name;
         in >> name;
-        answers_.push_back(buttonByName(name));
+        script_->answers.push_back("box " + name);
+    } else if (verb == "file" || verb == "folder") {
+        std::string path;
+        std::getline(in >> std::ws, path);
+        script_->answers.push_back(verb + " " + path);
+    } else if (verb == "type") {
+        int id = 0;
+        in >> id;
+        std::string rest;
+        if (in.peek() == ' ') in.get();
+        std::getline(in, rest);
+        userText(id, fromUtf8(rest));
+    } else if (verb == "select") {
+        int id = 0, index = -1;
+        in >> id >> index;
+        userSelect(id, index);
     } else if (verb == "shot") {
         std::string path;
         std::getline(in >> std::ws, path);
         note("shot " + path + (backend_.screenshot(*this, path) ? "" : " (not drawn)"));
     } else {
-        note("script step not understood: " + script_[scriptAt_ - 1]);
+        note("script step not understood: " + line);
     }
     return true;
 }
@@ -369,7 +588,10 @@ void ScriptedBackend::wake() {
     cv_.notify_all();
 }
 
-int ScriptedBackend::messageBox(std::wstring_view, std::wstring_view, unsigned type) {
+int ScriptedBackend::messageBox(std::wstring_view text, std::wstring_view caption, unsigned type) {
+    // A run with a message box script answers (and records) every box from it, dialogs' boxes too.
+    if (const char* script = std::getenv("MENDWELL_UI_SCRIPT"); script && *script)
+        return win::messageBox(text, caption, type);
     return boxButtons(type).defaultId();
 }
 

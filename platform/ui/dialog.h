@@ -22,12 +22,46 @@ namespace win::ui {
 
 class Dialog;
 
+// A font of its own for one control; an empty name keeps the dialog's font.
+struct FontSpec {
+    std::wstring name;
+    int pixelHeight = 0;  // as a LOGFONT height: the character cell, in pixels
+    int weight = 400;     // 100 to 900, as LOGFONT weights
+    bool antialiased = true;
+};
+
 struct ControlState {
     ControlTemplate layout;
-    std::wstring text;
+    std::wstring text;  // for combo boxes and drop lists: the edit text or the selected item
     bool visible = true;
     bool enabled = true;
     int progress = 0;
+    int checked = 0;
+    std::vector<std::wstring> items;
+    int selection = -1;
+    std::vector<std::uint8_t> image;  // encoded image bytes; empty draws the background only
+    std::uint32_t background = 0;     // ARGB the image area is cleared to; 0 leaves the dialog's colour
+    std::uint32_t color = 0;          // ARGB of the text; 0 is the default colour
+    FontSpec font;
+};
+
+// A common file dialog. `filter` is written as the framework writes it: "Text (*.txt)|*.txt|All|*.*||".
+struct FileDialogRequest {
+    bool save = false;
+    bool mustExist = false;
+    std::wstring title;
+    std::wstring filter;
+    std::wstring defaultExtension;  // without the dot
+    std::wstring fileName;          // proposed name
+};
+
+// The steps of a script and the answers queued by them, shared by every dialog that plays it: a dialog
+// opened from another one plays the following steps and hands the rest back when it ends.
+struct ScriptSession {
+    std::vector<std::string> steps;
+    std::size_t at = 0;
+    std::deque<std::string> answers;  // "box N", "file PATH", "file", "folder PATH", "folder"
+    bool pending() const { return at < steps.size(); }
 };
 
 class DialogBackend {
@@ -44,12 +78,25 @@ class DialogBackend {
     // The window as an image file; false when the backend draws nothing.
     virtual bool screenshot(Dialog&, const std::string& path) { return false; }
     virtual void destroy(Dialog&) {}
+    // Pickers and the shell, when no script answers them. Headless: cancelled; "open" succeeds (42)
+    // without opening anything.
+    virtual bool fileDialog(Dialog&, const FileDialogRequest&, std::wstring& path) { return false; }
+    virtual bool folderDialog(Dialog&, std::wstring_view title, std::wstring& path) { return false; }
+    virtual int shellOpen(std::wstring_view target) { return 42; }
+    virtual void beep() {}
+    // Where a control is drawn, in pixels of the dialog's client area, and the base units that placed
+    // it; false when nothing is drawn.
+    virtual bool placement(Dialog&, int id, int& x, int& y, int& cx, int& cy) { return false; }
+    virtual DialogBaseUnits baseUnits() const { return {}; }
 };
 
-// A script step: "click ID", "close", "answer BUTTON" (for the next message box: ok, cancel, yes, no,
-// retry or a number), "await visible ID", "await hidden ID", "await text ID SUBSTRING", "await progress
-// ID >= N" / "<= N", "await ended", "shot FILE". Steps run in order; an await holds the steps after it
-// until it is true.
+// A script step: "click ID" (check boxes and radio buttons toggle as they do for a mouse click),
+// "close", "type ID TEXT" (the user's text in an edit or combo box; the rest of the line), "select ID N"
+// (the user picks item N of a list or combo box), "answer BUTTON" (for the next message box: ok,
+// cancel, yes, no, retry or a number), "file PATH" / "file cancel" and "folder PATH" / "folder cancel"
+// (for the next file or folder picker; PATH is a Windows path), "await visible ID", "await hidden ID",
+// "await text ID SUBSTRING" (of a list: of one of its items), "await progress ID >= N" / "<= N", "shot FILE"
+// (the window as a PNG, a host path). Steps run in order; an await holds the steps after it until it is true.
 std::vector<std::string> parseScript(std::string_view text);
 
 class Dialog {
@@ -62,10 +109,16 @@ class Dialog {
     using Handler = std::function<void()>;
     void onInit(Handler h) { init_ = std::move(h); }
     void onCommand(int id, Handler h) { commands_[id] = std::move(h); }
+    // The user changed the selection of a list or combo box, or the text of an edit.
+    void onSelect(int id, Handler h) { selects_[id] = std::move(h); }
+    void onEdit(int id, Handler h) { edits_[id] = std::move(h); }
     void onMessage(unsigned message, std::function<std::intptr_t(std::intptr_t)> h) {
         messages_[message] = std::move(h);
     }
     void setScript(std::vector<std::string> steps);
+    // Plays a shared session (null: none).
+    void setScript(std::shared_ptr<ScriptSession> session) { script_ = std::move(session); }
+    const std::shared_ptr<ScriptSession>& script() const { return script_; }
 
     // Creates the window, runs the init handler and the loop; returns the code given to end().
     int runModal();
@@ -83,9 +136,34 @@ class Dialog {
     bool enabled(int id) const;
     void setProgress(int id, int position);  // clamped to 0..100
     int progress(int id) const;
+    void setCheck(int id, int state);
+    int checked(int id) const;
+    // List and combo box items.
+    void setItems(int id, std::vector<std::wstring> items);
+    void insertItem(int id, int index, std::wstring item);  // index -1 appends
+    void removeItem(int id, int index);
+    std::vector<std::wstring> items(int id) const;
+    // The index of the item equal to `text` (case-insensitive, as CB_FINDSTRINGEXACT); -1 when none.
+    int findItem(int id, std::wstring_view text) const;
+    // Selects item `index` (-1 none); a combo box or drop list shows it as its text.
+    void setSelection(int id, int index);
+    int selection(int id) const;
+    void setImage(int id, std::vector<std::uint8_t> encoded, std::uint32_t background);
+    void setColor(int id, std::uint32_t argb);
+    void setFont(int id, FontSpec font);
+
     // The user pressed a button (the close box arrives as the Cancel button, id 2).
     void click(int id);
+    // The user typed into an edit or combo box, or picked an item of a list or combo box.
+    void userText(int id, std::wstring text);
+    void userSelect(int id, int index);
     int messageBox(std::wstring_view text, std::wstring_view caption, unsigned type);
+    // Pickers and the shell: a script's answer when one is queued, else the backend's.
+    bool fileDialog(const FileDialogRequest& request, std::wstring& path);
+    bool folderDialog(std::wstring_view title, std::wstring& path);
+    int shellOpen(std::wstring_view target);  // > 32 when opened
+    void beep();
+    DialogBackend& backend() { return backend_; }
 
     // From a worker thread: runs the message's handler on the dialog's thread and waits for its answer.
     // 0 at once when the dialog is not running (a window that is gone answers nothing).
@@ -99,8 +177,8 @@ class Dialog {
     // When the next timer is due; max() when there is none.
     std::chrono::steady_clock::time_point nextTimer() const;
     // The script has steps left; hasScript: one was given at all.
-    bool scriptPending() const { return scriptAt_ < script_.size(); }
-    bool hasScript() const { return !script_.empty(); }
+    bool scriptPending() const { return script_ && script_->pending(); }
+    bool hasScript() const { return script_ && !script_->steps.empty(); }
     const DialogTemplate& layout() const { return layout_; }
     const std::vector<ControlState>& controls() const { return controls_; }
     // Every change and user action, one line each ("text 204 <Welcome>", "show 205 1", "click 1", ...).
@@ -123,6 +201,8 @@ class Dialog {
     void note(std::string line);
     bool stepScript();
     void finishSends();
+    // The next queued answer of a kind ("box", "file", "folder"); false when none is queued.
+    bool takeAnswer(const std::string& kind, std::string& value);
 
     DialogTemplate layout_;
     DialogBackend& backend_;
@@ -130,11 +210,11 @@ class Dialog {
     std::wstring caption_;
     Handler init_;
     std::map<int, Handler> commands_;
+    std::map<int, Handler> selects_;
+    std::map<int, Handler> edits_;
     std::map<unsigned, std::function<std::intptr_t(std::intptr_t)>> messages_;
     std::map<int, Timer> timers_;
-    std::vector<std::string> script_;
-    std::size_t scriptAt_ = 0;
-    std::deque<int> answers_;
+    std::shared_ptr<ScriptSession> script_;
     std::vector<std::string> record_;
     bool ended_ = false;
     bool inPending_ = false;  // a backend's nested event loop (a message box) must not re-enter
@@ -168,6 +248,8 @@ class ScriptedBackend : public DialogBackend {
 // The steps of the file named by MENDWELL_DIALOG_SCRIPT (a host path); none without it. When
 // MENDWELL_DIALOG_RECORD names a file, every dialog's record is appended to it when the dialog ends.
 std::vector<std::string> scriptFromEnvironment();
+// That script as one session for every dialog of the process (read once); null without one.
+std::shared_ptr<ScriptSession> processScript();
 
 // Qt Widgets on a display, or offscreen (QT_QPA_PLATFORM=offscreen) when a script drives the dialog
 // (for screenshots); else the scripted backend.

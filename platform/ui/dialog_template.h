@@ -6,7 +6,22 @@
 
 namespace win::ui {
 
-enum class ControlKind { text, whiteRect, etchedLine, progress, edit, button };
+enum class ControlKind {
+    text,
+    whiteRect,
+    etchedLine,
+    progress,
+    edit,
+    button,
+    checkBox,     // BS_AUTOCHECKBOX: a click toggles it
+    radioButton,  // BS_AUTORADIOBUTTON: a click checks it and clears the others of its group
+    groupBox,
+    comboBox,  // CBS_DROPDOWN: an edit with a list of items
+    dropList,  // CBS_DROPDOWNLIST: the selected item only
+    listBox,
+    image,  // SS_OWNERDRAW picture: an encoded image (PNG, BMP) drawn on a cleared background
+    link,   // SS_NOTIFY static text drawn underlined in a colour of its own; a click is a command
+};
 
 namespace style {
 constexpr unsigned hidden = 0x1;     // created without WS_VISIBLE
@@ -16,6 +31,10 @@ constexpr unsigned vscroll = 0x8;    // WS_VSCROLL
 constexpr unsigned smooth = 0x10;    // progress: PBS_SMOOTH
 constexpr unsigned defaultButton = 0x20;
 constexpr unsigned headingFont = 0x40;  // drawn in the dialog font scaled by 1.5, on white
+constexpr unsigned password = 0x80;     // edit: ES_PASSWORD
+constexpr unsigned number = 0x100;      // edit: ES_NUMBER
+constexpr unsigned flat = 0x200;        // button: BS_FLAT, raised only while the mouse is over it
+constexpr unsigned group = 0x400;       // WS_GROUP: a radio button that starts a new group
 }  // namespace style
 
 struct ControlTemplate {

@@ -23,7 +23,8 @@ std::wstring product(const std::wstring& name) {
     return std::wstring(kInstallDir) + L"\\" + name;
 }
 
-TEST_F(PatchRunTest, AFileHeldOpenFailsTheRunAndTheRollbackRestoresTheOthers) {
+// The pre-flight finds the held file before any change: the patch is refused (6) and no entry runs.
+TEST_F(PatchRunTest, AFileHeldOpenIsRefusedBeforeAnyChange) {
     const PatchFolder patch{
         .manifest =
             manifest(fileEntry("overwrite", "1", "a.dll") + fileEntry("add", "2", "new.txt") +
@@ -39,15 +40,15 @@ TEST_F(PatchRunTest, AFileHeldOpenFailsTheRunAndTheRollbackRestoresTheOthers) {
 
     PatcherRun r = run({"-SILENT"}, patcherFor(patch));
     holder.close();
-    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_EQ(r.exitCode, 6) << r.output;
     const std::string log = logText();
-    for (const char* line :
-         {"File overwrite operation failed and return error code: 32", "File operation failed.",
-          "Patching fails, Rolling back the changes done by the patcher...",
-          "Patcher failed. Please try again."}) {
-        EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
-    }
-    EXPECT_FALSE(contains(log, "Overwriting file: C:\\Program Files\\Orvex\\Lumen TX4\\never.dll"));
+    EXPECT_TRUE(contains(log, record("ERROR",
+                                     "Pre-flight: file entry 3 (overwrite C:\\Program Files\\Orvex\\Lumen "
+                                     "TX4\\held.dll): the file C:\\Program Files\\Orvex\\Lumen TX4\\held.dll "
+                                     "is in use by another process")))
+        << log;
+    for (const char* line : {"Overwriting file:", "Adding file:", "Rolling back", "Patcher failed."})
+        EXPECT_FALSE(contains(log, line)) << line;
     EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
     EXPECT_EQ(machine_->readFile(product(L"held.dll")), "held 9.0");
     EXPECT_EQ(machine_->readFile(product(L"never.dll")), "never 9.0");
@@ -77,7 +78,7 @@ TEST_F(PatchRunTest, ABinaryPatchOfAFileMatchingNeitherChecksumChangesNothing) {
     registerProduct("9.0");
     machine_->writeFile(product(L"a.dll"), "a 9.0");
     PatcherRun r = run({"-SILENT"}, patcherFor(patch));
-    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_EQ(r.exitCode, 6) << r.output;  // refused by the pre-flight
     EXPECT_TRUE(contains(logText(),
                          "Patcher was unable to verify the checksum before and checksum after of the "
                          "file to be patched. Patch will fail."))

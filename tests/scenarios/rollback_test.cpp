@@ -177,8 +177,8 @@ TEST_F(RollbackTest, AFailureAtAnyEntryRollsTheProductBackExactly) {
 }
 
 // Real faults rather than injected ones: a file another process holds without write sharing, and a
-// registry key the user may not change.
-TEST_F(RollbackTest, AFileInUseAndADeniedKeyFailTheRunAndRollBack) {
+// registry key the user may not change. The pre-flight finds each before any change: refused (6).
+TEST_F(RollbackTest, AFileInUseAndADeniedKeyAreRefusedBeforeAnyChange) {
     installProduct();
     const std::string before = snapshot();
     const std::wstring held = std::wstring(kInstallDir) + L"\\lumen.ini";
@@ -186,16 +186,68 @@ TEST_F(RollbackTest, AFileInUseAndADeniedKeyFailTheRunAndRollBack) {
     ASSERT_TRUE(holder.open(held, win::access::read, win::share::read, win::Disposition::openExisting));
     PatcherRun r = run({"-SILENT"}, everyKindPatcher());
     holder.close();
-    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_EQ(r.exitCode, 6) << r.output;
+    EXPECT_TRUE(contains(logText(), "lumen.ini is in use by another process")) << logText();
     EXPECT_EQ(snapshot(), before) << logText();
 
     ASSERT_EQ(win::setRegKeyDenied(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins", true),
               0);
     r = run({"-SILENT"}, everyKindPatcher());
-    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_EQ(r.exitCode, 6) << r.output;
+    EXPECT_TRUE(contains(logText(), "Plugins is denied")) << logText();
     ASSERT_EQ(
         win::setRegKeyDenied(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins", false), 0);
     EXPECT_EQ(snapshot(), before) << logText();
+}
+
+// -SILENT -CHECK judges the patch and reports its plan, entry by entry, with the code the real run then
+// gives; it changes nothing and writes no history. A refused patch checks as refused (6).
+TEST_F(RollbackTest, ACheckRunChangesNothingAndReturnsWhatTheRealRunReturns) {
+    installProduct();
+    const std::string before = snapshot();
+    const auto histories = [this] {
+        int n = 0;
+        for (const std::string& rel : treeOf(machine_->host(L"C:\\Program Files\\Common Files")))
+            n += rel.size() > 6 && rel.compare(rel.size() - 6, 6, ".patch") == 0;
+        return n;
+    };
+    PatcherRun r = run({"-SILENT", "-CHECK"}, everyKindPatcher());
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(snapshot(), before) << logText();
+    EXPECT_EQ(histories(), 0);
+    std::size_t plans = 0;
+    for (std::size_t at = r.output.find("\r\nPlan: "); at != std::string::npos;
+         at = r.output.find("\r\nPlan: ", at + 1))
+        ++plans;
+    EXPECT_EQ(plans, static_cast<std::size_t>(kEntries)) << r.output;
+    EXPECT_TRUE(contains(r.output,
+                         "Plan: file entry 4 (rename C:\\Program Files\\Orvex\\Lumen TX4\\old-name.txt): "
+                         "rename to C:\\Program Files\\Orvex\\Lumen TX4\\new-name.txt"))
+        << r.output;
+    EXPECT_TRUE(contains(logText(), record("INFO",
+                                           "Plan: directory entry 1 (add C:\\Program Files\\Orvex\\Lumen "
+                                           "TX4\\Presets\\Publishing): create the folder")))
+        << logText();
+    EXPECT_FALSE(contains(logText(), "Adding file:"));
+    EXPECT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0);
+    EXPECT_EQ(histories(), 1);
+
+    machine_ = std::make_unique<testing_support::TestMachine>();
+    installProduct();
+    const std::string held = snapshot();
+    win::File holder;
+    ASSERT_TRUE(holder.open(std::wstring(kInstallDir) + L"\\touched.txt", win::access::read, win::share::read,
+                            win::Disposition::openExisting));
+    r = run({"-SILENT", "-CHECK"}, everyKindPatcher());
+    EXPECT_EQ(r.exitCode, 6) << r.output;
+    EXPECT_TRUE(contains(r.output, "Refused: file entry 6 (touch")) << r.output;
+    EXPECT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 6);
+    holder.close();
+    EXPECT_EQ(snapshot(), held) << logText();
+    EXPECT_EQ(histories(), 0);
+    // Without -SILENT the switch is refused: elsewhere the run would patch for real.
+    EXPECT_EQ(run({"-CHECK"}, everyKindPatcher()).exitCode, 9);
+    EXPECT_EQ(snapshot(), held);
 }
 
 // An incomplete entry fails the run before anything changes; the rollback that follows has nothing to undo.

@@ -71,13 +71,14 @@ class UpdateManagerTest : public ScenarioTest {
     // qud-run with the patcher carrying the library the build made; no install path when `reported`
     // is null.
     PatcherRun runFromUpdateManager(const char* reported = kReportedDir,
-                                    const std::string& config = configXml()) {
+                                    const std::string& config = configXml(),
+                                    std::map<std::string, std::string> environment = {}) {
         std::vector<std::string> args{"--report", win::toUtf8(kResultFile)};
         if (reported) args.insert(args.end(), {"--install-path", reported});
         args.push_back("--");
         args.push_back(patcherWithResultLibrary(testing_support::binDir() / "Verdicta.so", config).string());
-        auto r = testing_support::runProgram(testing_support::binDir() / "qud-run", args,
-                                             {{"QT_QPA_PLATFORM", "offscreen"}});
+        environment["QT_QPA_PLATFORM"] = "offscreen";
+        auto r = testing_support::runProgram(testing_support::binDir() / "qud-run", args, environment);
         return {r.exitCode, r.output};
     }
     std::string resultFile() const {
@@ -200,9 +201,9 @@ TEST_F(UpdateManagerTest, SuccessRecordsHistoryAndASecondRunIsAlreadyUpdated) {
     expectResult(r, 4, kProvisional);
 }
 
-// A change that cannot be made (a product file held open without sharing) fails the patch: the run is
-// rolled back, code 4 is reported and the process ends with 9; the history is not written.
-TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
+// A change that cannot be made (a product file held open without sharing) is found by the pre-flight:
+// nothing is changed, code 4 is reported with the refusal's text and the process ends with 6.
+TEST_F(UpdateManagerTest, AChangeThatCannotBeMadeIsRefusedBeforeAnyChange) {
     registerProduct("9.0");
     const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
     machine_->writeFile(dll, "old library");
@@ -212,12 +213,30 @@ TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
         ASSERT_TRUE(holder.open(dll, win::access::read, win::share::none, win::Disposition::openExisting));
         r = runFromUpdateManager();
     }
+    EXPECT_EQ(r.exitCode, 6) << r.output;
+    const std::string log = logText();
+    expectDetected(log);
+    EXPECT_TRUE(contains(log, "is in use by another process")) << log;
+    EXPECT_FALSE(contains(log, "Overwriting file:"));
+    EXPECT_FALSE(contains(log, "Rolling back"));
+    expectResult(r, 4, kNotApplied);
+    EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
+    EXPECT_EQ(machine_->readFile(dll), "old library");
+}
+
+// A change that fails while the patch runs: the run is rolled back, code 4 is reported and the process
+// ends with 9; the history is not written.
+TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
+    registerProduct("9.0");
+    const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
+    machine_->writeFile(dll, "old library");
+    PatcherRun r = runFromUpdateManager(kReportedDir, configXml(), {{"MENDWELL_FAULT", "fail:2"}});
     EXPECT_EQ(r.exitCode, 9) << r.output;
     const std::string log = logText();
     expectDetected(log);
     EXPECT_TRUE(contains(log, record("ERROR", "Updater failed. Please try again."))) << log;
     EXPECT_FALSE(contains(log, "successfully updated"));
-    EXPECT_TRUE(contains(log, "error code: 32")) << log;
+    EXPECT_TRUE(contains(log, "Injected fault at entry 2.")) << log;
     expectResult(r, 4, kNotAppliedReInstall);
     // Brought back: the added file is gone again, the held one untouched.
     EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));

@@ -194,21 +194,36 @@ TEST_F(WizardTest, AFaultEndsTheRunWithTwoAndTheNextStartRollsItBack) {
         EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
 }
 
-TEST_F(WizardTest, FailureMidPatchRollsBackToTheFinalPage) {
+// A change the pre-flight finds impossible (f5.txt held open without write sharing) ends on the final
+// page with the refusal's text; nothing was changed, so nothing is rolled back.
+TEST_F(WizardTest, APatchThePreflightRefusesEndsWithoutRollback) {
     PatchFolder patch = eightFiles();
     registerProduct("9.0");
-    // f5.txt exists and is held open without write sharing: the fifth entry fails.
     patch.manifest.replace(patch.manifest.find("<Operation>add</Operation><ObjectName>5<"), 26,
                            "<Operation>overwrite</Operation>");
     machine_->writeFile(product(L"f5.txt"), "held");
     win::File holder;
     ASSERT_TRUE(
         holder.open(product(L"f5.txt"), win::access::read, win::share::read, win::Disposition::openExisting));
+    WizardRun w = runWizard("click 1\nawait text 1 Finish\nclick 1\n", patcherFor(patch));
+    holder.close();
+    EXPECT_EQ(w.exitCode, 9) << w.all;
+    EXPECT_NE(w.find("text -1 <The update cannot be applied to the product.>"), std::string::npos) << w.all;
+    EXPECT_EQ(w.find("Rollback"), std::string::npos) << w.all;
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
+    EXPECT_EQ(machine_->readFile(product(L"f5.txt")), "held");
+    EXPECT_TRUE(contains(logText(), "is in use by another process")) << logText();
+}
+
+TEST_F(WizardTest, FailureMidPatchRollsBackToTheFinalPage) {
+    PatchFolder patch = eightFiles();
+    registerProduct("9.0");
+    // The fifth entry fails as it runs.
     WizardRun w = runWizard(
         "click 1\nawait hidden 2\nshot {shots}/4-rollback.png\nawait text 1 Finish\n"
         "shot {shots}/5-unsuccessful.png\nclick 1\n",
-        patcherFor(patch));
-    holder.close();
+        patcherFor(patch), {{"MENDWELL_FAULT", "fail:5"}});
     EXPECT_EQ(w.exitCode, 2) << w.all;
     const std::size_t rollback = w.find("text 204 <Rollback...>");
     ASSERT_NE(rollback, std::string::npos) << w.all;
@@ -223,7 +238,7 @@ TEST_F(WizardTest, FailureMidPatchRollsBackToTheFinalPage) {
     EXPECT_EQ(w.find("answer="), std::string::npos) << w.all;  // nobody was asked
     for (int i = 1; i <= 4; ++i)
         EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
-    EXPECT_EQ(machine_->readFile(product(L"f5.txt")), "held");
+    EXPECT_FALSE(machine_->exists(product(L"f5.txt")));
     EXPECT_FALSE(contains(logText(), "successfully updated"));
 }
 

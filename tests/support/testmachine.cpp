@@ -13,6 +13,14 @@
 
 extern char** environ;
 
+namespace {
+
+// Tests never open windows a user would have to close: Qt draws offscreen, in the test programs and in
+// the programs they run (unless the caller chose a platform).
+const bool kOffscreen = [] { return ::setenv("QT_QPA_PLATFORM", "offscreen", 0) == 0; }();
+
+}  // namespace
+
 namespace testing_support {
 namespace fs = std::filesystem;
 

@@ -2,6 +2,8 @@
 // backend drawing offscreen.
 #include "platform/ui/dialog.h"
 
+#include <QImage>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -102,6 +104,82 @@ TEST(Dialog, WithoutAScriptHeadlessDialogsEndAtOnce) {
     ScriptedBackend backend;
     Dialog d(sample(), backend);
     EXPECT_EQ(d.runModal(), -1);
+}
+
+// Check boxes toggle, radio buttons clear their group, lists take the user's pick, edits the user's
+// text, and a dialog opened from another one plays the following steps of the same script.
+TEST(Dialog, ControlsAndNestedDialogsShareTheScript) {
+    DialogTemplate t = sample();
+    t.controls.insert(t.controls.end(),
+                      {{20, ControlKind::checkBox, L"Check", 5, 45, 60, 10, 0},
+                       {21, ControlKind::radioButton, L"A", 5, 57, 60, 10, style::group},
+                       {22, ControlKind::radioButton, L"B", 70, 57, 60, 10, 0},
+                       {23, ControlKind::radioButton, L"Other group", 5, 69, 60, 10, style::group},
+                       {24, ControlKind::comboBox, L"", 70, 69, 60, 12, 0},
+                       {25, ControlKind::edit, L"", 135, 45, 60, 12, 0}});
+    ScriptedBackend backend;
+    Dialog d(t, backend);
+    std::wstring picked, chosenFile, inner;
+    bool innerOk = false;
+    d.onInit([&] {
+        d.setCheck(23, 1);
+        d.setItems(24, {L"one", L"Two"});
+    });
+    d.onSelect(24, [&] { picked = d.text(24); });
+    d.onCommand(1, [&] {
+        std::wstring path;
+        if (d.fileDialog({}, path)) chosenFile = path;
+        Dialog nested(sample(), backend);
+        nested.setScript(d.script());
+        nested.onCommand(1, [&] {
+            inner = d.text(25);
+            innerOk = nested.messageBox(L"Inner?", L"N", win::mb::yesNo) == win::idbutton::no;
+            nested.end(1);
+        });
+        nested.runModal();
+    });
+    d.onCommand(2, [&] { d.end(2); });
+    d.setScript(
+        parseScript("click 20\nclick 21\nclick 22\nselect 24 1\ntype 25 typed text\n"
+                    "file C:\\x\\a.png\nclick 1\nanswer no\nclick 1\nclose\n"));
+    EXPECT_EQ(d.runModal(), 2);
+    EXPECT_EQ(d.checked(20), 1);
+    EXPECT_EQ(std::vector<int>({d.checked(21), d.checked(22), d.checked(23)}), std::vector<int>({0, 1, 1}));
+    EXPECT_EQ(picked, L"Two");
+    EXPECT_EQ(d.findItem(24, L"TWO"), 1);
+    EXPECT_EQ(chosenFile, L"C:\\x\\a.png");
+    EXPECT_EQ(inner, L"typed text");
+    EXPECT_TRUE(innerOk);
+    // Disabled controls take nothing from the user.
+    d.enable(25, false);
+    d.userText(25, L"later");
+    EXPECT_EQ(d.text(25), L"typed text");
+}
+
+TEST(QtDialog, DrawsImagesOnTheirBackgroundAndLinksInTheirColour) {
+    if (!qtCanDraw()) GTEST_SKIP() << "QT_QPA_PLATFORM is not set";
+    testing_support::TempDir dir;
+    const auto shot = dir.path() / "preview.png";
+    DialogTemplate t = sample();
+    t.controls.push_back({30, ControlKind::image, L"", 5, 45, 40, 30, 0});
+    t.controls.push_back({31, ControlKind::link, L"www.example.com", 50, 45, 80, 10, 0});
+    auto backend = makeDialogBackend(true);
+    Dialog d(t, *backend);
+    d.onInit([&] {
+        d.setImage(30, {}, 0xFFF5F5F5);
+        d.setColor(31, 0xFF800080);
+    });
+    int linkClicks = 0;
+    d.onCommand(31, [&] { ++linkClicks; });
+    d.setScript(parseScript("click 31\nshot " + shot.string() + "\nclick 1\n"));
+    d.onCommand(1, [&] { d.end(1); });
+    EXPECT_EQ(d.runModal(), 1);
+    EXPECT_EQ(linkClicks, 1);
+    // The image area is cleared to its background: the shot's pixel there is 0xF5F5F5.
+    const DialogBaseUnits u = backend->baseUnits();
+    QImage image(QString::fromStdString(shot.string()));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.pixel(u.toPixelsX(5) + 3, u.toPixelsY(45) + 3) & 0xFFFFFF, 0xF5F5F5u);
 }
 
 TEST(DialogUnits, ConvertAsMapDialogRect) {

@@ -1,5 +1,4 @@
-// The settings dialog, the signing dialogs and the introduction dialog. Until they are part of the extension
-// each says so in a message box and reports failure.
+// The dialogs the extension's commands and packaging open.
 #pragma once
 #include "vireo/settings_store.h"
 
@@ -14,6 +13,6 @@ bool runDigitalSignatureDialog(SettingsStore& store);
 // The timestamp retry dialog, modal: 1 retry, 12 without timestamps, 2 cancel.
 int runTimestampRetryDialog();
 // The introduction dialog, modal.
-bool runInfoDialog();
+void runInfoDialog();
 
 }  // namespace vireo

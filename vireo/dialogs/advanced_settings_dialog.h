@@ -1,0 +1,27 @@
+// CAdvancedSettingsDlg: the descriptor's file types, initial window and install folders. OK updates the
+// current descriptor document (saved by the settings dialog) and the program menu setting.
+#pragma once
+#include <vector>
+
+#include "vireo/descriptor.h"
+#include "vireo/dialogs/vireo_dialog.h"
+#include "vireo/settings_store.h"
+
+namespace vireo {
+
+class CAdvancedSettingsDlg : public VireoDialog {
+  public:
+    explicit CAdvancedSettingsDlg(SettingsStore& store);
+
+  private:
+    void open();
+    void showTypes();
+    void editType(int index);  // -1 adds one
+    void ok();
+
+    SettingsStore& store_;
+    // The file types as the dialog will leave them; those no longer present are removed on OK.
+    std::vector<FileTypeRecord> records_;
+};
+
+}  // namespace vireo

@@ -1,0 +1,27 @@
+// CSelfSignDlg: creates a self-signed certificate file through the developer tool; after a successful
+// creation the settings store names it as the certificate.
+#pragma once
+#include <string>
+
+#include "vireo/dialogs/vireo_dialog.h"
+#include "vireo/settings_store.h"
+
+namespace vireo {
+
+class CSelfSignDlg : public VireoDialog {
+  public:
+    explicit CSelfSignDlg(SettingsStore& store);
+
+    // The developer tool's arguments for the fields, each value inserted as typed.
+    static std::wstring arguments(const std::wstring& publisher, const std::wstring& unit,
+                                  const std::wstring& organisation, const std::wstring& country,
+                                  const std::wstring& keyType, const std::wstring& saveAs,
+                                  const std::wstring& password);
+
+  private:
+    void ok();
+
+    SettingsStore& store_;
+};
+
+}  // namespace vireo
