@@ -222,7 +222,7 @@ TEST_F(RollbackTest, ACheckRunChangesNothingAndReturnsWhatTheRealRunReturns) {
     EXPECT_EQ(plans, static_cast<std::size_t>(kEntries)) << r.output;
     EXPECT_TRUE(contains(r.output,
                          "Plan: file entry 4 (rename C:\\Program Files\\Orvex\\Lumen TX4\\old-name.txt): "
-                         "rename to C:\\Program Files\\Orvex\\Lumen TX4\\new-name.txt"))
+                         "rename to C:\\Program Files\\Orvex\\Lumen TX4\\moved\\in\\new-name.txt"))
         << r.output;
     EXPECT_TRUE(contains(logText(), record("INFO",
                                            "Plan: directory entry 1 (add C:\\Program Files\\Orvex\\Lumen "
