@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The Mendwell demo: a fresh emulated machine, a registered sample product, the sample patch assembled
-# and applied with -SILENT, then what the run left behind. Usage: tools/demo.sh BIN_DIR [--wizard]
+# The Mendwell demo: a fresh emulated machine, a registered sample product, a patch made from two sample
+# trees of the product (mendwell-build diff), assembled, checked with mendwell-build verify and applied
+# with -SILENT, then what the run left behind. Usage: tools/demo.sh BIN_DIR [--wizard]
 # With --wizard the patch is applied through the wizard instead: a real window on a display; without
 # one, the wizard is played by a script, drawn offscreen, and each page is saved as a PNG.
 set -uo pipefail
 
 BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR}" && pwd)"
 HERE="$(cd "$(dirname "$0")/.." && pwd)"
-PATCH_DIR="$HERE/docs/examples/sample-patch"
+TREES="$HERE/docs/examples/sample-trees"
 PRODUCT_CODE='{5A7C1E2B-0D3F-4C58-9E61-7B2A4D8F9C10}'
 INSTALL_DIR='C:\Program Files\Orvex\Lumen TX4'
 
@@ -35,9 +36,8 @@ echo 'C:\'
 
 step "The installed product: Lumen TX4 9.0"
 product="$("$BIN/machine" path "$INSTALL_DIR")"
-mkdir -p "$product/docs"
-printf '[Lumen]\r\nVersion=9.0\r\n' >"$product/lumen.ini"
-printf 'Lumen TX4 9.0\r\n' >"$product/docs/readme.txt"
+mkdir -p "$product"
+cp -r "$TREES/old/." "$product/"
 "$BIN/tally" add "$PRODUCT_CODE" --installdir "$INSTALL_DIR" --version 9.0 --language en_US \
   --product-code "$PRODUCT_CODE" --collection LumenTX4-Suite --installed 1780000000 --modified 1780000000 || exit 1
 "$BIN/tally" list
@@ -53,8 +53,21 @@ show_product
 # The same machine, kept as it is now, for the failing patch further down.
 cp -a "$MENDWELL_MACHINE" "$DEMO/machine-before"
 
-step "Assembling the sample patch ($PATCH_DIR)"
-"$BIN/mendwell-build" assemble "$PATCH_DIR" -o "$DEMO/LumenTX4_903_Update" || exit 1
+step "Making the patch from two trees of the product: mendwell-build diff ($TREES)"
+# The new tree's empty folder is made here: git keeps no empty folders.
+cp -r "$TREES" "$DEMO/trees" && mkdir -p "$DEMO/trees/new/Presets/Publishing"
+echo "Files that differ between the old (9.0) and the new (9.0.3) tree:"
+(cd "$DEMO/trees" && diff -rq old new | sed 's/^/  /')
+"$BIN/mendwell-build" diff --old "$DEMO/trees/old" --new "$DEMO/trees/new" --config "$DEMO/trees/config.xml" \
+  --rules "$DEMO/trees/rules.txt" -o "$DEMO/patch" || exit 1
+echo "The manifest's file and folder entries (registry and Add/Remove entries come from patch-extras.xml):"
+grep -E '<Operation>|Path dir=|<DirectoryBase>' "$DEMO/patch/manifest.xml" | sed 's/^ */  /'
+
+step "Assembling the patch"
+"$BIN/mendwell-build" assemble "$DEMO/patch" -o "$DEMO/LumenTX4_903_Update" || exit 1
+
+step "Checking the patcher: mendwell-build verify (fresh machines; the patch, then a run failing on its last entry)"
+"$BIN/mendwell-build" verify "$DEMO/LumenTX4_903_Update" --old "$DEMO/trees/old" --new "$DEMO/trees/new" || exit 1
 
 if [ "${2:-}" = "--wizard" ]; then
   if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

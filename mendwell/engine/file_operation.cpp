@@ -108,6 +108,16 @@ bool createDirectoryTree(const std::wstring& path) {
     return true;
 }
 
+// A prefix without "\" (the bare drive) is never tried: "C:" names the current folder of drive C.
+void pruneEmptyFolders(const std::wstring& file) {
+    std::wstring folder = file;
+    for (std::size_t at = folder.rfind(L'\\'); at != std::wstring::npos; at = folder.rfind(L'\\')) {
+        folder.resize(at);
+        if (folder.find(L'\\') == std::wstring::npos) return;
+        if (!win::removeDirectory(folder)) return;
+    }
+}
+
 bool isReadOnly(const std::wstring& path) {
     const win::DWORD attributes = win::getFileAttributes(path);
     return attributes != win::attr::invalid && (attributes & win::attr::readOnly) != 0;

@@ -84,6 +84,9 @@ bool fileExists(const std::wstring& path);
 // Creates every missing folder of `path` but its last component; false (with an ERROR line) when one
 // cannot be made.
 bool createDirectoryTree(const std::wstring& path);
+// Removes the emptied folders above a deleted or moved-away file, nearest first, up to the first that
+// stays. The bare drive is never tried.
+void pruneEmptyFolders(const std::wstring& file);
 // Attributes without read-only, plus normal. True when the attributes could be set.
 bool clearReadOnly(const std::wstring& path);
 bool isReadOnly(const std::wstring& path);

@@ -5,21 +5,6 @@
 
 namespace mw {
 
-namespace {
-
-// Removes the emptied folders above a deleted file, nearest first, up to the first that stays. A prefix
-// without "\" (the bare drive) is never tried: "C:" names the current folder of drive C.
-void pruneEmptyFolders(const std::wstring& file) {
-    std::wstring folder = file;
-    for (std::size_t at = folder.rfind(L'\\'); at != std::wstring::npos; at = folder.rfind(L'\\')) {
-        folder.resize(at);
-        if (folder.find(L'\\') == std::wstring::npos) return;
-        if (!win::removeDirectory(folder)) return;
-    }
-}
-
-}  // namespace
-
 cFileOperationRemove::cFileOperationRemove(const FileRecord& record) {
     setStagedPaths(record);
 }

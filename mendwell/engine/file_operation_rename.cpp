@@ -88,9 +88,13 @@ int cFileOperationRename::execute(const FileRecord& record) {
         std::wstring renamePath = record.renamePath;
         normalizeSlashes(destination);
         normalizeSlashes(renamePath);
+        // The old name's folder may have been pruned since. The folders the rename made for the new
+        // name have undo entries of their own. A failure is logged, and the rollback goes on.
         clearReadOnly(sourcePath_);
         clearReadOnly(destination);
-        win::moveFile(destination, renamePath, win::moveflag::writeThrough);
+        if (!createDirectoryTree(renamePath) ||
+            !win::moveFile(destination, renamePath, win::moveflag::writeThrough))
+            logError(L"Patcher is unable to move the file back to its old name: %s", renamePath);
         result = fileOpDone;
     }
     commonTrailingSteps(record, false, kNoFileKind, true);

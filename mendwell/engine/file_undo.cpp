@@ -41,9 +41,11 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
 
 namespace {
 
-// Ops that put a file where there was none (an overwrite of a missing file adds it).
+// Ops that put a file where there was none (an overwrite of a missing file adds it; a rename moves one
+// to its new name).
 bool bringsNewFile(const FileRecord& record, const FileEntryState& before) {
     const std::wstring& op = record.operation;
+    if (op == L"rename") return before.destinationExisted && !before.renamePathExisted;
     return !before.destinationExisted &&
            (op == L"add" || op == L"overwrite" || op == L"patch" || op == L"blindoverwrite");
 }
@@ -66,10 +68,12 @@ FileEntryState probeFileEntry(const FileRecord& record) {
     FileEntryState state;
     state.destinationExisted = fileExists(destination);
     state.renamePathExisted = !renamePath.empty() && fileExists(renamePath);
-    // Never the bare drive: a prefix without "\\" is not a folder a run could make.
-    for (std::size_t at = destination.find(L'\\', destination.find(L'\\') + 1); at != std::wstring::npos;
-         at = destination.find(L'\\', at + 1)) {
-        const std::wstring folder = destination.substr(0, at);
+    // The folders of the path the entry puts a file at (a rename's new name). Never the bare drive: a
+    // prefix without "\\" is not a folder a run could make.
+    const std::wstring& made = record.operation == L"rename" ? renamePath : destination;
+    for (std::size_t at = made.find(L'\\', made.find(L'\\') + 1); at != std::wstring::npos;
+         at = made.find(L'\\', at + 1)) {
+        const std::wstring folder = made.substr(0, at);
         if (!win::isDirectory(folder)) state.missingFolders.push_back(folder);
     }
     return state;

@@ -28,7 +28,7 @@ const char* const kEveryKindManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
       <DestinationPath dir="[INSTALLDIR]" defName="lumen.ini"/></File>
     <File><Operation>rename</Operation><ObjectName>4</ObjectName>
       <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/>
-      <RenamePath dir="[INSTALLDIR]" defName="new-name.txt"/>
+      <RenamePath dir="[INSTALLDIR]\moved\in" defName="new-name.txt"/>
       <Checksum><AfterPatch>acca362a48577269b87ef58cd46e2c3a</AfterPatch></Checksum></File>
     <File><Operation>remove</Operation><ObjectName>5</ObjectName>
       <DestinationPath dir="[INSTALLDIR]\lonely" defName="gone.txt"/></File>
@@ -154,7 +154,7 @@ TEST_F(RollbackTest, TheWholePatchAppliesAndEachChangeIsVisible) {
     PatcherRun r = run({"-SILENT"}, everyKindPatcher());
     ASSERT_EQ(r.exitCode, 0) << r.output << logText();
     const std::string after = snapshot();
-    for (const char* part : {"new/deeper/added.txt", "lumen.dll of 9.0.3", "new-name.txt",
+    for (const char* part : {"new/deeper/added.txt", "lumen.dll of 9.0.3", "moved/in/new-name.txt",
                              "Presets/Publishing", "[SOFTWARE\\Orvex\\Lumen\\9.0\\New\\Sub]"})
         EXPECT_TRUE(contains(after, part)) << part;
     for (const char* part : {"lonely/gone.txt", "Empty", "Obsolete", "Plugins"})
@@ -222,7 +222,7 @@ TEST_F(RollbackTest, ACheckRunChangesNothingAndReturnsWhatTheRealRunReturns) {
     EXPECT_EQ(plans, static_cast<std::size_t>(kEntries)) << r.output;
     EXPECT_TRUE(contains(r.output,
                          "Plan: file entry 4 (rename C:\\Program Files\\Orvex\\Lumen TX4\\old-name.txt): "
-                         "rename to C:\\Program Files\\Orvex\\Lumen TX4\\new-name.txt"))
+                         "rename to C:\\Program Files\\Orvex\\Lumen TX4\\moved\\in\\new-name.txt"))
         << r.output;
     EXPECT_TRUE(contains(logText(), record("INFO",
                                            "Plan: directory entry 1 (add C:\\Program Files\\Orvex\\Lumen "

@@ -1,5 +1,8 @@
 // `mendwell-build diff`, run as a program on small trees.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
 
 #include "tests/support/testmachine.h"
 
@@ -52,8 +55,8 @@ TEST_F(TreeDiffTest, EachKindOfChangeBecomesItsEntryAndTheSameTreesGiveTheSameBy
     put("new/lib/edit.dll", std::string(3999, 'a') + "b");
     put("new/lib/sub/moved.bin", "moved bytes");
     put("new/fresh.txt", "fresh");
-    put("new/fonts/x.pfb", "font v2");
-    put("old/fonts/x.pfb", "font v1");
+    put("new/fonts/x.pfb", "%!PS-AdobeFont-1.0: X\n/version (1.1) readonly def\n");
+    put("old/fonts/x.pfb", "%!PS-AdobeFont-1.0: X\n/version (1.0) readonly def\n");
     fs::create_directories(dir_.path() / "new/empty/inner");
     put("old/emptied/only.txt", "pruned with its last file, unless added back");
     fs::create_directories(dir_.path() / "new/emptied");
@@ -82,23 +85,119 @@ TEST_F(TreeDiffTest, EachKindOfChangeBecomesItsEntryAndTheSameTreesGiveTheSameBy
         EXPECT_EQ(readHostFile(f.path()), readHostFile(dir_.path() / "p2/payload" / f.path().filename()));
 }
 
+// Each row alone in an otherwise good pair of trees: refused, nothing written, the message naming the file.
 TEST_F(TreeDiffTest, InputWindowsCannotTakeIsRefusedNamingEachFile) {
-    put("new/Readme.txt", "a");
-    put("new/README.TXT", "b");
-    put("new/aux.txt", "c");
-    put("new/" + std::string(210, 'n'), "d");
-    const auto result = diff("out");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(contains(result.output, "one file on Windows")) << result.output;
-    EXPECT_TRUE(contains(result.output, "aux.txt: a reserved device name"));
-    EXPECT_TRUE(contains(result.output, "longer than"));
-    EXPECT_FALSE(fs::exists(dir_.path() / "out"));
+    struct Row {
+        const char* what;
+        std::function<void()> make;
+        std::vector<std::string> extra;
+        std::string expected;
+    };
+    const fs::path root = dir_.path();
+    const std::vector<Row> rows = {
+        {"two files differing in case",
+         [this] { put("new/Readme.txt", "a"), put("new/README.TXT", "b"); },
+         {},
+         "Readme.txt: names differing only in letter case are one file on Windows"},
+        {"a file and a folder differing in case",
+         [this] { put("new/Docs", "a"), put("new/docs/x.txt", "b"); },
+         {},
+         "docs: names differing only in letter case"},
+        {"a device name", [this] { put("new/sub/aux.txt", "c"); }, {}, "aux.txt: a reserved device name"},
+        {"a path too long", [this] { put("new/" + std::string(210, 'n'), "d"); }, {}, "nnn: the path"},
+        {"a name that is not UTF-8", [this] { put("old/caf\xe9.txt", "e"); }, {}, "not UTF-8"},
+        {"a named pipe",
+         [&] { ASSERT_EQ(mkfifo((root / "new/pipe").c_str(), 0600), 0); },
+         {},
+         "not a regular file: " + (root / "new/pipe").string()},
+        {"a symbolic link",
+         [&] { fs::create_symlink("/etc/hostname", root / "old/link"); },
+         {},
+         "symbolic link cannot be carried by a patch: " + (root / "old/link").string()},
+        {"a rule matching a file without a version",
+         [this] {
+             put("old/lumen.ini", "[Lumen]\nVersion=9.0\n"), put("new/lumen.ini", "[Lumen]\nVersion=9.1\n");
+             put("rules.txt", "blindoverwrite *.ini\n");
+         },
+         {"--rules", (root / "rules.txt").string()},
+         "lumen.ini: matched by a blindoverwrite rule, but it carries no version"},
+        {"the new tree inside the old",
+         [this] { put("old/new/x.txt", "f"); },
+         {"--new", (root / "old/new").string()},
+         "one tree lies inside the other"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(root / "old"), fs::remove_all(root / "new");
+        fs::create_directories(root / "old"), fs::create_directories(root / "new");
+        put("old/kept.txt", "kept"), put("new/kept.txt", "kept");
+        row.make();
+        const auto result = diff("out", row.extra);
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        EXPECT_TRUE(contains(result.output, row.expected)) << result.output;
+        EXPECT_FALSE(fs::exists(root / "out"));
+    }
+}
 
-    const auto nested =
-        runProgram(testing_support::binDir() / "mendwell-build",
-                   {"diff", "--old", (dir_.path() / "new").string(), "--new", (dir_.path() / "new").string(),
-                    "--config", (dir_.path() / "config.xml").string(), "-o", (dir_.path() / "o2").string()});
-    EXPECT_TRUE(contains(nested.output, "one tree lies inside the other"));
+// Assembled and verified: unchanged trees give a patch with no entry whose run succeeds and leaves the
+// product as it was, and verify fails that patcher against a changed tree; a patch of changes (a rename
+// into a new folder among them) passes, its forced rollback too.
+TEST_F(TreeDiffTest, VerifyPassesTheTreesThePatchWasMadeFromAndNoOthers) {
+    const fs::path root = dir_.path();
+    // The program and the product database are real; the patch tool is never run here.
+    fs::create_directories(root / "bin");
+    for (const char* name : {"Mendwell", "orvex_tally.so"})
+        fs::create_symlink(testing_support::binDir() / name, root / "bin" / name);
+    for (const char* name : {"patch", "quadw32.dll"}) writeHostFile(root / "bin" / name, "stand-in");
+    auto tool = [&](std::vector<std::string> args) {
+        args.insert(args.end(), {"--bin", (root / "bin").string()});
+        return runProgram(testing_support::binDir() / "mendwell-build", args);
+    };
+    auto verify = [&](const std::string& patch, const std::string& expectedNew) {
+        const auto assembled =
+            tool({"assemble", (root / patch).string(), "-o", (root / (patch + ".exe")).string()});
+        EXPECT_EQ(assembled.exitCode, 0) << assembled.output;
+        const auto result = runProgram(testing_support::binDir() / "mendwell-build",
+                                       {"verify", (root / (patch + ".exe")).string(), "--old",
+                                        (root / "old").string(), "--new", (root / expectedNew).string()});
+        return result;
+    };
+    writeHostFile(
+        root / "config.xml",
+        "<PatcherConfig><Name>Lumen TX4</Name><PatcherID>{0F5D3A61-2B7C-4E84-A1D9-3C6B8E2F7A45}</PatcherID>"
+        "<BuildNumber>1</BuildNumber><ProductData><OrvexCode><GUID>{5A7C1E2B-0D3F-4C58-9E61-7B2A4D8F9C10}"
+        "</GUID></OrvexCode><OldVersion>9.0</OldVersion><NewVersion>9.0.3</NewVersion></ProductData>"
+        "</PatcherConfig>");
+    for (const char* side : {"old", "new"}) {
+        put(std::string(side) + "/lumen.ini", "[Lumen]\r\n");
+        put(std::string(side) + "/bin/lumen.dll", "lumen 9.0");
+        fs::create_directories(root / side / "Presets");
+    }
+    const auto same = diff("same");
+    ASSERT_EQ(same.exitCode, 0) << same.output;
+    EXPECT_TRUE(contains(same.output, "0 added, 0 removed, 0 renamed, 0 patched, 0 overwritten"));
+    const std::string manifest = readHostFile(root / "same/manifest.xml");
+    EXPECT_FALSE(contains(manifest, "<File>") || contains(manifest, "<Directory>")) << manifest;
+    EXPECT_TRUE(fs::is_empty(root / "same/payload"));
+    const auto empty = verify("same", "new");
+    EXPECT_EQ(empty.exitCode, 0) << empty.output;
+    EXPECT_TRUE(contains(empty.output, "patch run: return code 0")) << empty.output;
+    EXPECT_TRUE(contains(empty.output, "no entry to fail")) << empty.output;
+
+    put("new/bin/lumen.dll", "lumen 9.0.3");
+    put("new/docs/whatsnew.txt", "new in 9.0.3");
+    fs::create_directories(root / "new/config");
+    fs::rename(root / "new/lumen.ini", root / "new/config/lumen.ini.old");
+    const auto other = runProgram(testing_support::binDir() / "mendwell-build",
+                                  {"verify", (root / "same.exe").string(), "--old", (root / "old").string(),
+                                   "--new", (root / "new").string()});
+    EXPECT_EQ(other.exitCode, 1) << other.output;
+    EXPECT_TRUE(contains(other.output, "different bytes: bin/lumen.dll")) << other.output;
+
+    ASSERT_EQ(diff("changed").exitCode, 0);
+    const auto passed = verify("changed", "new");
+    EXPECT_EQ(passed.exitCode, 0) << passed.output;
+    EXPECT_TRUE(contains(passed.output, "product against the old tree: identical")) << passed.output;
 }
 
 }  // namespace

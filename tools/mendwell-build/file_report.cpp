@@ -2,14 +2,12 @@
 
 #include <cctype>
 #include <filesystem>
-#include <random>
 #include <system_error>
 
 #include "mendwell/engine/checksum.h"
 #include "mendwell/engine/versioners.h"
-#include "platform/fs/path.h"
-#include "platform/machine/machine.h"
 #include "platform/text/text.h"
+#include "tools/mendwell-build/host_view.h"
 
 namespace mwbuild {
 
@@ -45,65 +43,6 @@ bool isWindowsPath(const std::string& arg) {
     return arg.size() >= 3 && std::isalpha(static_cast<unsigned char>(arg[0])) && arg[1] == ':' &&
            (arg[2] == '\\' || arg[2] == '/');
 }
-
-// Host files outside the current machine are read through a scratch machine whose drive H: is the
-// host's root, so that each file keeps its own folder names (they matter to the colour-profile test).
-// Windows paths are always read on the machine the tool started with.
-class HostView {
-  public:
-    ~HostView() {
-        if (scratch_.empty()) return;
-        std::string error;
-        if (!original_.empty()) win::Machine::select(original_, error);
-        std::error_code ec;
-        fs::remove_all(scratch_, ec);
-    }
-
-    // The Windows path under which a host file is read; empty when no view can be made.
-    std::wstring hostFile(const fs::path& file, std::string& error) {
-        const fs::path absolute = fs::absolute(file);
-        if (!useOriginal(error)) return {};
-        std::wstring inMachine = win::windowsPath(absolute);
-        if (!inMachine.empty()) return inMachine;
-        if (!useScratch(error)) return {};
-        std::wstring path = L"H:";
-        for (wchar_t c : win::fromUtf8(absolute.lexically_normal().string()))
-            path.push_back(c == L'/' ? L'\\' : c);
-        return path;
-    }
-
-    bool useOriginal(std::string& error) {
-        if (scratch_.empty() || onOriginal_) return true;
-        onOriginal_ = win::Machine::select(original_, error);
-        return onOriginal_;
-    }
-
-  private:
-    bool useScratch(std::string& error) {
-        if (scratch_.empty()) {
-            const win::Machine& current = win::Machine::current();
-            if (current.ok()) original_ = current.root();
-            std::error_code ec;
-            fs::path root =
-                fs::temp_directory_path(ec) / ("mendwell-inspect-" + std::to_string(std::random_device{}()));
-            if (ec || !win::Machine::create(root, win::MachineProfile{}, error)) return false;
-            scratch_ = root;
-            fs::create_directory_symlink("/", root / "drive_h", ec);
-            if (ec) {
-                error = "cannot map the host's files: " + ec.message();
-                return false;
-            }
-        } else if (!onOriginal_) {
-            return true;
-        }
-        onOriginal_ = false;
-        return win::Machine::select(scratch_, error);
-    }
-
-    fs::path original_;
-    fs::path scratch_;
-    bool onOriginal_ = true;
-};
 
 void printVersion(std::ostream& out, const FileVersion& v) {
     out << v.major << '.' << v.minor << '.' << v.build << '.' << v.revision;

@@ -23,7 +23,7 @@ const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--b
 
 diff: compares an old and a new product tree and writes a patch folder for assemble. A file only in the
 new tree is added, one only in the old tree removed, one that moved renamed; a changed file is patched
-with a difference made by qdiff when that is at least 10% smaller than the compressed file, else
+with a difference made by qdiff when that is at least 2% smaller than the deflated file, else
 overwritten. Folders only in the new tree are added. Services, registry values and the Add/Remove entry
 come from the extras file (default: patch-extras.xml beside config.xml); a rule file names files to
 blind-overwrite ("blindoverwrite GLOB" per line). Paths start with the install token ("[INSTALLDIR]").

@@ -16,8 +16,10 @@
 #include <set>
 #include <sstream>
 
+#include "mendwell/engine/versioners.h"
 #include "platform/text/text.h"
 #include "platform/xmldom/xmldom.h"
+#include "tools/mendwell-build/host_view.h"
 
 extern char** environ;
 
@@ -29,8 +31,11 @@ namespace {
 // Longest path below the install folder we accept: Windows refuses file paths of 260 characters or more,
 // and the install folder itself needs room ("C:\Program Files\Orvex\Lumen TX4\" is 34).
 constexpr std::size_t kMaxRelativePath = 200;
-// A difference is used only when it is at least this much smaller than the compressed new file.
-constexpr double kPatchMargin = 0.9;
+// A difference is used only when it is at least this much smaller than the new file deflated as the
+// payload archive carries it: a patch entry costs the user a run of the patch tool, so a difference of
+// about the same size is not worth it; a bigger margin gave away payload on compressed files (a gzip
+// changelog patches to 92% of its size).
+constexpr double kPatchMargin = 0.98;
 
 struct Entry {
     std::string rel;  // '/'-separated, as found on disk
@@ -82,9 +87,22 @@ bool readBytes(const fs::path& path, std::string& bytes) {
     return !in.bad();
 }
 
-// What Windows will not take as a name, or takes as a device.
+bool validUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const int more = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (more < 0 || i + static_cast<std::size_t>(more) >= text.size()) return false;
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(more); ++k)
+            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+        i += static_cast<std::size_t>(more) + 1;
+    }
+    return true;
+}
+
+// What Windows will not take as a name, or takes as a device; names go into the manifest as UTF-8.
 std::string nameProblem(const std::string& name) {
     if (name.empty()) return "an empty name";
+    if (!validUtf8(name)) return "a name that is not UTF-8";
     if (name.size() > 255) return "a name longer than 255 characters";
     for (unsigned char c : name)
         if (c < 32 || std::string("<>:\"|?*\\").find(static_cast<char>(c)) != std::string::npos)
@@ -126,7 +144,7 @@ class Walker {
                 fail(p.string() + ": the path below the install folder is longer than " +
                      std::to_string(kMaxRelativePath) + " characters");
             if (fs::is_directory(st)) {
-                if (!tree.folders.insert(key).second)
+                if (tree.files.count(key) || !tree.folders.insert(key).second)
                     fail(p.string() + ": names differing only in letter case are one folder on Windows");
                 tree.folderNames[key] = rel;
                 continue;
@@ -171,13 +189,31 @@ class Walker {
     std::size_t count_ = 0;
 };
 
-std::uintmax_t deflatedSize(const std::string& bytes) {
-    uLongf size = compressBound(static_cast<uLong>(bytes.size()));
-    std::vector<Bytef> out(size);
-    if (compress2(out.data(), &size, reinterpret_cast<const Bytef*>(bytes.data()),
-                  static_cast<uLong>(bytes.size()), 9) != Z_OK)
-        return bytes.size();
-    return size;
+// The size of the file deflated at the payload archive's level, read a chunk at a time; 0 when it cannot
+// be read.
+std::uintmax_t deflatedSize(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    z_stream z{};
+    if (!in || deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return 0;
+    std::vector<char> input(1 << 16);
+    std::vector<Bytef> output(1 << 16);
+    std::uintmax_t total = 0;
+    int flush = Z_NO_FLUSH;
+    do {
+        in.read(input.data(), static_cast<std::streamsize>(input.size()));
+        z.next_in = reinterpret_cast<Bytef*>(input.data());
+        z.avail_in = static_cast<uInt>(in.gcount());
+        flush = in ? Z_NO_FLUSH : Z_FINISH;
+        do {
+            z.next_out = output.data();
+            z.avail_out = static_cast<uInt>(output.size());
+            deflate(&z, flush);
+            total += output.size() - z.avail_out;
+        } while (z.avail_out == 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&z);
+    return in.bad() ? 0 : total;
 }
 
 // qdiff OLD NEW OUT --name NAME, run from the bin folder; false when it could not make the difference.
@@ -361,12 +397,59 @@ bool matchesAny(const std::vector<std::string>& globs, const std::string& rel) {
     return false;
 }
 
-const std::string& keyOf(const std::string& key) {
-    return key;
-}
-template <class V>
-const std::string& keyOf(const std::pair<const std::string, V>& item) {
-    return item.first;
+// The folders of the install folder as the file entries leave them, by lower-case relative path.
+class FolderState {
+  public:
+    explicit FolderState(const Tree& old) : folders_(old.folders) {
+        for (const auto& item : old.files) files_.insert(item.first);
+    }
+    void move(const std::string& from, const std::string& to) {
+        files_.erase(from);
+        add(to);
+    }
+    void add(const std::string& file) {
+        files_.insert(file);
+        for (std::string folder = parent(file); !folder.empty(); folder = parent(folder))
+            folders_.insert(folder);
+    }
+    void remove(const std::string& file) {
+        files_.erase(file);
+        for (std::string folder = parent(file); !folder.empty() && !holdsAnything(folder);
+             folder = parent(folder))
+            folders_.erase(folder);
+    }
+    bool hasFolder(const std::string& key) const { return folders_.count(key) != 0; }
+    const std::set<std::string>& folders() const { return folders_; }
+
+  private:
+    static std::string parent(const std::string& key) {
+        const std::size_t cut = key.rfind('/');
+        return cut == std::string::npos ? std::string() : key.substr(0, cut);
+    }
+    static bool holdsIn(const std::set<std::string>& keys, const std::string& folder) {
+        const auto next = keys.lower_bound(folder + "/");
+        return next != keys.end() && next->compare(0, folder.size() + 1, folder + "/") == 0;
+    }
+    bool holdsAnything(const std::string& folder) const {
+        return holdsIn(files_, folder) || holdsIn(folders_, folder);
+    }
+
+    std::set<std::string> files_;
+    std::set<std::string> folders_;
+};
+
+// A blind overwrite leaves a newer installed file alone only when the patcher can read versions: those
+// of the file versioners, else the version resource. Without either it replaces whatever is there.
+bool carriesVersion(HostView& view, const fs::path& file, std::string& error) {
+    const std::wstring path = view.hostFile(file, error);
+    if (path.empty()) return false;
+    mw::versioning::FileVersion version;
+    int kind = mw::versioning::kindNone;
+    if (mw::versioning::getFileVersion(win::toUtf8(path).c_str(), &version, &kind) ==
+        mw::versioning::versionRecognised)
+        return true;
+    std::wstring text;
+    return mw::versioning::osFileVersionText(path, text) == 0;
 }
 
 bool inside(const fs::path& inner, const fs::path& outer) {
@@ -431,6 +514,8 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
     for (const auto& [key, e] : oldTree.files)
         if (!newTree.files.count(key)) gone[{e.size, e.md5}].push_back(&e);
     std::set<std::string> renamedFrom, renamedTo;
+    std::vector<std::pair<std::string, std::string>> renames;  // in entry order, lower-case
+    std::vector<std::string> removes, adds;
     for (const auto& [key, e] : newTree.files) {
         if (oldTree.files.count(key)) continue;
         auto found = gone.find({e.size, e.md5});
@@ -439,21 +524,25 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
         found->second.erase(found->second.begin());
         renamedFrom.insert(lower(from->rel));
         renamedTo.insert(key);
+        renames.emplace_back(lower(from->rel), key);
         manifest.file({"rename", ++object, from->rel, e.rel, e.md5, e.md5});
         ++summary.renamed;
     }
     for (const auto& [key, e] : oldTree.files) {
         if (newTree.files.count(key) || renamedFrom.count(key)) continue;
         manifest.file({"remove", ++object, e.rel, "", e.md5, ""});
+        removes.push_back(key);
         ++summary.removed;
     }
     std::size_t done = 0;
+    HostView view;  // a scratch machine, made only when a rule matches
     for (const auto& [key, e] : newTree.files) {
         if (++done % 100 == 0) out << "  " << done << " of " << newTree.files.size() << " files compared\n";
         if (renamedTo.count(key)) continue;
         const auto old = oldTree.files.find(key);
         if (old == oldTree.files.end()) {
             manifest.file({"add", ++object, e.rel, "", "", e.md5});
+            adds.push_back(key);
             stage(e.host, object);
             ++summary.added;
             continue;
@@ -464,6 +553,16 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
         }
         const int number = ++object;
         if (matchesAny(globs, e.rel)) {
+            std::string error;
+            if (!carriesVersion(view, e.host, error)) {
+                walker.fail(
+                    e.host.string() +
+                    ": matched by a blindoverwrite rule, but it carries no version the patcher reads (no "
+                    "file versioner recognises it and it has no version resource), so a blind "
+                    "overwrite would replace whatever is installed" +
+                    (error.empty() ? "" : " (" + error + ")"));
+                continue;
+            }
             manifest.file({"blindoverwrite", number, e.rel, "", "", e.md5});
             stage(e.host, number);
             ++summary.blind;
@@ -472,11 +571,9 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
         bool patched = false;
         if (canPatch) {
             const fs::path qdr = output / "payload" / std::to_string(number);
-            std::string newBytes;
             if (runQdiff(qdiff, old->second.host, e.host, qdr, fs::path(e.rel).filename().string()) &&
-                readBytes(e.host, newBytes) &&
                 static_cast<double>(fs::file_size(qdr, ec)) <
-                    kPatchMargin * static_cast<double>(deflatedSize(newBytes))) {
+                    kPatchMargin * static_cast<double>(deflatedSize(e.host))) {
                 patched = true;
                 summary.payloadBytes += fs::file_size(qdr, ec);
             } else {
@@ -492,24 +589,26 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
             ++summary.overwritten;
         }
     }
-    // Folders: an empty folder of the new tree that is new, or that removing its files would prune, is
-    // added; old folders that are gone are removed innermost first.
-    auto holds = [](const auto& keys, const std::string& folder) {
-        return std::any_of(keys.begin(), keys.end(), [&](const auto& k) {
-            const std::string& key = keyOf(k);
-            return key.size() > folder.size() && key.compare(0, folder.size() + 1, folder + "/") == 0;
-        });
-    };
+    // Folders: the file entries' effect on folders is played through (a rename or an add makes the
+    // folders it needs, a remove prunes the folders it empties, nothing else prunes), then the folders of
+    // the new tree still missing are added and the old ones still there removed, innermost first.
+    FolderState state(oldTree);
+    for (const auto& [from, to] : renames) state.move(from, to);
+    for (const std::string& key : removes) state.remove(key);
+    for (const std::string& key : adds) state.add(key);
     for (const std::string& key : newTree.folders) {
-        if (holds(newTree.folders, key) || holds(newTree.files, key)) continue;
-        // An old folder that ends up empty is pruned when its last file goes: it is added back.
-        if (oldTree.folders.count(key) && !holds(oldTree.files, key)) continue;
+        if (state.hasFolder(key)) continue;
+        // A deeper missing folder's add makes this one too.
+        bool deeperMissing = false;
+        for (auto it = newTree.folders.lower_bound(key + "/");
+             it != newTree.folders.end() && it->compare(0, key.size() + 1, key + "/") == 0; ++it)
+            deeperMissing = deeperMissing || !state.hasFolder(*it);
+        if (deeperMissing) continue;
         manifest.directory("add", newTree.folderNames.at(key), "");
         ++summary.foldersAdded;
     }
-    // Removing a file prunes the folders it empties, so only folders that held no file are left to remove.
-    for (auto it = oldTree.folders.rbegin(); it != oldTree.folders.rend(); ++it) {
-        if (newTree.folders.count(*it) || holds(oldTree.files, *it)) continue;
+    for (auto it = state.folders().rbegin(); it != state.folders().rend(); ++it) {
+        if (newTree.folders.count(*it)) continue;
         const std::string& rel = oldTree.folderNames.at(*it);
         manifest.directory("remove", rel, fs::path(rel).filename().string());
         ++summary.foldersRemoved;

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <vector>
 
 #include "platform/resources/resources.h"
@@ -103,43 +102,51 @@ Ran runTool(const std::vector<std::string>& args, const std::map<std::string, st
     return ran;
 }
 
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> files;
+// Relative path -> host path; folders end in "/".
+std::map<std::string, fs::path> listing(const fs::path& root) {
+    std::map<std::string, fs::path> files;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string rel = fs::relative(it->path(), root).generic_string();
-        if (it->is_directory()) {
-            files[rel + "/"] = "";
-            continue;
-        }
-        std::ifstream in(it->path(), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        files[rel] = bytes.str();
+        files[it->is_directory() ? rel + "/" : rel] = it->path();
     }
     return files;
 }
 
+// Byte for byte, a chunk at a time: trees of any size are compared in little memory.
+bool sameBytes(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::file_size(a, ec) != fs::file_size(b, ec)) return false;
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    std::vector<char> ba(1 << 16), bb(1 << 16);
+    while (fa && fb) {
+        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+        if (fa.gcount() != fb.gcount() || !std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin()))
+            return false;
+    }
+    return !fa.bad() && !fb.bad() && fa.eof() && fb.eof();
+}
+
 // Compares case-insensitively by name (one file on Windows), byte for byte by content.
 std::vector<std::string> differences(const fs::path& actual, const fs::path& expected) {
-    auto lowerKeys = [](const std::map<std::string, std::string>& in) {
-        std::map<std::string, std::pair<std::string, const std::string*>> out;
+    auto lowerKeys = [](const std::map<std::string, fs::path>& in) {
+        std::map<std::string, std::pair<std::string, fs::path>> out;
         for (const auto& [k, v] : in) {
             std::string key = k;
             std::transform(key.begin(), key.end(), key.begin(),
                            [](unsigned char c) { return std::tolower(c); });
-            out[key] = {k, &v};
+            out[key] = {k, v};
         }
         return out;
     };
-    const auto a = snapshot(actual), e = snapshot(expected);
-    const auto la = lowerKeys(a), le = lowerKeys(e);
+    const auto la = lowerKeys(listing(actual)), le = lowerKeys(listing(expected));
     std::vector<std::string> out;
     for (const auto& [key, item] : le) {
         const auto found = la.find(key);
         if (found == la.end())
             out.push_back("missing: " + item.first);
-        else if (*found->second.second != *item.second)
+        else if (key.back() != '/' && !sameBytes(found->second.second, item.second))
             out.push_back("different bytes: " + item.first);
     }
     for (const auto& [key, item] : la)

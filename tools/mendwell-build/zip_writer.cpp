@@ -100,7 +100,7 @@ bool addFile(zipFile zip, const fs::path& file, const std::string& name, std::st
     info.tmz_date = zipDate(file);
     int zip64 = (!ec && size >= 0xFFFFFFFFull) ? 1 : 0;
     if (zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                              Z_DEFAULT_COMPRESSION, zip64) != ZIP_OK) {
+                              Z_BEST_COMPRESSION, zip64) != ZIP_OK) {
         error = "cannot add " + name + " to the archive";
         return false;
     }
