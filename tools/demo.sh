@@ -149,32 +149,52 @@ echo "Installed-programs entry and service:"
 "$BIN/machine" reg query "$UNINSTALL_KEY" | sed 's/^/  /'
 "$BIN/machine" service query LumenLicensing | sed 's/^/  /'
 
-step "A patch that fails late: the registry key it writes is denied, so the run rolls everything back"
-# The machine as it was before the first patch; the sample patch's registry entry comes after its files
-# and folders, so those are changed first and must be undone.
+step "A patch the pre-flight refuses: the registry key it writes is denied, so nothing is changed"
+# The machine as it was before the first patch. Every entry is judged before the first change, so the
+# denied key refuses the whole patch (6) with the files and folders untouched.
 export MENDWELL_MACHINE="$DEMO/machine-before"
 product="$("$BIN/machine" path "$INSTALL_DIR")"
 "$BIN/machine" reg add 'HKLM\SOFTWARE\Orvex\Lumen\9.0' /v Version /d 9.0 /f >/dev/null &&
   "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' >/dev/null || exit 1
+denied=1
 state() {
   (cd "$MENDWELL_MACHINE/drive_c/Program Files" && find . | sort | while read -r f; do
     if [ -f "$f" ]; then printf '%s %s\n' "$f" "$(md5sum <"$f" | cut -c1-32)"; else printf '%s/\n' "$f"; fi
   done)
   # The export reads through the denied key, so the denial is lifted for it alone.
-  "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' --off >/dev/null
+  [ "$denied" = 1 ] && "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' --off >/dev/null
   "$BIN/machine" reg export 'HKLM\SOFTWARE\Orvex' "$DEMO/reg.txt" >/dev/null && iconv -f UTF-16LE -t UTF-8 "$DEMO/reg.txt" | tr -d '\r'
-  "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' >/dev/null
+  [ "$denied" = 1 ] && "$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' >/dev/null
+  return 0
 }
+logs2="$("$BIN/machine" path 'C:\Users\User\AppData\Roaming\Orvex\PatcherLogs')"
 state >"$DEMO/before.txt"
 echo "Before (files with their MD5, then the registry):"
 sed 's/^/  /' "$DEMO/before.txt"
 "$DEMO/LumenTX4_903_Update" -SILENT >/dev/null
 printf 'Process return code: %d\n' "$?"
 echo "What the log says about it:"
-logs2="$("$BIN/machine" path 'C:\Users\User\AppData\Roaming\Orvex\PatcherLogs')"
-iconv -f UTF-16LE -t UTF-8 "$logs2"/*.log | tr -d '\r' | grep -E 'ERROR|Rolling back|overwriting file|Overwriting|Adding|Creating dir' | sed 's/^/  /'
+iconv -f UTF-16LE -t UTF-8 "$logs2"/*.log | tr -d '\r' | grep -E 'ERROR|Rolling back|Overwriting|Adding|Creating dir' | sed 's/^/  /'
 state >"$DEMO/after.txt"
-echo "Differences between the machine before and after the failed run (none expected):"
+echo "Differences between the machine before and after the refused run (none expected):"
+if diff "$DEMO/before.txt" "$DEMO/after.txt" >/dev/null; then echo "  (none)"; else diff "$DEMO/before.txt" "$DEMO/after.txt" | sed 's/^/  /'; fi
+
+step "A patcher killed in the middle of its run, and the next start that rolls it back"
+# The kill is injected (MENDWELL_FAULT, for tests only): SIGKILL once the third entry has changed a file.
+"$BIN/machine" reg deny 'HKLM\SOFTWARE\Orvex\Lumen\9.0' --off >/dev/null
+denied=0
+state >"$DEMO/before.txt"
+MENDWELL_FAULT=killafter:3 "$DEMO/LumenTX4_903_Update" -SILENT >/dev/null 2>&1
+printf 'Killed run: process return code %d; journal left behind:\n' "$?"
+find "$("$BIN/machine" path 'C:\Users\User\AppData\Local\Temp\Patcher')" -name '*.journal' | sed 's/^/  /'
+echo "Changed by the killed run:"
+state >"$DEMO/killed.txt"
+diff "$DEMO/before.txt" "$DEMO/killed.txt" | sed 's/^/  /'
+"$DEMO/LumenTX4_903_Update" -SILENT -CHECK >/dev/null
+printf 'Next start (-SILENT -CHECK: it recovers, then only reports its plan): return code %d\n' "$?"
+iconv -f UTF-16LE -t UTF-8 "$logs2"/*.log | tr -d '\r' | grep -E 'did not finish|Rolling back|is rolled back' | sed 's/^/  /'
+state >"$DEMO/after.txt"
+echo "Differences between the machine before the killed run and after the recovery (none expected):"
 if diff "$DEMO/before.txt" "$DEMO/after.txt" >/dev/null; then echo "  (none)"; else diff "$DEMO/before.txt" "$DEMO/after.txt" | sed 's/^/  /'; fi
 export MENDWELL_MACHINE="$DEMO/machine"
 product="$("$BIN/machine" path "$INSTALL_DIR")"
