@@ -68,13 +68,18 @@ FileEntryState probeFileEntry(const FileRecord& record) {
     FileEntryState state;
     state.destinationExisted = fileExists(destination);
     state.renamePathExisted = !renamePath.empty() && fileExists(renamePath);
-    // The folders of the path the entry puts a file at (a rename's new name). Never the bare drive: a
+    // The folders of the path the entry puts a file at (a rename's new name), found by walking up from
+    // its folder to the first that exists. A file already there has them all. Never the bare drive: a
     // prefix without "\\" is not a folder a run could make.
-    const std::wstring& made = record.operation == L"rename" ? renamePath : destination;
-    for (std::size_t at = made.find(L'\\', made.find(L'\\') + 1); at != std::wstring::npos;
-         at = made.find(L'\\', at + 1)) {
-        const std::wstring folder = made.substr(0, at);
-        if (!win::isDirectory(folder)) state.missingFolders.push_back(folder);
+    const bool rename = record.operation == L"rename";
+    const std::wstring& made = rename ? renamePath : destination;
+    if (made.empty() || (rename ? state.renamePathExisted : state.destinationExisted)) return state;
+    const std::size_t root = made.find(L'\\');
+    for (std::size_t at = made.rfind(L'\\'); at != std::wstring::npos && root != std::wstring::npos && at > root;
+         at = made.rfind(L'\\', at - 1)) {
+        std::wstring folder = made.substr(0, at);
+        if (win::isDirectory(folder)) break;
+        state.missingFolders.insert(state.missingFolders.begin(), std::move(folder));
     }
     return state;
 }
