@@ -1,7 +1,9 @@
 // mendwell-build: the patch author's tool. `assemble PATCHDIR -o OUT` makes a patcher program;
 // `inspect FILE...` shows what the patcher sees of files.
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,41 +63,58 @@ read on the current machine (MENDWELL_MACHINE); any other is a host file, read u
 status 1 when a file cannot be read.
 )";
 
-int runDiff(const std::vector<std::string>& args) {
-    mwbuild::DiffRequest request;
-    request.binDir = win::moduleHostPath().parent_path();
+using Setter = std::function<void(const std::string&)>;
+
+// The options of a command after its name: "--help" prints the help, a flag sets itself, any other
+// option takes the next argument as its value; with `positional`, an argument not starting with "--"
+// goes there. -1 to go on, else the exit status.
+int parseOptions(const std::vector<std::string>& args, const std::map<std::string, Setter>& valued,
+                 const std::map<std::string, bool*>& flags, std::vector<std::string>* positional) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help") {
             std::cout << kHelp;
             return 0;
         }
+        if (const auto flag = flags.find(a); flag != flags.end()) {
+            *flag->second = true;
+            continue;
+        }
+        if (positional && a.rfind("--", 0) != 0) {
+            positional->push_back(a);
+            continue;
+        }
         if (i + 1 >= args.size()) {
             std::cerr << "mendwell-build: " << a << " needs a value (try --help)\n";
             return 2;
         }
-        const std::string value = args[++i];
-        if (a == "--old")
-            request.oldTree = value;
-        else if (a == "--new")
-            request.newTree = value;
-        else if (a == "--config")
-            request.config = value;
-        else if (a == "-o")
-            request.output = value;
-        else if (a == "--extras")
-            request.extras = value;
-        else if (a == "--rules")
-            request.rules = value;
-        else if (a == "--bin")
-            request.binDir = value;
-        else if (a == "--install-token")
-            request.installToken = std::wstring(value.begin(), value.end());
-        else {
+        const std::string& value = args[++i];
+        const auto setter = valued.find(a);
+        if (setter == valued.end()) {
             std::cerr << "mendwell-build: unknown option '" << a << "' (try --help)\n";
             return 2;
         }
+        setter->second(value);
     }
+    return -1;
+}
+
+int runDiff(const std::vector<std::string>& args) {
+    mwbuild::DiffRequest request;
+    request.binDir = win::moduleHostPath().parent_path();
+    const int parsed = parseOptions(
+        args,
+        {{"--old", [&](const std::string& v) { request.oldTree = v; }},
+         {"--new", [&](const std::string& v) { request.newTree = v; }},
+         {"--config", [&](const std::string& v) { request.config = v; }},
+         {"-o", [&](const std::string& v) { request.output = v; }},
+         {"--extras", [&](const std::string& v) { request.extras = v; }},
+         {"--rules", [&](const std::string& v) { request.rules = v; }},
+         {"--bin", [&](const std::string& v) { request.binDir = v; }},
+         {"--install-token",
+          [&](const std::string& v) { request.installToken = std::wstring(v.begin(), v.end()); }}},
+        {}, nullptr);
+    if (parsed >= 0) return parsed;
     if (request.oldTree.empty() || request.newTree.empty() || request.config.empty() ||
         request.output.empty()) {
         std::cerr << "mendwell-build: diff needs --old, --new, --config and -o (try --help)\n";
@@ -109,38 +128,14 @@ int runVerify(const std::vector<std::string>& args) {
     mwbuild::VerifyRequest request;
     request.binDir = win::moduleHostPath().parent_path();
     std::vector<std::string> positional;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help") {
-            std::cout << kHelp;
-            return 0;
-        }
-        if (a == "--keep") {
-            request.keep = true;
-            continue;
-        }
-        if (a.rfind("--", 0) != 0) {
-            positional.push_back(a);
-            continue;
-        }
-        if (i + 1 >= args.size()) {
-            std::cerr << "mendwell-build: " << a << " needs a value (try --help)\n";
-            return 2;
-        }
-        const std::string value = args[++i];
-        if (a == "--old")
-            request.oldTree = value;
-        else if (a == "--new")
-            request.newTree = value;
-        else if (a == "--bin")
-            request.binDir = value;
-        else if (a == "--install-dir")
-            request.installDir = win::fromUtf8(value);
-        else {
-            std::cerr << "mendwell-build: unknown option '" << a << "' (try --help)\n";
-            return 2;
-        }
-    }
+    const int parsed = parseOptions(
+        args,
+        {{"--old", [&](const std::string& v) { request.oldTree = v; }},
+         {"--new", [&](const std::string& v) { request.newTree = v; }},
+         {"--bin", [&](const std::string& v) { request.binDir = v; }},
+         {"--install-dir", [&](const std::string& v) { request.installDir = win::fromUtf8(v); }}},
+        {{"--keep", &request.keep}}, &positional);
+    if (parsed >= 0) return parsed;
     if (positional.size() != 1 || request.oldTree.empty() || request.newTree.empty()) {
         std::cerr << "mendwell-build: verify needs PATCHER, --old and --new (try --help)\n";
         return 2;
