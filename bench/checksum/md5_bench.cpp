@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "mendwell/engine/checksum.h"
+#include "mendwell/files/checksum.h"
 #include "platform/machine/machine.h"
 
 namespace fs = std::filesystem;

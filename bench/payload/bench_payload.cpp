@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "mendwell/shell/zip_extractor.h"
+#include "mendwell/base/zip_extractor.h"
 #include "platform/machine/machine.h"
 
 extern char** environ;

@@ -1,7 +1,7 @@
 // Mendwell: the patcher program.
 #include <cstdio>
 
-#include "mendwell/shell/startup.h"
+#include "mendwell/app/startup.h"
 #include "platform/machine/machine.h"
 #include "platform/process/process.h"
 

@@ -1,14 +1,14 @@
-#include "mendwell/shell/recovery.h"
+#include "mendwell/app/recovery.h"
 
 #include <vector>
 
 #include "mendwell/engine/patch_controller.h"
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/records/rollback_manifest.h"
-#include "mendwell/records/services.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/startup.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/engine/services.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/app/startup.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 
 namespace mw {

@@ -1,16 +1,16 @@
-#include "mendwell/shell/startup.h"
+#include "mendwell/app/startup.h"
 
 #include <array>
 #include <cstdlib>
 #include <exception>
 
-#include "mendwell/records/update_manager.h"
-#include "mendwell/shell/config_reader.h"
-#include "mendwell/shell/localized_strings.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/recovery.h"
-#include "mendwell/shell/run_modes.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/app/update_manager.h"
+#include "mendwell/base/config_reader.h"
+#include "mendwell/base/localized_strings.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/app/recovery.h"
+#include "mendwell/app/run_modes.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/resources/resources.h"

@@ -1,19 +1,19 @@
-#include "mendwell/records/update_manager.h"
+#include "mendwell/app/update_manager.h"
 
 #include <array>
 #include <vector>
 
 #include "mendwell/engine/patch_controller.h"
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/records/running_apps.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/recovery.h"
-#include "mendwell/shell/resource_writer.h"
-#include "mendwell/shell/startup.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/app/recovery.h"
+#include "mendwell/base/resource_writer.h"
+#include "mendwell/app/startup.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/resources/resources.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"

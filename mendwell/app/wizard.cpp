@@ -1,4 +1,4 @@
-#include "mendwell/shell/wizard.h"
+#include "mendwell/app/wizard.h"
 
 #include <utility>
 
@@ -7,9 +7,9 @@
 #include "mendwell/records/product_validation.h"
 #include "mendwell/records/running_apps.h"
 #include "mendwell/resources/wizard_dialog.h"
-#include "mendwell/shell/localized_strings.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/localized_strings.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/text/format.h"
 #include "platform/ui/messagebox.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/shell/config_record.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/config_record.h"
 #include "platform/ui/dialog.h"
 
 namespace mw {

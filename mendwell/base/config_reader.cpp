@@ -1,9 +1,9 @@
-#include "mendwell/shell/config_reader.h"
+#include "mendwell/base/config_reader.h"
 
-#include "mendwell/shell/fast_xml_parser.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/resource_writer.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/fast_xml_parser.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/resource_writer.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/resources/resources.h"
 
 namespace mw {

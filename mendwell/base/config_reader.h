@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "mendwell/shell/config_record.h"
+#include "mendwell/base/config_record.h"
 
 namespace win {
 class Module;

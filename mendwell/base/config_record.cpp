@@ -1,4 +1,4 @@
-#include "mendwell/shell/config_record.h"
+#include "mendwell/base/config_record.h"
 
 namespace mw {
 

@@ -1,4 +1,4 @@
-#include "mendwell/shell/dictionary_escapes.h"
+#include "mendwell/base/dictionary_escapes.h"
 
 #include <cwctype>
 #include <utility>

@@ -1,8 +1,8 @@
-#include "mendwell/shell/dictionary_reader.h"
+#include "mendwell/base/dictionary_reader.h"
 
 #include <cstring>
 
-#include "mendwell/shell/dictionary_escapes.h"
+#include "mendwell/base/dictionary_escapes.h"
 #include "platform/text/text.h"
 
 namespace glossa {

@@ -1,4 +1,4 @@
-#include "mendwell/shell/fast_xml_parser.h"
+#include "mendwell/base/fast_xml_parser.h"
 
 #include <expat.h>
 

@@ -1,14 +1,14 @@
-#include "mendwell/shell/localized_strings.h"
+#include "mendwell/base/localized_strings.h"
 
 #include <array>
 #include <cstdio>
 #include <utility>
 
-#include "mendwell/shell/dictionary_escapes.h"
-#include "mendwell/shell/dictionary_reader.h"
-#include "mendwell/shell/resource_writer.h"
-#include "mendwell/shell/workfolder.h"
-#include "mendwell/shell/zip_extractor.h"
+#include "mendwell/base/dictionary_escapes.h"
+#include "mendwell/base/dictionary_reader.h"
+#include "mendwell/base/resource_writer.h"
+#include "mendwell/base/workfolder.h"
+#include "mendwell/base/zip_extractor.h"
 #include "platform/fs/file.h"
 #include "platform/resources/resources.h"
 #include "platform/system/system.h"

@@ -1,4 +1,4 @@
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 
 namespace mw {
 

@@ -1,4 +1,4 @@
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 
 #include <chrono>
 

@@ -1,10 +1,10 @@
-#include "mendwell/shell/payload_extractor.h"
+#include "mendwell/base/payload_extractor.h"
 
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/resource_writer.h"
-#include "mendwell/shell/workfolder.h"
-#include "mendwell/shell/zip_extractor.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/resource_writer.h"
+#include "mendwell/base/workfolder.h"
+#include "mendwell/base/zip_extractor.h"
 #include "platform/fs/file.h"
 
 namespace mw {

@@ -1,4 +1,4 @@
-#include "mendwell/shell/resource_writer.h"
+#include "mendwell/base/resource_writer.h"
 
 #include "platform/fs/file.h"
 #include "platform/resources/resources.h"

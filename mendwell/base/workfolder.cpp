@@ -1,4 +1,4 @@
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/workfolder.h"
 
 #include "platform/fs/file.h"
 #include "platform/process/process.h"

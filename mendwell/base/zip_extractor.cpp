@@ -1,11 +1,11 @@
-#include "mendwell/shell/zip_extractor.h"
+#include "mendwell/base/zip_extractor.h"
 
 #include <unzip.h>
 
 #include <vector>
 
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/zip_win_io.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/zip_win_io.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/system/system.h"

@@ -1,4 +1,4 @@
-#include "mendwell/shell/zip_win_io.h"
+#include "mendwell/base/zip_win_io.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "mendwell/records/add_remove_entry.h"
+#include "mendwell/engine/add_remove_entry.h"
 
 #include <utility>
 

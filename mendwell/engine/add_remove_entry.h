@@ -3,7 +3,7 @@
 #include <string>
 
 #include "mendwell/engine/manifest.h"
-#include "mendwell/shell/config_record.h"
+#include "mendwell/base/config_record.h"
 
 namespace mw {
 

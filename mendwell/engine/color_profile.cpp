@@ -1,6 +1,6 @@
 #include "mendwell/engine/file_checks.h"
 #include "mendwell/engine/file_operations.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/system/system.h"

@@ -5,9 +5,9 @@
 #include <memory>
 #include <thread>
 
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/engine/undo_record.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/process/process.h"
 #include "platform/system/system.h"
 

@@ -1,7 +1,7 @@
 #include "mendwell/engine/file_checks.h"
 
-#include "mendwell/engine/checksum.h"
-#include "mendwell/engine/versioners.h"
+#include "mendwell/files/checksum.h"
+#include "mendwell/files/versioners.h"
 #include "platform/text/text.h"
 
 namespace mw {

@@ -1,9 +1,9 @@
 #include "mendwell/engine/file_operation_patch.h"
 
 #include "mendwell/engine/file_operations.h"
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/process/process.h"

@@ -5,7 +5,7 @@
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/undo_record.h"
 #include "mendwell/records/rollback_manifest.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 
 namespace mw {

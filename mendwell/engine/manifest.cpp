@@ -1,6 +1,6 @@
 #include "mendwell/engine/manifest.h"
 
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 
 namespace mw {
 

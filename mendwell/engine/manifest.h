@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "mendwell/shell/fast_xml_parser.h"
+#include "mendwell/base/fast_xml_parser.h"
 
 namespace mw {
 

@@ -3,9 +3,9 @@
 #include "mendwell/engine/directory_operation.h"
 #include "mendwell/engine/registry_operation.h"
 #include "mendwell/engine/undo_record.h"
-#include "mendwell/records/add_remove_entry.h"
-#include "mendwell/records/services.h"
-#include "mendwell/shell/config_record.h"
+#include "mendwell/engine/add_remove_entry.h"
+#include "mendwell/engine/services.h"
+#include "mendwell/base/config_record.h"
 
 namespace mw {
 

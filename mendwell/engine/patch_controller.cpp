@@ -1,9 +1,9 @@
 #include "mendwell/engine/patch_controller.h"
 
 #include "mendwell/records/rollback_manifest.h"
-#include "mendwell/shell/config_reader.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/config_reader.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/resources/resources.h"
 #include "platform/system/worker.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 
 namespace win {
 class WorkerThread;

@@ -4,9 +4,9 @@
 #include <map>
 #include <optional>
 
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/engine/undo_record.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/registry/registry.h"
 
 namespace mw {

@@ -1,6 +1,6 @@
-#include "mendwell/records/services.h"
+#include "mendwell/engine/services.h"
 
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/services/services.h"
 #include "platform/system/system.h"
 #include "platform/text/text.h"

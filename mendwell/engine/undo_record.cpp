@@ -5,7 +5,7 @@
 
 #include "mendwell/engine/fault_injection.h"
 #include "mendwell/engine/patch_controller.h"
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/engine/registry_operation.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "platform/registry/registry.h"

@@ -1,4 +1,4 @@
-#include "mendwell/engine/checksum.h"
+#include "mendwell/files/checksum.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "mendwell/engine/file_versioners.h"
+#include "mendwell/files/file_versioners.h"
 
 #include <boost/regex.hpp>
 #include <cstddef>

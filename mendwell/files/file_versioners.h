@@ -1,7 +1,7 @@
 // The eight file versioners, tried in the order versioners.cpp registers them. Each reads a bounded head
 // of the file and keeps no state.
 #pragma once
-#include "mendwell/engine/versioners.h"
+#include "mendwell/files/versioners.h"
 
 namespace mw::versioning {
 

@@ -2,8 +2,8 @@
 #include <array>
 #include <cstddef>
 
-#include "mendwell/engine/versioners.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/files/versioners.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/resources/resources.h"
 #include "platform/system/system.h"

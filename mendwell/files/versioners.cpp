@@ -1,8 +1,8 @@
-#include "mendwell/engine/versioners.h"
+#include "mendwell/files/versioners.h"
 
 #include <exception>
 
-#include "mendwell/engine/file_versioners.h"
+#include "mendwell/files/file_versioners.h"
 #include "platform/fs/file.h"
 #include "platform/text/text.h"
 

@@ -5,7 +5,7 @@
 
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/records/tally_session.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/system/system.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/path.h"
 #include "platform/system/system.h"
 

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/tally_session.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/path.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"

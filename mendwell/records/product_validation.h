@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "mendwell/shell/config_record.h"
+#include "mendwell/base/config_record.h"
 
 namespace mw {
 

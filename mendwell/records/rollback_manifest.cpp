@@ -1,6 +1,6 @@
 #include "mendwell/records/rollback_manifest.h"
 
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/text/text.h"
 

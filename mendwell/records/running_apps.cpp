@@ -4,9 +4,9 @@
 #include <array>
 #include <boost/regex.hpp>
 
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/engine/versioners.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/files/versioners.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/path.h"
 #include "platform/process/process.h"
 #include "platform/text/text.h"

@@ -2,8 +2,8 @@
 
 #include <span>
 
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/text/text.h"

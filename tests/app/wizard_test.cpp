@@ -1,6 +1,6 @@
 // The wizard's applications-in-use page, with the product checks replaced (the process scan is not in
 // this build); nothing is patched.
-#include "mendwell/shell/wizard.h"
+#include "mendwell/app/wizard.h"
 
 #include <gtest/gtest.h>
 

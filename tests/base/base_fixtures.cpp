@@ -1,10 +1,10 @@
-#include "tests/shell/shell_fixtures.h"
+#include "tests/base/base_fixtures.h"
 
 #include <zip.h>
 
 #include <stdexcept>
 
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/text/text.h"
 
 namespace shell_test {

@@ -1,9 +1,9 @@
 // config.xml: extraction from the program's resources, the parse rules and the logged values.
 #include <gtest/gtest.h>
 
-#include "mendwell/shell/config_reader.h"
-#include "mendwell/shell/workfolder.h"
-#include "tests/shell/shell_fixtures.h"
+#include "mendwell/base/config_reader.h"
+#include "mendwell/base/workfolder.h"
+#include "tests/base/base_fixtures.h"
 #include "tests/support/testmachine.h"
 
 namespace {

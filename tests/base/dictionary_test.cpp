@@ -4,9 +4,9 @@
 #include <string>
 #include <tuple>
 
-#include "mendwell/shell/dictionary_escapes.h"
-#include "mendwell/shell/dictionary_reader.h"
-#include "mendwell/shell/localized_strings.h"
+#include "mendwell/base/dictionary_escapes.h"
+#include "mendwell/base/dictionary_reader.h"
+#include "mendwell/base/localized_strings.h"
 #include "platform/text/text.h"
 #include "tests/support/testmachine.h"
 

@@ -8,10 +8,10 @@
 #include <set>
 #include <thread>
 
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/text/text.h"
-#include "tests/shell/shell_fixtures.h"
+#include "tests/base/base_fixtures.h"
 #include "tests/support/testmachine.h"
 
 namespace {

@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/shell/payload_extractor.h"
-#include "mendwell/shell/workfolder.h"
-#include "tests/shell/shell_fixtures.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/payload_extractor.h"
+#include "mendwell/base/workfolder.h"
+#include "tests/base/base_fixtures.h"
 #include "tests/support/testmachine.h"
 
 namespace {

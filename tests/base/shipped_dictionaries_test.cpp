@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "mendwell/shell/dictionary_reader.h"
+#include "mendwell/base/dictionary_reader.h"
 #include "platform/text/text.h"
 #include "tests/support/testmachine.h"
 

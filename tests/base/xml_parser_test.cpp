@@ -1,7 +1,7 @@
 // The document tree: paths of element names, text, attributes and the encodings the documents use.
 #include <gtest/gtest.h>
 
-#include "mendwell/shell/fast_xml_parser.h"
+#include "mendwell/base/fast_xml_parser.h"
 #include "platform/text/text.h"
 #include "tests/support/testmachine.h"
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "mendwell/shell/zip_extractor.h"
+#include "mendwell/base/zip_extractor.h"
 #include "platform/fs/file.h"
 #include "platform/text/text.h"
-#include "tests/shell/shell_fixtures.h"
+#include "tests/base/base_fixtures.h"
 #include "tests/support/testmachine.h"
 
 namespace {

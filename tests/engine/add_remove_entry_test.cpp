@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "mendwell/records/add_remove_entry.h"
+#include "mendwell/engine/add_remove_entry.h"
 #include "mendwell/records/tally_session.h"
 #include "platform/fs/file.h"
 #include "platform/registry/registry.h"

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 
 namespace engine_test {

@@ -6,7 +6,7 @@
 
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_operation_patch.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/process/process.h"
 #include "platform/system/system.h"

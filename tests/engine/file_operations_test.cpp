@@ -5,7 +5,7 @@
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_operations.h"
 #include "mendwell/engine/file_undo.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/xmldom/xmldom.h"
 #include "tests/engine/engine_fixture.h"

@@ -2,10 +2,10 @@
 
 #include "mendwell/engine/directory_operation.h"
 #include "mendwell/engine/patch_controller.h"
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/engine/registry_operation.h"
 #include "mendwell/records/rollback_manifest.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 
 namespace engine_test {

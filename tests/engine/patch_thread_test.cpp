@@ -1,8 +1,8 @@
 // The rollback run of MyThreadProc, in process: it reads the rollback manifest of the work folder and
 // restores from the backups, with no payload, no language and no cancel checks.
 #include "mendwell/engine/patch_controller.h"
-#include "mendwell/engine/patch_state.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "tests/engine/engine_fixture.h"
 

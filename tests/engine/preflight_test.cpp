@@ -5,8 +5,8 @@
 #include <functional>
 #include <sstream>
 
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/registry/registry.h"
 #include "platform/text/text.h"

@@ -1,7 +1,7 @@
 // Stopping and starting the manifest's services on the machine's service table.
 #include <gtest/gtest.h>
 
-#include "mendwell/records/services.h"
+#include "mendwell/engine/services.h"
 #include "platform/services/services.h"
 #include "tests/records/records_fixture.h"
 

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "mendwell/engine/checksum.h"
+#include "mendwell/files/checksum.h"
 #include "platform/fs/file.h"
 #include "tests/support/testmachine.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <regex>
 
-#include "mendwell/engine/versioners.h"
+#include "mendwell/files/versioners.h"
 #include "platform/text/text.h"
 #include "tests/support/testmachine.h"
 

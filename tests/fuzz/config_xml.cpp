@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "mendwell/shell/config_reader.h"
-#include "mendwell/shell/config_record.h"
+#include "mendwell/base/config_reader.h"
+#include "mendwell/base/config_record.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "mendwell/shell/dictionary_escapes.h"
-#include "mendwell/shell/dictionary_reader.h"
+#include "mendwell/base/dictionary_escapes.h"
+#include "mendwell/base/dictionary_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mendwell/shell/fast_xml_parser.h"
+#include "mendwell/base/fast_xml_parser.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

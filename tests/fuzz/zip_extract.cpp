@@ -4,7 +4,7 @@
 #include <set>
 #include <string_view>
 
-#include "mendwell/shell/zip_extractor.h"
+#include "mendwell/base/zip_extractor.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

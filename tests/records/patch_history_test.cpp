@@ -4,8 +4,8 @@
 
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/rollback_manifest.h"
-#include "mendwell/shell/fast_xml_parser.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/fast_xml_parser.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/text/text.h"
 #include "tests/records/records_fixture.h"

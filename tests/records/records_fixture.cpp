@@ -1,8 +1,8 @@
 #include "tests/records/records_fixture.h"
 
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/records/tally_session.h"
-#include "mendwell/shell/patchlog.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/text/text.h"
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mendwell/shell/config_record.h"
+#include "mendwell/base/config_record.h"
 #include "outside/tally/tally_api.h"
 #include "platform/system/library.h"
 #include "tests/support/logfile.h"

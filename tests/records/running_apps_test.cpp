@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "mendwell/engine/patch_state.h"
+#include "mendwell/base/patch_state.h"
 #include "mendwell/records/running_apps.h"
 #include "platform/text/text.h"
 #include "tests/records/records_fixture.h"

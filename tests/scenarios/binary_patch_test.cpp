@@ -3,7 +3,7 @@
 // by its new version.
 #include <filesystem>
 
-#include "mendwell/engine/checksum.h"
+#include "mendwell/files/checksum.h"
 #include "tests/scenarios/patcher_fixture.h"
 
 namespace scenarios {

@@ -1,7 +1,7 @@
 // Entry rules that need no patcher: the level search and the backup clean-up.
-#include "mendwell/shell/patchlog.h"
-#include "mendwell/shell/startup.h"
-#include "mendwell/shell/workfolder.h"
+#include "mendwell/base/patchlog.h"
+#include "mendwell/app/startup.h"
+#include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/text/text.h"

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "mendwell/engine/checksum.h"
-#include "mendwell/engine/versioners.h"
+#include "mendwell/files/checksum.h"
+#include "mendwell/files/versioners.h"
 #include "platform/text/text.h"
 #include "tools/mendwell-build/host_view.h"
 

@@ -16,7 +16,7 @@
 #include <set>
 #include <sstream>
 
-#include "mendwell/engine/versioners.h"
+#include "mendwell/files/versioners.h"
 #include "platform/text/text.h"
 #include "platform/xmldom/xmldom.h"
 #include "tools/mendwell-build/host_view.h"
