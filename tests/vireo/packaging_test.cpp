@@ -56,8 +56,8 @@ class ScriptedHost : public PackagingHost {
     }
     int defaultDescriptorCheck() override { return 0; }
     int customDescriptorCheck() override { return 0; }
-    bool descriptorName(std::string& name) override {
-        name = "My App";
+    bool descriptorName(std::wstring& name) override {
+        name = L"My App";
         return true;
     }
     void updateDescriptorIcons() override {}
@@ -265,7 +265,8 @@ TEST_F(Packaging, WithTheRealTool) {
     host.realTool = true;
     EXPECT_EQ(createSelfSignedCertificate(host,
                                           L" -cn \"Dana\" -ou \"Apps\" -o \"Orvex\" -c \"US\" 1024-RSA "
-                                          L"\"C:/certs/me.p12\" \"pw\""),
+                                          L"\"C:/certs/me.p12\" \"pw\"",
+                                          L"C:/certs/me.p12"),
               1);
     ASSERT_EQ(host.shown.at(0).text, L"Самозаверенный сертификат создан.");
     host.shown.clear();
@@ -279,9 +280,10 @@ TEST_F(Packaging, WithTheRealTool) {
               L"Ошибка при создании файла KITE.\n\nНе удалось загрузить файл хранилища ключей (возможно, "
               L"неверный пароль)");
     host.shown.clear();
-    EXPECT_EQ(createSelfSignedCertificate(
-                  host, L" -cn \"Dana\" -ou \"\" -o \"O\" -c \"USA\" 1024-RSA \"C:/c.p12\" \"pw\""),
-              0);
+    EXPECT_EQ(
+        createSelfSignedCertificate(
+            host, L" -cn \"Dana\" -ou \"\" -o \"O\" -c \"USA\" 1024-RSA \"C:/c.p12\" \"pw\"", L"C:/c.p12"),
+        0);
     EXPECT_EQ(host.shown.at(0).text.rfind(L"Не удалось создать самозаверенный цифровой сертификат: error", 0),
               0u);
 }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
-#include "platform/system/system.h"
 #include "platform/text/text.h"
 #include "vireo/descriptor_state.h"
 #include "vireo/dialogs/file_type_dialog.h"
@@ -43,14 +43,24 @@ std::wstring elementText(const wchar_t* name, bool* found = nullptr) {
     return there ? text : std::wstring();
 }
 
-std::wstring ansi(const char* field, std::size_t size) {
-    std::wstring out;
-    win::fromCodePage(std::string_view(field, ::strnlen(field, size)), win::ansiCodePage(), out);
-    return out;
+std::wstring line(const FileTypeRecord& r) {
+    return fieldText(r.name, sizeof r.name) + L"(" + fieldText(r.extension, sizeof r.extension) + L")";
 }
 
-std::wstring line(const FileTypeRecord& r) {
-    return ansi(r.name, sizeof r.name) + L"(" + ansi(r.extension, sizeof r.extension) + L")";
+// A record as read from the document when the dialog opened: applying it again changes nothing but
+// could cut a field longer than the record holds.
+bool unchanged(const FileTypeRecord& r) {
+    if (!r.previousName[0]) return false;
+    FileTypeRecord read;
+    if (readFileType(fieldText(r.previousName, sizeof r.previousName), read) != 0) return false;
+    return std::strncmp(r.name, r.previousName, sizeof r.name) == 0 &&
+           std::strncmp(r.extension, read.extension, sizeof r.extension) == 0 &&
+           std::wcsncmp(r.description, read.description, 256) == 0 &&
+           std::wcsncmp(r.contentType, read.contentType, 256) == 0 &&
+           std::strncmp(r.image128x128, read.image128x128, sizeof r.image128x128) == 0 &&
+           std::strncmp(r.image48x48, read.image48x48, sizeof r.image48x48) == 0 &&
+           std::strncmp(r.image32x32, read.image32x32, sizeof r.image32x32) == 0 &&
+           std::strncmp(r.image16x16, read.image16x16, sizeof r.image16x16) == 0;
 }
 
 bool filled(const std::wstring& text) {
@@ -114,7 +124,7 @@ void CAdvancedSettingsDlg::open() {
     for (const auto& name : names) {
         FileTypeRecord r;
         readFileType(name, r);
-        win::toCodePage(name, win::ansiCodePage(), r.name, sizeof r.name);
+        setField(r.name, sizeof r.name, name);
         std::memcpy(r.previousName, r.name, sizeof r.name);
         r.present = 1;
         records_.push_back(r);
@@ -190,11 +200,14 @@ void CAdvancedSettingsDlg::ok() {
     std::stable_sort(ordered.begin(), ordered.end(), [](const FileTypeRecord& a, const FileTypeRecord& b) {
         return std::strncmp(a.name, b.name, sizeof a.name) < 0;
     });
-    for (const auto& r : ordered) {
-        if (r.present)
+    std::vector<bool> same;
+    for (const auto& r : ordered) same.push_back(r.present && unchanged(r));
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        const FileTypeRecord& r = ordered[i];
+        if (r.present && !same[i])
             updateFileType(r);
-        else if (r.previousName[0])
-            removeFileType(ansi(r.previousName, sizeof r.previousName));
+        else if (!r.present && r.previousName[0])
+            removeFileType(fieldText(r.previousName, sizeof r.previousName));
     }
     dialog_.end(1);
 }
