@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -138,8 +139,19 @@ x::DOMElement* appendElement(x::DOMElement* parent, std::wstring_view name) {
     return element;
 }
 
+std::wstring xmlChars(std::wstring_view text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        const auto u = static_cast<std::uint32_t>(c);
+        if (u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF) || (u >= 0xE000 && u <= 0xFFFD) ||
+            (u >= 0x10000 && u <= 0x10FFFF))
+            out.push_back(c);
+    }
+    return out;
+}
+
 void setText(x::DOMElement* element, std::wstring_view text) {
-    element->setTextContent(toX(text).c_str());
+    element->setTextContent(toX(xmlChars(text)).c_str());
 }
 
 std::wstring textOf(const x::DOMNode* node) {

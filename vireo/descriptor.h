@@ -13,6 +13,9 @@ namespace vireo {
 // The runtime's application-descriptor namespace for version 1.0 (docs/formats.md).
 inline constexpr wchar_t kDescriptorNamespace[] = L"http://ns.orvex.com/kite/application/1.0";
 
+// `text` without the characters XML cannot hold (most control characters, unpaired surrogates): values
+// are typed text, and one such character would make a whole file unwritable.
+std::wstring xmlChars(std::wstring_view text);
 // 1 to 212 characters, each one of a-z, A-Z, 0-9, "." or "-".
 bool isValidApplicationId(std::wstring_view id);
 // The id a default descriptor gets for an application file name when none is set.

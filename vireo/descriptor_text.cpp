@@ -16,7 +16,7 @@ namespace {
 // Settings are the author's free text: markup characters in them must not break the descriptor.
 std::wstring escaped(std::wstring_view text) {
     std::wstring out;
-    for (wchar_t c : text) {
+    for (wchar_t c : xmlChars(text)) {
         if (c == L'&')
             out += L"&amp;";
         else if (c == L'<')
