@@ -224,7 +224,10 @@ TEST_F(LumenDialogs, ADescriptorEditedThroughEveryDialogComesBackTheSame) {
         "  <fileTypes>\n    <fileType>\n      <name>Doc.Kino</name>\n      <extension>kino</extension>\n"
         "      <description>Документ</description>\n      <contentType>application/x-kino</contentType>\n"
         "      <icon>\n        <image16x16>icons/значок.png</image16x16>\n      </icon>\n    </fileType>\n"
-        "  </fileTypes>\n</application>\n";
+        "    <fileType>\n      <name>Картинка</name>\n      <extension>kart</extension>\n      "
+        "<description>" +
+        escaped(std::wstring(300, L'画')) +
+        "</description>\n    </fileType>\n  </fileTypes>\n</application>\n";
     machine.writeFile(kDescriptor, original);
 
     const std::string edits =

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
 
 #include "platform/text/text.h"
 #include "vireo/descriptor_state.h"
@@ -45,22 +44,6 @@ std::wstring elementText(const wchar_t* name, bool* found = nullptr) {
 
 std::wstring line(const FileTypeRecord& r) {
     return fieldText(r.name, sizeof r.name) + L"(" + fieldText(r.extension, sizeof r.extension) + L")";
-}
-
-// A record as read from the document when the dialog opened: applying it again changes nothing but
-// could cut a field longer than the record holds.
-bool unchanged(const FileTypeRecord& r) {
-    if (!r.previousName[0]) return false;
-    FileTypeRecord read;
-    if (readFileType(fieldText(r.previousName, sizeof r.previousName), read) != 0) return false;
-    return std::strncmp(r.name, r.previousName, sizeof r.name) == 0 &&
-           std::strncmp(r.extension, read.extension, sizeof r.extension) == 0 &&
-           std::wcsncmp(r.description, read.description, 256) == 0 &&
-           std::wcsncmp(r.contentType, read.contentType, 256) == 0 &&
-           std::strncmp(r.image128x128, read.image128x128, sizeof r.image128x128) == 0 &&
-           std::strncmp(r.image48x48, read.image48x48, sizeof r.image48x48) == 0 &&
-           std::strncmp(r.image32x32, read.image32x32, sizeof r.image32x32) == 0 &&
-           std::strncmp(r.image16x16, read.image16x16, sizeof r.image16x16) == 0;
 }
 
 bool filled(const std::wstring& text) {
@@ -129,6 +112,7 @@ void CAdvancedSettingsDlg::open() {
         r.present = 1;
         records_.push_back(r);
     }
+    edited_.assign(records_.size(), false);
     showTypes();
 }
 
@@ -160,8 +144,10 @@ void CAdvancedSettingsDlg::editType(int index) {
     if (existing) {
         std::memcpy(edited.previousName, existing->previousName, sizeof edited.previousName);
         *existing = edited;
+        edited_[static_cast<std::size_t>(existing - records_.data())] = true;
     } else {
         records_.push_back(edited);
+        edited_.push_back(true);
     }
     showTypes();
 }
@@ -196,15 +182,14 @@ void CAdvancedSettingsDlg::ok() {
     updateAdvancedSettings(s);
     store_.set(key::programMenu, s.programMenuFolder.substr(0, 256));
 
-    std::vector<FileTypeRecord> ordered = records_;
-    std::stable_sort(ordered.begin(), ordered.end(), [](const FileTypeRecord& a, const FileTypeRecord& b) {
-        return std::strncmp(a.name, b.name, sizeof a.name) < 0;
+    std::vector<std::size_t> order(records_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+        return std::strncmp(records_[a].name, records_[b].name, sizeof records_[a].name) < 0;
     });
-    std::vector<bool> same;
-    for (const auto& r : ordered) same.push_back(r.present && unchanged(r));
-    for (std::size_t i = 0; i < ordered.size(); ++i) {
-        const FileTypeRecord& r = ordered[i];
-        if (r.present && !same[i])
+    for (std::size_t i : order) {
+        const FileTypeRecord& r = records_[i];
+        if (r.present && edited_[i])
             updateFileType(r);
         else if (!r.present && r.previousName[0])
             removeFileType(fieldText(r.previousName, sizeof r.previousName));
