@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -42,9 +43,41 @@ void print(const char* format, const std::wstring& text) {
     std::fflush(stdout);
 }
 
+// What a failed parse leaves behind is part of a document: nothing may read or save it.
 int parseFailed() {
     state().lastParsedValid = false;
+    state().parser.reset();
     return descriptor::parseFailed;
+}
+
+bool blank(const x::DOMNode* node) {
+    return node->getNodeType() == x::DOMNode::TEXT_NODE && trimmed(fromX(node->getNodeValue())).empty();
+}
+
+// Indents an element's children two blanks a level. The indentation a file came with is dropped first,
+// so a file saved again comes out the same instead of gaining a line at every level. Text and mixed
+// content stay as they are.
+void indent(x::DOMElement* element, const std::u16string& depth) {
+    bool elements = false, text = false;
+    for (x::DOMNode* c = element->getFirstChild(); c; c = c->getNextSibling()) {
+        elements = elements || c->getNodeType() == x::DOMNode::ELEMENT_NODE;
+        text = text || ((c->getNodeType() == x::DOMNode::TEXT_NODE ||
+                         c->getNodeType() == x::DOMNode::CDATA_SECTION_NODE) &&
+                        !blank(c));
+    }
+    if (!elements || text) return;
+    for (x::DOMNode* c = element->getFirstChild(); c;) {
+        x::DOMNode* next = c->getNextSibling();
+        if (blank(c)) element->removeChild(c)->release();
+        c = next;
+    }
+    x::DOMDocument* document = element->getOwnerDocument();
+    const std::u16string inner = depth + u"  ";
+    for (x::DOMNode* c = element->getFirstChild(); c; c = c->getNextSibling()) {
+        element->insertBefore(document->createTextNode(inner.c_str()), c);
+        if (c->getNodeType() == x::DOMNode::ELEMENT_NODE) indent(static_cast<x::DOMElement*>(c), inner);
+    }
+    element->appendChild(document->createTextNode(depth.c_str()));
 }
 
 }  // namespace
@@ -106,8 +139,19 @@ x::DOMElement* appendElement(x::DOMElement* parent, std::wstring_view name) {
     return element;
 }
 
+std::wstring xmlChars(std::wstring_view text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        const auto u = static_cast<std::uint32_t>(c);
+        if (u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF) || (u >= 0xE000 && u <= 0xFFFD) ||
+            (u >= 0x10000 && u <= 0x10FFFF))
+            out.push_back(c);
+    }
+    return out;
+}
+
 void setText(x::DOMElement* element, std::wstring_view text) {
-    element->setTextContent(toX(text).c_str());
+    element->setTextContent(toX(xmlChars(text)).c_str());
 }
 
 std::wstring textOf(const x::DOMNode* node) {
@@ -196,16 +240,24 @@ int saveDescriptor(std::wstring_view path) {
         x::DOMImplementation* impl = x::DOMImplementationRegistry::getDOMImplementation(u"LS");
         std::unique_ptr<x::DOMLSSerializer, void (*)(x::DOMLSSerializer*)> serializer(
             impl->createLSSerializer(), [](x::DOMLSSerializer* p) { p->release(); });
+        // The serialiser's own pretty printing puts a blank line between the root's children; the
+        // document is indented here instead, one node of the document a line.
         x::DOMConfiguration* config = serializer->getDomConfig();
-        if (config->canSetParameter(x::XMLUni::fgDOMWRTFormatPrettyPrint, true))
-            config->setParameter(x::XMLUni::fgDOMWRTFormatPrettyPrint, true);
-        x::MemBufFormatTarget target;
-        std::unique_ptr<x::DOMLSOutput, void (*)(x::DOMLSOutput*)> output(
-            impl->createLSOutput(), [](x::DOMLSOutput* p) { p->release(); });
-        output->setEncoding(u"UTF-8");
-        output->setByteStream(&target);
-        if (!serializer->write(document, output.get())) return -1;
-        const std::string_view bytes(reinterpret_cast<const char*>(target.getRawBuffer()), target.getLen());
+        if (config->canSetParameter(x::XMLUni::fgDOMXMLDeclaration, false))
+            config->setParameter(x::XMLUni::fgDOMXMLDeclaration, false);
+        std::string bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\n";
+        for (x::DOMNode* node = document->getFirstChild(); node; node = node->getNextSibling()) {
+            if (node->getNodeType() == x::DOMNode::ELEMENT_NODE)
+                indent(static_cast<x::DOMElement*>(node), u"\n");
+            x::MemBufFormatTarget target;
+            std::unique_ptr<x::DOMLSOutput, void (*)(x::DOMLSOutput*)> output(
+                impl->createLSOutput(), [](x::DOMLSOutput* p) { p->release(); });
+            output->setEncoding(u"UTF-8");
+            output->setByteStream(&target);
+            if (!serializer->write(node, output.get())) return -1;
+            bytes.append(reinterpret_cast<const char*>(target.getRawBuffer()), target.getLen());
+            bytes += '\n';
+        }
         return win::writeFile(path, bytes) ? 0 : -1;
     } catch (...) {
         return -1;

@@ -13,8 +13,13 @@ namespace vireo {
 // The runtime's application-descriptor namespace for version 1.0 (docs/formats.md).
 inline constexpr wchar_t kDescriptorNamespace[] = L"http://ns.orvex.com/kite/application/1.0";
 
+// `text` without the characters XML cannot hold (most control characters, unpaired surrogates): values
+// are typed text, and one such character would make a whole file unwritable.
+std::wstring xmlChars(std::wstring_view text);
 // 1 to 212 characters, each one of a-z, A-Z, 0-9, "." or "-".
 bool isValidApplicationId(std::wstring_view id);
+// The id a default descriptor gets for an application file name when none is set.
+std::wstring exampleApplicationId(std::wstring_view fileName);
 // The default descriptor, one line, from the settings.
 std::wstring defaultDescriptorText(SettingsStore& store);
 // Writes it (UTF-8 with byte-order mark) over LMV folder + base name + "-app.xml". Always true.
@@ -52,7 +57,8 @@ int setChildText(std::wstring_view parent, std::wstring_view child, std::wstring
 int removeChild(std::wstring_view parent, std::wstring_view child);
 int clearElementText(std::wstring_view name);
 
-// The unit exchanged with the file-type dialog; 8-bit fields are in the ANSI code page.
+// The unit exchanged with the file-type dialog; 8-bit fields hold UTF-8, so names and icon paths in
+// any script survive the trip.
 struct FileTypeRecord {
     char name[128] = {};
     char extension[128] = {};
@@ -65,6 +71,10 @@ struct FileTypeRecord {
     unsigned char present = 0;  // 1: the entry stays (updated or added); else it is removed
     char previousName[128] = {};
 };
+
+// An 8-bit field of a record as text, and text into one (cut at a character boundary to fit).
+std::wstring fieldText(const char* field, std::size_t capacity);
+void setField(char* field, std::size_t capacity, std::wstring_view text);
 
 // ";Doc(abc);Img(png);" for the current document's file types; `list` is emptied first.
 int listFileTypes(std::wstring& list);

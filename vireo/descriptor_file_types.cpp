@@ -4,7 +4,6 @@
 #include <cwchar>
 #include <utility>
 
-#include "platform/system/system.h"
 #include "platform/text/text.h"
 #include "vireo/descriptor.h"
 #include "vireo/descriptor_state.h"
@@ -18,19 +17,13 @@ namespace {
 constexpr std::array<const wchar_t*, 4> kIconSizes = {L"image16x16", L"image32x32", L"image48x48",
                                                       L"image128x128"};
 
-std::wstring fromAnsi(const char* field, std::size_t capacity) {
-    std::wstring out;
-    win::fromCodePage(std::string_view(field, ::strnlen(field, capacity)), win::ansiCodePage(), out);
-    return out;
-}
-
 std::wstring fromWide(const wchar_t* field, std::size_t capacity) {
     return std::wstring(field, ::wcsnlen(field, capacity));
 }
 
 template <std::size_t N>
-void toAnsi(const std::wstring& text, char (&field)[N]) {
-    win::toCodePage(text, win::ansiCodePage(), field, N);
+void toField(const std::wstring& text, char (&field)[N]) {
+    setField(field, N, text);
 }
 
 template <std::size_t N>
@@ -42,10 +35,10 @@ void toWide(const std::wstring& text, wchar_t (&field)[N]) {
 
 // The record's icon fields by element name.
 std::array<std::pair<const wchar_t*, std::wstring>, 4> iconFields(const FileTypeRecord& r) {
-    return {{{L"image16x16", fromAnsi(r.image16x16, sizeof r.image16x16)},
-             {L"image32x32", fromAnsi(r.image32x32, sizeof r.image32x32)},
-             {L"image48x48", fromAnsi(r.image48x48, sizeof r.image48x48)},
-             {L"image128x128", fromAnsi(r.image128x128, sizeof r.image128x128)}}};
+    return {{{L"image16x16", fieldText(r.image16x16, sizeof r.image16x16)},
+             {L"image32x32", fieldText(r.image32x32, sizeof r.image32x32)},
+             {L"image48x48", fieldText(r.image48x48, sizeof r.image48x48)},
+             {L"image128x128", fieldText(r.image128x128, sizeof r.image128x128)}}};
 }
 
 int withDocument(x::DOMDocument*& doc) {
@@ -74,8 +67,8 @@ x::DOMElement* findFileType(x::DOMDocument* doc, std::wstring_view name, bool tr
 void appendRecord(x::DOMElement* list, const FileTypeRecord& r) {
     x::DOMElement* type = appendElement(list, L"fileType");
     const std::pair<const wchar_t*, std::wstring> texts[] = {
-        {L"name", fromAnsi(r.name, sizeof r.name)},
-        {L"extension", fromAnsi(r.extension, sizeof r.extension)},
+        {L"name", fieldText(r.name, sizeof r.name)},
+        {L"extension", fieldText(r.extension, sizeof r.extension)},
         {L"description", fromWide(r.description, 256)},
         {L"contentType", fromWide(r.contentType, 256)}};
     for (const auto& [name, text] : texts) {
@@ -94,6 +87,14 @@ void setOrCreate(x::DOMElement* parent, const wchar_t* name, const std::wstring&
 }
 
 }  // namespace
+
+std::wstring fieldText(const char* field, std::size_t capacity) {
+    return win::fromUtf8(std::string_view(field, ::strnlen(field, capacity)));
+}
+
+void setField(char* field, std::size_t capacity, std::wstring_view text) {
+    win::toUtf8(text, field, capacity);
+}
 
 int listFileTypes(std::wstring& list) {
     list.clear();
@@ -125,14 +126,14 @@ int readFileType(std::wstring_view name, FileTypeRecord& record) {
     if (int rc = withDocument(doc)) return rc;
     x::DOMElement* type = findFileType(doc, name, false);
     if (!type) return 2;
-    toAnsi(textOf(childElement(type, L"extension")), record.extension);
+    toField(textOf(childElement(type, L"extension")), record.extension);
     toWide(textOf(childElement(type, L"description")), record.description);
     toWide(textOf(childElement(type, L"contentType")), record.contentType);
     x::DOMElement* icon = childElement(type, L"icon");
-    toAnsi(textOf(childElement(icon, L"image128x128")), record.image128x128);
-    toAnsi(textOf(childElement(icon, L"image48x48")), record.image48x48);
-    toAnsi(textOf(childElement(icon, L"image32x32")), record.image32x32);
-    toAnsi(textOf(childElement(icon, L"image16x16")), record.image16x16);
+    toField(textOf(childElement(icon, L"image128x128")), record.image128x128);
+    toField(textOf(childElement(icon, L"image48x48")), record.image48x48);
+    toField(textOf(childElement(icon, L"image32x32")), record.image32x32);
+    toField(textOf(childElement(icon, L"image16x16")), record.image16x16);
     return 0;
 }
 
@@ -155,13 +156,13 @@ int updateFileType(const FileTypeRecord& r) {
         appendRecord(appendElement(root, L"fileTypes"), r);
         return 0;
     }
-    x::DOMElement* type = findFileType(doc, fromAnsi(r.previousName, sizeof r.previousName), true);
+    x::DOMElement* type = findFileType(doc, fieldText(r.previousName, sizeof r.previousName), true);
     if (!type) {
         appendRecord(types, r);
         return 0;
     }
-    setOrCreate(type, L"name", fromAnsi(r.name, sizeof r.name));
-    setOrCreate(type, L"extension", fromAnsi(r.extension, sizeof r.extension));
+    setOrCreate(type, L"name", fieldText(r.name, sizeof r.name));
+    setOrCreate(type, L"extension", fieldText(r.extension, sizeof r.extension));
     setOrCreate(type, L"description", fromWide(r.description, 256));
     setOrCreate(type, L"contentType", fromWide(r.contentType, 256));
     x::DOMElement* icon = childElement(type, L"icon");

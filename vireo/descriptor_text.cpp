@@ -16,7 +16,7 @@ namespace {
 // Settings are the author's free text: markup characters in them must not break the descriptor.
 std::wstring escaped(std::wstring_view text) {
     std::wstring out;
-    for (wchar_t c : text) {
+    for (wchar_t c : xmlChars(text)) {
         if (c == L'&')
             out += L"&amp;";
         else if (c == L'<')
@@ -38,7 +38,7 @@ std::wstring applicationId(SettingsStore& store, const std::wstring& baseName) {
     if (!store.get(key::appId, id)) {
         std::wstring name;
         if (!store.get(key::appName, name)) name = baseName;
-        id = L"com.orvex.example." + name;
+        return exampleApplicationId(name);
     }
     std::replace_if(
         id.begin(), id.end(), [](wchar_t c) { return c == L'_' || c == L' '; }, L'-');
@@ -58,6 +58,13 @@ bool isValidApplicationId(std::wstring_view id) {
         return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
                c == L'.' || c == L'-';
     });
+}
+
+std::wstring exampleApplicationId(std::wstring_view fileName) {
+    std::wstring id = L"com.orvex.example." + std::wstring(fileName);
+    std::replace_if(
+        id.begin(), id.end(), [](wchar_t c) { return c == L'_' || c == L' '; }, L'-');
+    return isValidApplicationId(id) ? id : L"com.orvex.example.changeme";
 }
 
 std::wstring defaultDescriptorText(SettingsStore& store) {

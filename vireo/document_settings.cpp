@@ -3,6 +3,7 @@
 #include <array>
 #include <cwchar>
 
+#include "vireo/descriptor.h"
 #include "vireo/paths.h"
 
 namespace vireo {
@@ -23,8 +24,9 @@ void loadKey(DocumentLink& document, SettingsStore& store, std::wstring_view key
 
 void saveKey(DocumentLink& document, SettingsStore& store, std::wstring_view key) {
     std::wstring value;
+    // The tool keeps its document as XML as well.
     if (store.get(key, value))
-        document.write(key, value);
+        document.write(key, xmlChars(value));
     else
         document.erase(key);
 }

@@ -187,6 +187,12 @@ std::wstring withPackageExtension(const std::wstring& destination, const std::ws
     return destination.substr(0, dot) + extension;
 }
 
+int packageNameProblem(const std::wstring& name, const std::wstring& extension) {
+    for (wchar_t c : name)
+        if (c < 0x20 || std::wcschr(L"<>:\"/\\|?*", c)) return 8084;
+    return name.size() + extension.size() > 255 ? 8085 : 0;
+}
+
 }  // namespace packaging
 
 int packageApplication(PackagingHost& host) {
@@ -211,7 +217,7 @@ int packageApplication(PackagingHost& host) {
     }
     const bool custom = host.setting(L"com.kite.vesper.usecust") == L"true";
     if ((custom ? host.customDescriptorCheck() : host.defaultDescriptorCheck()) != 0) return 0;
-    std::string name;
+    std::wstring name;
     const bool named = host.descriptorName(name) && !name.empty();
 
     const bool signing = mode != L"prepare";
@@ -247,7 +253,15 @@ int packageApplication(PackagingHost& host) {
         if (!contains(lower, L".kite") && !contains(lower, L".kitei")) destination += extension;
         command += quotedBody(destination);
     } else {
-        command += quotedBody(folder + (named ? win::fromUtf8(name) : base) + extension);
+        // The application's name becomes a file name here: one that cannot be is refused for what it is,
+        // not left to fail as an unwritable destination.
+        if (named) {
+            if (const int problem = packaging::packageNameProblem(name, extension)) {
+                host.messageBox(text(8060) + text(problem), win::mb::iconWarning);
+                return 0;
+            }
+        }
+        command += quotedBody(folder + (named ? name : base) + extension);
     }
 
     const std::wstring descriptor = custom && !host.setting(L"com.kite.vesper.xmlpath").empty()
@@ -344,13 +358,17 @@ int packageApplication(PackagingHost& host) {
     return 1;
 }
 
-int createSelfSignedCertificate(PackagingHost& host, const std::wstring& arguments) {
+int createSelfSignedCertificate(PackagingHost& host, const std::wstring& arguments,
+                                const std::wstring& file) {
     const std::wstring tool = host.setting(L"lumen.tx4.path");
     const std::wstring command = L"\"" + tool + L"/JVM/bin/java.exe\" -jar \"" + tool +
                                  L"/KIK/lib/KDT.jar\" -certificate " + arguments;
     std::string output;
-    host.runCaptured(command, output, 1024);
-    const std::wstring out = packaging::outputText(output, 1024);
+    const int code = host.runCaptured(command, output, 1024);
+    std::wstring out = packaging::outputText(output, 1024);
+    // Silence is success only from a tool that ran and left the certificate behind.
+    if (out.empty() && code == -1) out = host.string(8081);
+    if (out.empty() && (!win::pathExists(file) || win::isDirectory(file))) out = host.string(8082) + file;
     if (out.empty()) {
         host.messageBox(host.string(8018), win::mb::iconInformation);
         return 1;

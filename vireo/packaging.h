@@ -32,7 +32,7 @@ class PackagingHost {
     virtual int timestampRetryDialog() = 0;     // retry::
     virtual int defaultDescriptorCheck() = 0;   // 0 when usable
     virtual int customDescriptorCheck() = 0;
-    virtual bool descriptorName(std::string& name) = 0;       // text of the first `name` element, 8-bit
+    virtual bool descriptorName(std::wstring& name) = 0;      // text of the first `name` element, trimmed
     virtual void updateDescriptorIcons() = 0;                 // icon update of the default descriptor, saved
     virtual std::vector<std::wstring> descriptorIcons() = 0;  // the icon collection
     // CreateWinProcess in capture mode: the exit code, the output in `output` (at most `limit` bytes).
@@ -46,15 +46,18 @@ inline constexpr const wchar_t* kTimestampAuthority = L"http://timestamp.digicer
 
 // 1 when the run reached the tool (whatever the tool's result), 0 when it stopped before.
 int packageApplication(PackagingHost& host);
-// `arguments` as the self-signed certificate dialog builds them (starting with a blank). 1 on success.
-int createSelfSignedCertificate(PackagingHost& host, const std::wstring& arguments);
+// `arguments` as the self-signed certificate dialog builds them (starting with a blank), `file` the
+// certificate they name. 1 when the tool ran, said nothing and made the file.
+int createSelfSignedCertificate(PackagingHost& host, const std::wstring& arguments, const std::wstring& file);
 
 // Packaging for the extension's own commands: the library's settings store, strings, message boxes,
 // descriptor and CreateWinProcess. 1 when the run reached the tool.
 int packageApplicationInExtension(SettingsStore& store);
-int createSelfSignedCertificateInExtension(SettingsStore& store, const std::wstring& arguments);
+int createSelfSignedCertificateInExtension(SettingsStore& store, const std::wstring& arguments,
+                                           const std::wstring& file);
 
-// The texts of the strings packaging shows (8011, 8014-8016, 8018, 8031-8046, 8054-8060, 8072-8074).
+// The texts of the strings packaging shows (8011, 8014-8016, 8018, 8031-8046, 8054-8060, 8072-8074,
+// 8081, 8082, 8084, 8085).
 std::wstring packagingString(int id);
 
 // Pieces of the work, for tests.
@@ -71,6 +74,8 @@ void interpretResult(int exitCode, const std::wstring& output, PackagingHost& ho
                      std::wstring& detail);
 // The destination with the package extension as its extension (see docs/formats.md).
 std::wstring withPackageExtension(const std::wstring& destination, const std::wstring& extension);
+// 0 when `name` + `extension` can be a file name; else the string that says why not (8084, 8085).
+int packageNameProblem(const std::wstring& name, const std::wstring& extension);
 }  // namespace packaging
 
 }  // namespace vireo

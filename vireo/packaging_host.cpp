@@ -31,12 +31,8 @@ class ExtensionPackagingHost : public PackagingHost {
     int timestampRetryDialog() override { return runTimestampRetryDialog(); }
     int defaultDescriptorCheck() override { return checkDefaultDescriptor(store_); }
     int customDescriptorCheck() override { return checkCustomDescriptor(store_); }
-    bool descriptorName(std::string& name) override {
-        char buffer[256] = {};
-        if (readElementText(L"name", buffer, sizeof buffer) != 0) return false;
-        name = buffer;
-        return true;
-    }
+    // As the text it is: a name outside the ANSI code page is still the application's name.
+    bool descriptorName(std::wstring& name) override { return readElementText(L"name", name) == 0; }
     void updateDescriptorIcons() override { updateApplicationIcons(store_); }
     std::vector<std::wstring> descriptorIcons() override {
         std::vector<std::wstring> icons;
@@ -61,9 +57,10 @@ int packageApplicationInExtension(SettingsStore& store) {
     return packageApplication(host);
 }
 
-int createSelfSignedCertificateInExtension(SettingsStore& store, const std::wstring& arguments) {
+int createSelfSignedCertificateInExtension(SettingsStore& store, const std::wstring& arguments,
+                                           const std::wstring& file) {
     ExtensionPackagingHost host(store);
-    return createSelfSignedCertificate(host, arguments);
+    return createSelfSignedCertificate(host, arguments, file);
 }
 
 bool packageApplication(SettingsStore& store) {

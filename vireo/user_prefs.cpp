@@ -10,8 +10,6 @@ namespace vireo::userprefs {
 namespace {
 
 constexpr std::size_t kValueBufferBytes = 1024;
-constexpr std::size_t kListNameChars = 260;
-constexpr std::size_t kListDataBytes = 260;
 
 // Opened with create-if-missing on every use.
 bool openKey(win::RegKey& key, std::wstring_view subKey = {}) {
@@ -44,8 +42,9 @@ void readList(std::wstring_view list, std::vector<std::wstring>& values) {
         std::wstring name;
         win::DWORD type = 0;
         std::vector<std::uint8_t> data;
+        // Read whole: a value cut to a fixed buffer would fail and end the list there, hiding every
+        // later entry behind one long path.
         if (key.enumValue(index, name, type, data) != 0) break;
-        if (name.size() >= kListNameChars || data.size() > kListDataBytes) break;
         values.push_back(win::regDataString(data));
     }
 }

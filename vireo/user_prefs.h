@@ -15,7 +15,7 @@ inline constexpr int kCertPathMaximum = 10;
 // A failed read leaves `value` unchanged; writes report nothing.
 void readValue(std::wstring_view name, std::wstring& value);
 void writeValue(std::wstring_view name, std::wstring_view value);
-// Appends the list's values in index order, up to the first one that cannot be read.
+// Appends the list's values in index order, each whole, up to the first one that cannot be read.
 void readList(std::wstring_view list, std::vector<std::wstring>& values);
 // Writes the entries not stored yet as "file%d" values: new names while fewer than `maximum` are stored,
 // then from file1 on, over the oldest names.

@@ -252,6 +252,25 @@ TEST(DialogResources, EveryControlAtItsPlace) {
     }
 }
 
+// A preview paints its whole rectangle: inside a group it stays below the group's caption and the frame
+// line drawn under it, and above the frame's bottom.
+TEST(DialogResources, PreviewsClearOfTheirGroupFrames) {
+    constexpr int kCaption = 14, kBottom = 2;  // dialog units
+    for (const Resource& r : resources()) {
+        const DialogTemplate t = r.make();
+        SCOPED_TRACE(t.id);
+        for (const auto& group : t.controls) {
+            if (group.kind != ControlKind::groupBox) continue;
+            for (const auto& c : t.controls)
+                if (c.kind == ControlKind::image && overlaps(c, group)) {
+                    EXPECT_GE(c.y, group.y + kCaption) << c.id;
+                    EXPECT_LE(c.y + c.cy, group.y + group.cy - kBottom) << c.id;
+                    EXPECT_TRUE(c.x > group.x && c.x + c.cx < group.x + group.cx) << c.id;
+                }
+        }
+    }
+}
+
 class SignatureDialog : public ::testing::Test {
   protected:
     testing_support::TestMachine machine;

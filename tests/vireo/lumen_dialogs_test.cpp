@@ -5,73 +5,15 @@
 
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "platform/registry/registry.h"
-#include "tests/support/testmachine.h"
+#include "tests/vireo/lumen_session.h"
 
 namespace {
 
-using testing_support::binDir;
+using namespace vireo_tests;
 using testing_support::readHostFile;
-using testing_support::runProgram;
-using testing_support::TempDir;
-using testing_support::TestMachine;
 using testing_support::writeHostFile;
-
-constexpr wchar_t kHost[] = L"C:\\Orvex\\Lumen";
-constexpr char kDoc[] = "C:\\Movies\\Demo.lud";
-constexpr wchar_t kDescriptor[] = L"C:\\Movies\\Demo-app.xml";
-
-std::size_t count(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-class LumenDialogs : public ::testing::Test {
-  public:
-    TestMachine machine;
-    TempDir dir;
-
-    void SetUp() override {
-        ASSERT_EQ(runProgram(binDir() / "lumen", {"install", "C:\\Orvex\\Lumen"}).exitCode, 0);
-        std::filesystem::create_directories(machine.host(L"C:\\Movies"));
-        std::filesystem::create_directories(machine.host(L"C:\\certs"));
-        machine.writeFile(L"C:\\certs\\icon.png",
-                          machine.readFile(std::wstring(kHost) + L"\\KIK\\samples\\icons\\KITEApp_128.png"));
-        ASSERT_EQ(lumen({kDoc, "new", "--kite"}).exitCode, 0);
-        ASSERT_EQ(lumen({kDoc, "publish"}).exitCode, 0);
-    }
-    testing_support::RunResult lumen(std::vector<std::string> args) {
-        // Headless: the scripted backend plays the dialogs (no Qt in the tool's process).
-        return runProgram(machine.host(std::wstring(kHost) + L"\\Lumen.exe"), args,
-                          {{"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
-                           {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
-                           {"MENDWELL_UI_SCRIPT", (dir.path() / "boxes").string()},
-                           {"QT_QPA_PLATFORM", ""},
-                           {"DISPLAY", ""},
-                           {"WAYLAND_DISPLAY", ""}});
-    }
-    std::map<std::string, std::string> data() {
-        std::map<std::string, std::string> out;
-        std::istringstream in(lumen({kDoc, "data"}).output);
-        for (std::string line; std::getline(in, line);)
-            if (auto eq = line.find('='); eq != std::string::npos)
-                out[line.substr(0, eq)] = line.substr(eq + 1);
-        return out;
-    }
-    std::string descriptor() { return machine.readFile(kDescriptor); }
-    std::wstring pref(const std::wstring& name) {
-        win::RegKey key;
-        std::wstring v;
-        if (key.open(win::RegRoot::currentUser, L"Software\\Orvex\\Lumen 9\\KITE Settings") == 0)
-            key.queryString(name, v);
-        return v;
-    }
-};
 
 TEST_F(LumenDialogs, OneDocumentThroughEveryDialog) {
     const std::string longId(213, 'a');

@@ -56,8 +56,8 @@ class ScriptedHost : public PackagingHost {
     }
     int defaultDescriptorCheck() override { return 0; }
     int customDescriptorCheck() override { return 0; }
-    bool descriptorName(std::string& name) override {
-        name = "My App";
+    bool descriptorName(std::wstring& name) override {
+        name = L"My App";
         return true;
     }
     void updateDescriptorIcons() override {}
@@ -242,6 +242,35 @@ TEST_F(Packaging, PasswordErasedUnlessRememberedAndQuotesSurvive) {
     EXPECT_EQ(host.settings[L"com.kite.vesper.certpwd"], L"pw");
 }
 
+// Silence from the tool is success only when it ran and the certificate file is there.
+TEST_F(Packaging, SelfSignedCertificateNeedsARunAndItsFile) {
+    machine.writeFile(L"C:\\certs\\made.p12", "p12");
+    const struct {
+        int code;
+        std::string output;
+        const wchar_t* file;
+        int result;
+        std::wstring shown;
+    } rows[] = {
+        {0, "", L"C:\\certs\\made.p12", 1, L"Самозаверенный сертификат создан."},
+        {-1, "", L"C:\\certs\\made.p12", 0,
+         L"Не удалось создать самозаверенный цифровой сертификат: не удалось запустить средство "
+         L"разработчика."},
+        {0, "", L"C:\\certs\\none.p12", 0,
+         L"Не удалось создать самозаверенный цифровой сертификат: файл сертификата не создан: "
+         L"C:\\certs\\none.p12"},
+        {1, "error: no", L"C:\\certs\\made.p12", 0,
+         L"Не удалось создать самозаверенный цифровой сертификат: error: no"},
+    };
+    for (const auto& row : rows) {
+        host.shown.clear();
+        host.results = {{row.code, row.output}};
+        EXPECT_EQ(createSelfSignedCertificate(host, L" -cn \"a\"", row.file), row.result) << row.code;
+        ASSERT_EQ(host.shown.size(), 1u);
+        EXPECT_EQ(host.shown[0].text, row.shown);
+    }
+}
+
 TEST(PackagingOutput, CutAtACharacterBoundary) {
     // 2047 bytes fit; the last character would straddle the end.
     const std::string output = std::string(2045, 'a') + "\xD0\xAF\xD0\xAF";
@@ -265,7 +294,8 @@ TEST_F(Packaging, WithTheRealTool) {
     host.realTool = true;
     EXPECT_EQ(createSelfSignedCertificate(host,
                                           L" -cn \"Dana\" -ou \"Apps\" -o \"Orvex\" -c \"US\" 1024-RSA "
-                                          L"\"C:/certs/me.p12\" \"pw\""),
+                                          L"\"C:/certs/me.p12\" \"pw\"",
+                                          L"C:/certs/me.p12"),
               1);
     ASSERT_EQ(host.shown.at(0).text, L"Самозаверенный сертификат создан.");
     host.shown.clear();
@@ -279,9 +309,10 @@ TEST_F(Packaging, WithTheRealTool) {
               L"Ошибка при создании файла KITE.\n\nНе удалось загрузить файл хранилища ключей (возможно, "
               L"неверный пароль)");
     host.shown.clear();
-    EXPECT_EQ(createSelfSignedCertificate(
-                  host, L" -cn \"Dana\" -ou \"\" -o \"O\" -c \"USA\" 1024-RSA \"C:/c.p12\" \"pw\""),
-              0);
+    EXPECT_EQ(
+        createSelfSignedCertificate(
+            host, L" -cn \"Dana\" -ou \"\" -o \"O\" -c \"USA\" 1024-RSA \"C:/c.p12\" \"pw\"", L"C:/c.p12"),
+        0);
     EXPECT_EQ(host.shown.at(0).text.rfind(L"Не удалось создать самозаверенный цифровой сертификат: error", 0),
               0u);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/system/system.h"
 #include "platform/text/text.h"
 #include "vireo/descriptor_state.h"
 #include "vireo/dialogs/file_type_dialog.h"
@@ -43,14 +42,8 @@ std::wstring elementText(const wchar_t* name, bool* found = nullptr) {
     return there ? text : std::wstring();
 }
 
-std::wstring ansi(const char* field, std::size_t size) {
-    std::wstring out;
-    win::fromCodePage(std::string_view(field, ::strnlen(field, size)), win::ansiCodePage(), out);
-    return out;
-}
-
 std::wstring line(const FileTypeRecord& r) {
-    return ansi(r.name, sizeof r.name) + L"(" + ansi(r.extension, sizeof r.extension) + L")";
+    return fieldText(r.name, sizeof r.name) + L"(" + fieldText(r.extension, sizeof r.extension) + L")";
 }
 
 bool filled(const std::wstring& text) {
@@ -114,11 +107,12 @@ void CAdvancedSettingsDlg::open() {
     for (const auto& name : names) {
         FileTypeRecord r;
         readFileType(name, r);
-        win::toCodePage(name, win::ansiCodePage(), r.name, sizeof r.name);
+        setField(r.name, sizeof r.name, name);
         std::memcpy(r.previousName, r.name, sizeof r.name);
         r.present = 1;
         records_.push_back(r);
     }
+    edited_.assign(records_.size(), false);
     showTypes();
 }
 
@@ -150,8 +144,10 @@ void CAdvancedSettingsDlg::editType(int index) {
     if (existing) {
         std::memcpy(edited.previousName, existing->previousName, sizeof edited.previousName);
         *existing = edited;
+        edited_[static_cast<std::size_t>(existing - records_.data())] = true;
     } else {
         records_.push_back(edited);
+        edited_.push_back(true);
     }
     showTypes();
 }
@@ -186,15 +182,17 @@ void CAdvancedSettingsDlg::ok() {
     updateAdvancedSettings(s);
     store_.set(key::programMenu, s.programMenuFolder.substr(0, 256));
 
-    std::vector<FileTypeRecord> ordered = records_;
-    std::stable_sort(ordered.begin(), ordered.end(), [](const FileTypeRecord& a, const FileTypeRecord& b) {
-        return std::strncmp(a.name, b.name, sizeof a.name) < 0;
+    std::vector<std::size_t> order(records_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+        return std::strncmp(records_[a].name, records_[b].name, sizeof records_[a].name) < 0;
     });
-    for (const auto& r : ordered) {
-        if (r.present)
+    for (std::size_t i : order) {
+        const FileTypeRecord& r = records_[i];
+        if (r.present && edited_[i])
             updateFileType(r);
-        else if (r.previousName[0])
-            removeFileType(ansi(r.previousName, sizeof r.previousName));
+        else if (!r.present && r.previousName[0])
+            removeFileType(fieldText(r.previousName, sizeof r.previousName));
     }
     dialog_.end(1);
 }

@@ -22,6 +22,9 @@ class CAdvancedSettingsDlg : public VireoDialog {
     SettingsStore& store_;
     // The file types as the dialog will leave them; those no longer present are removed on OK.
     std::vector<FileTypeRecord> records_;
+    // Per record: added or changed in the file-type dialog. Only those are written back, so a type the
+    // author did not touch stays as the file has it, whatever the record's fields could hold.
+    std::vector<bool> edited_;
 };
 
 }  // namespace vireo

@@ -159,7 +159,10 @@ void CAppSettingsDlg::open() {
         writeDefaultDescriptor(store_);
         result = validateDescriptor(shown);
     }
-    if (result != descriptor::usable) message(8031);
+    // A descriptor that cannot be parsed is the author's file still: it is not written until it parses,
+    // and the fields that would go into it are not offered.
+    descriptorUsable_ = result == descriptor::usable;
+    if (!descriptorUsable_) message(resourceString(8031) + L"\n\n" + resourceString(8083));
 
     dialog_.setText(idcFileName, element(L"filename"));
     dialog_.setText(idcName, element(L"name"));
@@ -216,7 +219,7 @@ void CAppSettingsDlg::enableFields() {
     const bool custom = dialog_.checked(idcUseCustom) != 0;
     dialog_.enable(idcCustomPath, custom);
     dialog_.enable(idcCustomBrowse, custom);
-    for (int id : kApplicationFields) dialog_.enable(id, !custom);
+    for (int id : kApplicationFields) dialog_.enable(id, !custom && descriptorUsable_);
 }
 
 void CAppSettingsDlg::showSigning() {
@@ -264,11 +267,14 @@ bool CAppSettingsDlg::apply() {
         return true;
     }
     const std::wstring id = dialog_.text(idcId);
-    if (!isValidApplicationId(id)) {
+    if (descriptorUsable_ && !isValidApplicationId(id)) {
         message(resourceString(8061) + resourceString(8062));
         return false;
     }
     store_.set(key::useCustom, L"false");
+    store_.set(key::destination, forwardSlashes(dialog_.text(idcDestination).substr(0, 256)));
+    storeIncluded();
+    if (!descriptorUsable_) return true;
     setChildText(L"application", L"id", id);
     const std::pair<const wchar_t*, int> optional[] = {
         {L"filename", idcFileName}, {L"name", idcName}, {L"version", idcVersion}};
@@ -288,13 +294,24 @@ bool CAppSettingsDlg::apply() {
         setChildText(L"application", L"copyright", copyright);
     else
         clearElementText(L"copyright");
+    // The document keeps the identity too: a descriptor written afresh for it (the document moved, or
+    // the file was deleted) is the application the author set up, not the example one. What is still
+    // the default stays empty, so that it follows the movie's name.
+    const std::wstring base = store_.value(key::lmvBaseName);
+    const std::wstring fileName = dialog_.text(idcFileName), name = dialog_.text(idcName);
+    const std::pair<const wchar_t*, std::wstring> identity[] = {
+        {key::appName, fileName == base ? L"" : fileName},
+        {key::shortName, name == base ? L"" : name},
+        {key::appId, id == exampleApplicationId(fileName.empty() ? base : fileName) ? L"" : id},
+        {key::version, dialog_.text(idcVersion)},
+        {key::description, description},
+        {key::copyright, copyright}};
+    for (const auto& [k, value] : identity) store_.set(k, value);
 
-    store_.set(key::destination, forwardSlashes(dialog_.text(idcDestination).substr(0, 256)));
     const int style = std::max(0, dialog_.selection(idcWindowStyle));
     store_.set(key::windowType, kStyles[style]);
     setInitialWindowText(L"systemChrome", style == 0 ? L"standard" : L"none");
     setInitialWindowText(L"transparent", style == 2 ? L"true" : L"false");
-    storeIncluded();
     saveDescriptor(defaultDescriptor_);
     return true;
 }

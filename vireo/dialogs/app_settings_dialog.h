@@ -25,6 +25,7 @@ class CAppSettingsDlg : public VireoDialog {
     SettingsStore& store_;
     std::wstring lmvPath_;            // "\" separators
     std::wstring defaultDescriptor_;  // "\" separators
+    bool descriptorUsable_ = true;    // the descriptor shown parsed cleanly
 };
 
 }  // namespace vireo

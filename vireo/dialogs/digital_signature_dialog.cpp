@@ -44,7 +44,9 @@ CDigitalSigDlg::CDigitalSigDlg(SettingsStore& store)
     });
     dialog_.onCommand(idcCreate, [this] {
         CSelfSignDlg create(store_);
-        if (create.doModal() == 1) addCertificate(backSlashes(store_.value(key::certPath)));
+        // The dialog closes with OK after a failed creation too; only a made file is offered.
+        if (create.doModal() == 1 && create.created())
+            addCertificate(backSlashes(store_.value(key::certPath)));
     });
     dialog_.onCommand(idcHelp, [this] { openHelp(); });
     dialog_.onCommand(1, [this] { ok(); });
@@ -89,6 +91,7 @@ void CDigitalSigDlg::enableCertificate(bool on) {
 }
 
 void CDigitalSigDlg::addCertificate(const std::wstring& path) {
+    if (path.empty()) return;
     int at = dialog_.findItem(idcCertificate, path);
     if (at < 0) {
         dialog_.insertItem(idcCertificate, -1, path);

@@ -4,7 +4,6 @@
 #include <cwchar>
 
 #include "platform/fs/file.h"
-#include "platform/system/system.h"
 #include "platform/text/text.h"
 #include "vireo/paths.h"
 #include "vireo/resources/dialog_templates.h"
@@ -27,15 +26,13 @@ constexpr int kClear[] = {5172, 5173, 5174, 5175};
 constexpr wchar_t kIconFolder[] = L"FileTypeIconsForKITEPublish";
 
 template <std::size_t N>
-std::wstring fromAnsi(const char (&field)[N]) {
-    std::wstring out;
-    win::fromCodePage(std::string_view(field, ::strnlen(field, N)), win::ansiCodePage(), out);
-    return out;
+std::wstring fromField(const char (&field)[N]) {
+    return fieldText(field, N);
 }
 
 template <std::size_t N>
-void toAnsi(const std::wstring& text, char (&field)[N]) {
-    win::toCodePage(text, win::ansiCodePage(), field, N);
+void toField(const std::wstring& text, char (&field)[N]) {
+    setField(field, N, text);
 }
 
 template <std::size_t N>
@@ -109,12 +106,12 @@ bool CFileTypeDlg::validExtension(std::wstring_view extension) {
 }
 
 void CFileTypeDlg::open() {
-    dialog_.setText(idcName, fromAnsi(record_.name));
-    dialog_.setText(idcExtension, fromAnsi(record_.extension));
+    dialog_.setText(idcName, fromField(record_.name));
+    dialog_.setText(idcExtension, fromField(record_.extension));
     dialog_.setText(idcDescription, std::wstring(record_.description, ::wcsnlen(record_.description, 256)));
     dialog_.setText(idcContentType, std::wstring(record_.contentType, ::wcsnlen(record_.contentType, 256)));
-    const std::wstring icons[] = {fromAnsi(record_.image128x128), fromAnsi(record_.image48x48),
-                                  fromAnsi(record_.image32x32), fromAnsi(record_.image16x16)};
+    const std::wstring icons[] = {fromField(record_.image128x128), fromField(record_.image48x48),
+                                  fromField(record_.image32x32), fromField(record_.image16x16)};
     for (int i = 0; i < 4; ++i) {
         dialog_.setText(kEdits[i], icons[i]);
         preview(i);
@@ -182,14 +179,14 @@ void CFileTypeDlg::ok() {
             return;
         }
     }
-    toAnsi(name, record_.name);
-    toAnsi(extension, record_.extension);
+    toField(name, record_.name);
+    toField(extension, record_.extension);
     toWide(dialog_.text(idcDescription), record_.description);
     toWide(dialog_.text(idcContentType), record_.contentType);
-    toAnsi(icons[0], record_.image128x128);
-    toAnsi(icons[1], record_.image48x48);
-    toAnsi(icons[2], record_.image32x32);
-    toAnsi(icons[3], record_.image16x16);
+    toField(icons[0], record_.image128x128);
+    toField(icons[1], record_.image48x48);
+    toField(icons[2], record_.image32x32);
+    toField(icons[3], record_.image16x16);
     record_.present = 1;
     dialog_.end(1);
 }

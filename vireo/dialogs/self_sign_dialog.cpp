@@ -78,8 +78,8 @@ void CSelfSignDlg::ok() {
     const std::wstring args =
         arguments(dialog_.text(idcPublisher), dialog_.text(idcUnit), dialog_.text(idcOrganisation),
                   dialog_.text(idcCountry), type == 1 ? L"2048-RSA" : L"1024-RSA", saveAs, password);
-    if (createSelfSignedCertificateInExtension(store_, args) == 1)
-        store_.set(key::certPath, forwardSlashes(saveAs));
+    created_ = createSelfSignedCertificateInExtension(store_, args, saveAs) == 1;
+    if (created_) store_.set(key::certPath, forwardSlashes(saveAs));
     dialog_.end(1);
 }
 

@@ -17,11 +17,14 @@ class CSelfSignDlg : public VireoDialog {
                                   const std::wstring& organisation, const std::wstring& country,
                                   const std::wstring& keyType, const std::wstring& saveAs,
                                   const std::wstring& password);
+    // The tool made the certificate (the dialog closes with OK after a failed creation too).
+    bool created() const { return created_; }
 
   private:
     void ok();
 
     SettingsStore& store_;
+    bool created_ = false;
 };
 
 }  // namespace vireo

@@ -141,11 +141,12 @@ DialogTemplate fileTypeTemplate() {
         {kIdStatic, text, L"Тип содержимого:", 7, 64, 70, 8, 0},
         {5158, edit, L"", 80, 61, 213, 14, 0},
         {kIdStatic, group, L"Настройки значка типа файла", 7, 82, 286, 176, 0},
-        // Previews of 128, 48, 32 and 16 pixels at the base units of MS Shell Dlg 8 (6 x 13).
-        {5159, image, L"", 14, 94, 86, 79, 0},
-        {5160, image, L"", 108, 94, 32, 30, 0},
-        {5161, image, L"", 148, 94, 22, 20, 0},
-        {5162, image, L"", 178, 94, 11, 10, 0},
+        // Previews of 128, 48, 32 and 16 pixels at the base units of MS Shell Dlg 8 (6 x 13), clear of
+        // the group's caption and frame line.
+        {5159, image, L"", 14, 98, 86, 79, 0},
+        {5160, image, L"", 108, 98, 32, 30, 0},
+        {5161, image, L"", 148, 98, 22, 20, 0},
+        {5162, image, L"", 178, 98, 11, 10, 0},
     };
     iconRows(c, 181, 5163, 5168, 5172);
     c.push_back({5152, button, L"Справка", 7, 264, 50, 14, 0});
@@ -155,15 +156,16 @@ DialogTemplate fileTypeTemplate() {
 
 DialogTemplate iconPreviewTemplate() {
     std::vector<ControlTemplate> c = {
+        // A preview paints its whole area: it starts below the caption and the frame line under it.
         {kIdStatic, group, L"Просмотр", 7, 7, 286, 108, 0},
-        {5044, image, L"", 14, 19, 86, 79, 0},
-        {kIdStatic, text, L"128x128", 14, 100, 86, 8, 0},
-        {5045, image, L"", 110, 19, 32, 30, 0},
-        {kIdStatic, text, L"48x48", 110, 52, 40, 8, 0},
-        {5046, image, L"", 156, 19, 22, 20, 0},
-        {kIdStatic, text, L"32x32", 156, 42, 30, 8, 0},
-        {5047, image, L"", 192, 19, 11, 10, 0},
-        {kIdStatic, text, L"16x16", 192, 32, 30, 8, 0},
+        {5044, image, L"", 14, 23, 86, 79, 0},
+        {kIdStatic, text, L"128x128", 14, 104, 86, 8, 0},
+        {5045, image, L"", 110, 23, 32, 30, 0},
+        {kIdStatic, text, L"48x48", 110, 56, 40, 8, 0},
+        {5046, image, L"", 156, 23, 22, 20, 0},
+        {kIdStatic, text, L"32x32", 156, 46, 30, 8, 0},
+        {5047, image, L"", 192, 23, 11, 10, 0},
+        {kIdStatic, text, L"16x16", 192, 36, 30, 8, 0},
         {kIdStatic, group, L"Местонахождения файлов значков", 7, 120, 286, 86, 0},
     };
     iconRows(c, 133, 5054, 5058, 5062);
