@@ -195,6 +195,9 @@ bool readSignatureResource(std::span<const std::uint8_t> bytes, PatcherSignature
         if (in.ok()) std::copy(digest.begin(), digest.end(), r.sha256.begin());
         s.regions.push_back(std::move(r));
     }
+    // The signature is checked over the statement as written again: bytes that read the same but are
+    // written differently (a name that is not UTF-16, a flag other than 0 or 1) are refused here.
+    const std::size_t statementSize = in.at();
     const std::size_t signatureSize = in.number(2);
     const auto signature = in.bytes(signatureSize);
     if (!in.ok()) {
@@ -207,6 +210,11 @@ bool readSignatureResource(std::span<const std::uint8_t> bytes, PatcherSignature
     }
     if (in.left() != 0) {
         why = "bytes after the signature";
+        return false;
+    }
+    const std::vector<std::uint8_t> statement = signatureStatement(s);
+    if (!std::equal(statement.begin(), statement.end(), bytes.begin(), bytes.begin() + statementSize)) {
+        why = "not in canonical form";
         return false;
     }
     s.signature.assign(signature.begin(), signature.end());

@@ -144,6 +144,8 @@ TEST(PatcherSignature, DamagedOrForeignSignatureResourcesAreRefused) {
          "the signature resource cannot be read (not a signature resource)"},
         {"a byte too many", [](SignedPatcher& p) { p.signature.push_back(0); },
          "the signature resource cannot be read (bytes after the signature)"},
+        {"a flag written other than 0 or 1", [](SignedPatcher& p) { p.signature[63] = 2; },
+         "the signature resource cannot be read (not in canonical form)"},
         {"signature byte flipped", [](SignedPatcher& p) { p.signature.back() ^= 0x80; },
          "the signature does not hold for the key it names"},
         {"signer renamed", [](SignedPatcher& p) { p.signature[12] ^= 0x20; },
