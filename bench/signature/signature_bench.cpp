@@ -73,10 +73,12 @@ int main(int argc, char** argv) {
     }
     const double size = static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
     std::printf("file %.1f MiB, %s, %zu regions proven\n", size,
-                status == mw::PatcherSignatureCheck::holds ? "signature holds" : "signature does NOT hold", regions);
+                status == mw::PatcherSignatureCheck::holds ? "signature holds" : "signature does NOT hold",
+                regions);
     std::printf("                 wall s  MiB/s  cpu s (medians of %d)\n", rounds);
     std::printf("cat > /dev/null  %6.3f  %5.0f  %5.3f\n", median(read), size / median(read), median(readCpu));
-    std::printf("signature check  %6.3f  %5.0f  %5.3f\n", median(check), size / median(check), median(checkCpu));
+    std::printf("signature check  %6.3f  %5.0f  %5.3f\n", median(check), size / median(check),
+                median(checkCpu));
     std::printf("check / cat      %6.2f         %5.2f\n", median(check) / median(read),
                 median(checkCpu) / median(readCpu));
     return status == mw::PatcherSignatureCheck::holds ? 0 : 1;

@@ -83,8 +83,9 @@ const wchar_t* const kNotApplied = L"The update cannot be applied to the product
 
 int refuseSilently(const std::wstring& commandLine) {
     const bool check = commandLine.find(L"CHECK") != std::wstring::npos;
-    win::printToParentConsole(win::format(check ? L"\r\nCheck: the patch cannot be applied.\r\nReturn code: %d"
-                                                : L"\r\nPatcher is unsuccessful.\r\nReturn code: %d",
+    win::printToParentConsole(win::format(check
+                                              ? L"\r\nCheck: the patch cannot be applied.\r\nReturn code: %d"
+                                              : L"\r\nPatcher is unsuccessful.\r\nReturn code: %d",
                                           static_cast<int>(returnValidationRefused)));
     return returnValidationRefused;
 }
@@ -96,15 +97,17 @@ bool refuseForUpdateManager() {
     if (!(j.verdict.trusted && j.check.proves(std::wstring(L"QUDLIB"), 100))) {
         const std::optional<std::wstring> reported = win::getEnv(L"QUD_APP_INSTALL_PATH");
         if (!reported || reported->empty()) return false;
-        logError(L"The update manager gets no result file: the QUD library this patcher carries is not "
-                 L"vouched for by an accepted signature.");
+        logError(
+            L"The update manager gets no result file: the QUD library this patcher carries is not "
+            L"vouched for by an accepted signature.");
         return true;
     }
     if (detectUpdateManager().empty()) return false;
     VerdictaLibrary library;
     if (library.load(VerdictaLibrary::location())) {
         if (const auto setVerdicta = library.setVerdicta())
-            setVerdicta(4, win::toUtf8(refusalText(L"$$$/tvr/error/message/patchNotApplied", kNotApplied)).c_str());
+            setVerdicta(
+                4, win::toUtf8(refusalText(L"$$$/tvr/error/message/patchNotApplied", kNotApplied)).c_str());
         library.unload();
     }
     return true;
@@ -117,8 +120,8 @@ void showRefusalPage() {
     dialog.setScript(std::move(script));
     dialog.onInit([&] {
         dialog.setCaption(refusalText(L"$$$/tvr/heading/caption", L"Orvex Software Update"));
-        dialog.setText(idcHeading,
-                       refusalText(L"$$$/tvr/heading/installationUnsuccessful", L"Installation was Unsuccessful."));
+        dialog.setText(idcHeading, refusalText(L"$$$/tvr/heading/installationUnsuccessful",
+                                               L"Installation was Unsuccessful."));
         dialog.setText(idcMainMessage, refusalText(L"$$$/tvr/error/message/patchNotApplied", kNotApplied));
         dialog.show(idcRunningApps, false);
         dialog.show(idcStatus, false);

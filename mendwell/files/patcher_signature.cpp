@@ -185,7 +185,8 @@ bool readSignatureResource(std::span<const std::uint8_t> bytes, PatcherSignature
         }
         const auto name = in.bytes(nameUnits * 2);
         if (nameUnits != 0)
-            r.type = win::fromUtf16le(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
+            r.type =
+                win::fromUtf16le(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
         else
             r.type = typeNumber;
         r.id = static_cast<std::uint16_t>(in.number(2));
@@ -355,10 +356,9 @@ SignerPolicy parseSignerPolicy(const std::vector<std::wstring>& texts, std::vect
 
 SignatureVerdict judgePatcher(const PatcherSignatureCheck& check, const SignerPolicy& policy) {
     SignatureVerdict v;
-    const bool named =
-        !check.fingerprint.empty() &&
-        std::find(policy.fingerprints.begin(), policy.fingerprints.end(), check.fingerprint) !=
-            policy.fingerprints.end();
+    const bool named = !check.fingerprint.empty() &&
+                       std::find(policy.fingerprints.begin(), policy.fingerprints.end(), check.fingerprint) !=
+                           policy.fingerprints.end();
     const bool accepted = !policy.present || named;
     switch (check.status) {
         case PatcherSignatureCheck::notSigned:

@@ -32,10 +32,10 @@ struct SignedRegion {
 
 struct PatcherSignature {
     std::uint16_t algorithm = kSignatureEd25519;
-    std::string signer;                    // display name, UTF-8
-    std::vector<std::uint8_t> publicKey;   // raw Ed25519 key, 32 bytes
+    std::string signer;                   // display name, UTF-8
+    std::vector<std::uint8_t> publicKey;  // raw Ed25519 key, 32 bytes
     std::vector<SignedRegion> regions;
-    std::vector<std::uint8_t> signature;   // over statement()
+    std::vector<std::uint8_t> signature;  // over statement()
 };
 
 // The signed bytes: everything of the resource before the signature itself.
@@ -59,8 +59,8 @@ bool signatureHolds(const PatcherSignature& s);
 struct PatcherSignatureCheck {
     enum Status { notSigned, holds, damaged };
     Status status = notSigned;
-    std::string signer;       // display name, when the resource could be read
-    std::string fingerprint;  // of the signer's key, when the resource could be read
+    std::string signer;           // display name, when the resource could be read
+    std::string fingerprint;      // of the signer's key, when the resource could be read
     bool signatureValid = false;  // the signer's key signed what the resource says, whatever the file holds
     std::vector<std::wstring> problems;  // what did not match, one line each
     std::vector<SignedRegion> proven;    // regions the holding signature vouches for

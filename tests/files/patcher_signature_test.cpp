@@ -154,7 +154,9 @@ TEST(PatcherSignature, DamagedOrForeignSignatureResourcesAreRefused) {
          [&](SignedPatcher& p) { p.signature = otherManifest.signature; },
          "resource MANIFEST/100 does not match the signature"},
         {"a resource added after signing",
-         [](SignedPatcher& p) { p.entries.push_back({std::wstring(L"QUDLIB"), 100, 0, bytesOf("lib")}); },
+         [](SignedPatcher& p) {
+             p.entries.push_back({std::wstring(L"QUDLIB"), 100, 0, bytesOf("lib")});
+         },
          "resource QUDLIB/100 is not covered by the signature"},
         {"a resource removed after signing", [](SignedPatcher& p) { p.entries.erase(p.entries.begin() + 3); },
          "resource QUADRELFILES/200 is signed but missing"},
@@ -220,8 +222,8 @@ TEST(PatcherSignature, VerdictUnderThePolicy) {
         EXPECT_EQ(v.warn, row.warn) << row.what;
         EXPECT_EQ(v.trusted, row.trusted) << row.what;
         ASSERT_FALSE(v.lines.empty()) << row.what;
-        EXPECT_NE(win::toUtf8(v.lines[0]).find(row.line), std::string::npos) << row.what << ": "
-                                                                             << win::toUtf8(v.lines[0]);
+        EXPECT_NE(win::toUtf8(v.lines[0]).find(row.line), std::string::npos)
+            << row.what << ": " << win::toUtf8(v.lines[0]);
     }
 }
 

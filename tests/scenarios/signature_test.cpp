@@ -70,8 +70,8 @@ struct Signed {
     }
     fs::path assemble(const fs::path& patch, const std::string& name, std::vector<std::string> extra) {
         const fs::path out = dir.path() / ("Mendwell-" + name);
-        std::vector<std::string> args{"assemble", patch.string(), "-o", out.string(), "--bin",
-                                      (dir.path() / "bin").string()};
+        std::vector<std::string> args{"assemble",   patch.string(), "-o",
+                                      out.string(), "--bin",        (dir.path() / "bin").string()};
         args.insert(args.end(), extra.begin(), extra.end());
         auto r = testing_support::runProgram(testing_support::binDir() / "mendwell-build", args);
         EXPECT_EQ(r.exitCode, 0) << r.output;
@@ -79,7 +79,7 @@ struct Signed {
     }
 };
 
-const Signed& keys() {
+Signed& keys() {
     static Signed s;
     return s;
 }
@@ -142,7 +142,8 @@ class SignatureTest : public ScenarioTest {
 TEST_F(SignatureTest, WhoMayRunUnderThePolicy) {
     const Signed& k = keys();
     const std::string policy = "the machine's policy (HKLM\\SOFTWARE\\Orvex\\Patcher, SignedBy)";
-    const std::string holdsA = "Patcher signature holds: signed by " + keyText("Orvex Release", k.fingerprintA) +
+    const std::string holdsA = "Patcher signature holds: signed by " +
+                               keyText("Orvex Release", k.fingerprintA) +
                                "; the program and every resource match it.";
     struct Row {
         const char* what;
@@ -155,11 +156,12 @@ TEST_F(SignatureTest, WhoMayRunUnderThePolicy) {
         {"signed, no policy", k.byA, false, 0, record("INFO", holdsA)},
         {"signed by the named signer", k.byA, true, 0, record("INFO", holdsA)},
         {"signed by another signer", k.byB, true, 6,
-         record("ERROR", "This patcher is signed by " + keyText("Someone Else", k.fingerprintB) + ", a signer " +
-                             policy + " does not name.")},
+         record("ERROR", "This patcher is signed by " + keyText("Someone Else", k.fingerprintB) +
+                             ", a signer " + policy + " does not name.")},
         {"unsigned, no policy", k.unsignedPatcher, false, 0,
-         record("WARNING",
-                "This patcher is not signed: where it came from and whether it was altered cannot be checked.")},
+         record(
+             "WARNING",
+             "This patcher is not signed: where it came from and whether it was altered cannot be checked.")},
         {"unsigned, policy", k.unsignedPatcher, true, 6,
          record("ERROR", "This patcher is not signed, and " + policy + " accepts signed patches only.")},
     };
@@ -207,9 +209,10 @@ TEST_F(SignatureTest, AlteredPatcherIsRefusedWithNothingChanged) {
     }
     // config, manifest, payload, dictionaries, database library, patch tool, engine, QUD library
     ASSERT_EQ(rows.size(), 8u);
-    rows.push_back({"signature truncated",
-                    [](std::vector<win::ResourceEntry>& entries) { entry(entries, L"SIGNATURE").resize(100); },
-                    "the signature resource cannot be read (truncated)"});
+    rows.push_back(
+        {"signature truncated",
+         [](std::vector<win::ResourceEntry>& entries) { entry(entries, L"SIGNATURE").resize(100); },
+         "the signature resource cannot be read (truncated)"});
     win::Module other;
     ASSERT_TRUE(other.open(k.byAOtherConfig));
     const auto foreign = other.find(std::wstring(L"SIGNATURE"), 100);
@@ -227,7 +230,8 @@ TEST_F(SignatureTest, AlteredPatcherIsRefusedWithNothingChanged) {
         EXPECT_EQ(r.exitCode, 6) << row.name << "\n" << r.output << logText();
         const std::string log = logText();
         EXPECT_TRUE(contains(log, record("ERROR", "Patcher signature check failed: " + row.problem + ".")))
-            << row.name << "\n" << log;
+            << row.name << "\n"
+            << log;
         EXPECT_TRUE(contains(log, record("ERROR", "The patcher is refused: nothing was changed."))) << log;
         EXPECT_FALSE(contains(log, "Patcher found the INSTALLDIR")) << row.name;
         expectNothingChanged(row.name);
@@ -256,9 +260,10 @@ TEST_F(SignatureTest, RefusalInTheUpdateManagerAndTheWizard) {
     EXPECT_TRUE(contains(r.output, "exit code 6\n")) << r.output;
     EXPECT_FALSE(machine_->exists(kResultFile));
     EXPECT_FALSE(libraryExtracted());
-    EXPECT_TRUE(contains(logText(), record("ERROR",
-                                           "The update manager gets no result file: the QUD library this patcher "
-                                           "carries is not vouched for by an accepted signature.")))
+    EXPECT_TRUE(
+        contains(logText(), record("ERROR",
+                                   "The update manager gets no result file: the QUD library this patcher "
+                                   "carries is not vouched for by an accepted signature.")))
         << logText();
 
     r = fromUpdateManager(manifestAltered);
@@ -271,17 +276,48 @@ TEST_F(SignatureTest, RefusalInTheUpdateManagerAndTheWizard) {
 
     TempDir dir;
     writeHostFile(dir.path() / "script", "await text 1 Finish\nclick 1\n");
-    const PatcherRun w =
-        run({}, manifestAltered,
-            {{"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
-             {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
-             {"LSAN_OPTIONS", "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string()}});
+    const PatcherRun w = run(
+        {}, manifestAltered,
+        {{"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
+         {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
+         {"LSAN_OPTIONS", "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string()}});
     EXPECT_EQ(w.exitCode, 9) << w.output;
     const std::string shown = testing_support::readHostFile(dir.path() / "record");
     for (const char* line : {"text 204 <Installation was Unsuccessful.>",
                              "text -1 <The update cannot be applied to the product.>", "show 2 0", "end 1"})
         EXPECT_TRUE(contains(shown, line)) << line << "\n" << shown;
     expectNothingChanged("wizard");
+}
+
+// The tool's side: the same inputs and key give the same patcher byte for byte, inspect tells the signer
+// and what no longer matches, and a key is never replaced.
+TEST(SignedAssembly, ReproducibleInspectedAndKeysKept) {
+    Signed& k = keys();
+    const fs::path again = k.assemble(k.dir.path() / "patch", "A-again",
+                                      {"--sign", (k.dir.path() / "Orvex Release.pem").string()});
+    EXPECT_EQ(testing_support::readHostFile(again), testing_support::readHostFile(k.byA));
+
+    const fs::path tool = testing_support::binDir() / "mendwell-build";
+    auto r = testing_support::runProgram(tool, {"inspect", k.byA.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    for (const std::string& line : std::vector<std::string>{
+             "  signer:          Orvex Release\n", "  key fingerprint: " + k.fingerprintA + "\n",
+             "  signature:       holds (the program and 8 resources match)\n"})
+        EXPECT_TRUE(contains(r.output, line)) << line << r.output;
+    const fs::path altered =
+        rewritten(k.byA, "inspect", [](auto& entries) { entry(entries, L"PATCHFILES").front() ^= 0x01; });
+    r = testing_support::runProgram(tool, {"inspect", altered.string()});
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output,
+                         "made by this key, but the file no longer matches it\n"
+                         "    resource PATCHFILES/100 does not match the signature\n"))
+        << r.output;
+
+    const std::string key = testing_support::readHostFile(k.dir.path() / "Orvex Release.pem");
+    r = testing_support::runProgram(tool, {"keygen", (k.dir.path() / "Orvex Release").string()});
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, "already exists; a key is never replaced")) << r.output;
+    EXPECT_EQ(testing_support::readHostFile(k.dir.path() / "Orvex Release.pem"), key);
 }
 
 }  // namespace

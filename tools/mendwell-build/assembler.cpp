@@ -126,7 +126,7 @@ bool Assembler::run(std::ostream& out, std::ostream& err) {
             err << "mendwell-build: " << error << "\n";
             return false;
         }
-        out << "  " << "SIGNATURE/" << mw::kSignatureId << "  signed by " << signature.signer << " (key "
+        out << "  SIGNATURE/" << mw::kSignatureId << "  signed by " << signature.signer << " (key "
             << mw::keyFingerprint(signature.publicKey) << ")\n";
     }
     out << "wrote " << request_.output.string() << "\n";

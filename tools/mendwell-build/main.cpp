@@ -17,7 +17,8 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR] [--sign KEY.pem [--signer NAME]]
+const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR]
+                           [--sign KEY.pem [--signer NAME]]
        mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
                            [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
        mendwell-build inspect FILE...
@@ -192,10 +193,11 @@ int main(int argc, char** argv) {
     request.binDir = win::moduleHostPath().parent_path();
     std::vector<std::string> positional;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if ((args[i] == "-o" || args[i] == "--bin" || args[i] == "--sign") && i + 1 < args.size()) {
-            (args[i] == "-o" ? request.output : args[i] == "--bin" ? request.binDir : request.signKey) =
-                args[i + 1];
+        if ((args[i] == "-o" || args[i] == "--bin") && i + 1 < args.size()) {
+            (args[i] == "-o" ? request.output : request.binDir) = args[i + 1];
             ++i;
+        } else if (args[i] == "--sign" && i + 1 < args.size()) {
+            request.signKey = args[++i];
         } else if (args[i] == "--signer" && i + 1 < args.size()) {
             request.signer = args[++i];
         } else if (args[i] == "--help") {

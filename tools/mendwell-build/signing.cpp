@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -62,8 +63,9 @@ bool generateKey(const std::string& name, std::ostream& out, std::ostream& err) 
     const fs::path publicPath = name + ".pub.pem";
     std::string error;
     File priv = createNew(privatePath, fs::perms::owner_read | fs::perms::owner_write, error);
-    File pub = priv ? createNew(publicPath, fs::perms::owner_read | fs::perms::owner_write |
-                                                fs::perms::group_read | fs::perms::others_read,
+    File pub = priv ? createNew(publicPath,
+                                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                    fs::perms::others_read,
                                 error)
                     : nullptr;
     if (!priv || !pub) {
@@ -74,8 +76,9 @@ bool generateKey(const std::string& name, std::ostream& out, std::ostream& err) 
         err << "mendwell-build: " << error << "\n";
         return false;
     }
-    const bool written = PEM_write_PrivateKey(priv.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1 &&
-                         PEM_write_PUBKEY(pub.get(), key.get()) == 1;
+    const bool written =
+        PEM_write_PrivateKey(priv.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1 &&
+        PEM_write_PUBKEY(pub.get(), key.get()) == 1;
     priv.reset();
     pub.reset();
     if (!written) {
@@ -137,6 +140,11 @@ bool reportSignature(const fs::path& path, std::ostream& out) {
     win::rsrc::Table table;
     if (!file.open(path) || !win::rsrc::parseTable(file.bytes(), table)) return true;
     const mw::PatcherSignatureCheck check = mw::checkPatcherFile(file.bytes());
+    // Other programs of ours carry tables too (Vireo's strings); only a patcher is said to be unsigned.
+    const bool patcher = std::any_of(table.entries.begin(), table.entries.end(), [](const auto& e) {
+        return win::rsrc::sameType(e, std::wstring(L"CONFIG"));
+    });
+    if (check.status == mw::PatcherSignatureCheck::notSigned && !patcher) return true;
     if (check.status == mw::PatcherSignatureCheck::notSigned) {
         out << "  signature:       none (the patcher runs with a warning, or not at all under a policy)\n";
         return true;

@@ -33,7 +33,7 @@ class SigningKey {
 };
 
 // Prints the signer and whether the signature holds, with what does not match; a line saying so for an
-// unsigned file. Nothing for a file without a resource table. False when a signature does not hold.
+// unsigned patcher. Nothing for any other file. False when a signature does not hold.
 bool reportSignature(const std::filesystem::path& file, std::ostream& out);
 
 }  // namespace mwbuild
