@@ -144,6 +144,11 @@ void checkOwnSignature() {
 }
 
 std::optional<int> refuseUntrustedPatcher(const std::wstring& commandLine) {
+    // The silent mode refuses SILENT without its dash before it takes anything out of the patcher: that
+    // run ends on its usage error alone.
+    if (commandLine.find(L"SILENT") != std::wstring::npos &&
+        commandLine.find(L"-SILENT") == std::wstring::npos)
+        return std::nullopt;
     checkOwnSignature();
     const Judgement& j = judgement();
     for (const std::wstring& line : j.policyErrors) logError(L"%s", line);
