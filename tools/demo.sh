@@ -63,8 +63,15 @@ echo "Files that differ between the old (9.0) and the new (9.0.3) tree:"
 echo "The manifest's file and folder entries (registry and Add/Remove entries come from patch-extras.xml):"
 grep -E '<Operation>|Path dir=|<DirectoryBase>' "$DEMO/patch/manifest.xml" | sed 's/^ */  /'
 
-step "Assembling the patch"
-"$BIN/mendwell-build" assemble "$DEMO/patch" -o "$DEMO/LumenTX4_903_Update" || exit 1
+step "Assembling the patch, signed: mendwell-build keygen, assemble --sign, inspect"
+"$BIN/mendwell-build" keygen "$DEMO/Orvex Release" | tee "$DEMO/keygen.txt" | sed 's/^/  /' || exit 1
+fingerprint="$(sed -n 's/^fingerprint: //p' "$DEMO/keygen.txt")"
+"$BIN/mendwell-build" assemble "$DEMO/patch" -o "$DEMO/LumenTX4_903_Update" --sign "$DEMO/Orvex Release.pem" ||
+  exit 1
+"$BIN/mendwell-build" inspect "$DEMO/LumenTX4_903_Update" | sed 's/^/  /'
+echo "The machine accepts patches signed by this key only (HKLM\SOFTWARE\Orvex\Patcher, SignedBy):"
+"$BIN/machine" reg add 'HKLM\SOFTWARE\Orvex\Patcher' /v SignedBy /t REG_MULTI_SZ /d "$fingerprint" /f >/dev/null || exit 1
+"$BIN/machine" reg query 'HKLM\SOFTWARE\Orvex\Patcher' | sed 's/^/  /'
 
 step "Checking the patcher: mendwell-build verify (fresh machines; the patch, then a run failing on its last entry)"
 "$BIN/mendwell-build" verify "$DEMO/LumenTX4_903_Update" --old "$DEMO/trees/old" --new "$DEMO/trees/new" || exit 1
@@ -148,6 +155,17 @@ echo "Installed-product database:"
 echo "Installed-programs entry and service:"
 "$BIN/machine" reg query "$UNINSTALL_KEY" | sed 's/^/  /'
 "$BIN/machine" service query LumenLicensing | sed 's/^/  /'
+
+step "The same patcher with one byte of its manifest altered after signing: refused, nothing changed"
+cp "$DEMO/LumenTX4_903_Update" "$DEMO/altered"
+at="$(grep -boa '<Manifest' "$DEMO/altered" | tail -1 | cut -d: -f1)"
+printf 'm' | dd of="$DEMO/altered" bs=1 seek="$((at + 1))" conv=notrunc status=none
+"$BIN/mendwell-build" inspect "$DEMO/altered" | sed 's/^/  /'
+"$DEMO/altered" -SILENT >/dev/null
+printf 'Process return code: %d\n' "$?"
+echo "The log of this run:"
+iconv -f UTF-16LE -t UTF-8 "$logs"/*.log | tr -d '\r' |
+  awk '/patching starts\./ { run = "" } { run = run $0 "\n" } END { printf "%s", run }' | sed 's/^/  /'
 
 step "A patch the pre-flight refuses: the registry key it writes is denied, so nothing is changed"
 # The machine as it was before the first patch. Every entry is judged before the first change, so the

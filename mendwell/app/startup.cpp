@@ -10,6 +10,7 @@
 #include "mendwell/base/patchlog.h"
 #include "mendwell/app/recovery.h"
 #include "mendwell/app/run_modes.h"
+#include "mendwell/app/signature_check.h"
 #include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
@@ -44,6 +45,7 @@ void openLog() {
 }
 
 int runModes(const std::wstring& commandLine) {
+    if (const std::optional<int> refused = refuseUntrustedPatcher(commandLine)) return *refused;
     int result = returnWizardOther;
     if (contains(commandLine, L"SILENT")) {
         logInfo(L"Initiating patch silently...");
@@ -165,6 +167,9 @@ int patcherMain(std::wstring commandLine) {
         instance.release();
         return returnNotAdministrator;
     }
+
+    // The patcher's file is checked against its signature before anything is taken out of it.
+    checkOwnSignature();
 
     // 3.-4.
     openLog();

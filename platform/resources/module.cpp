@@ -41,6 +41,10 @@ bool Module::isOpen() const {
     return state_->file.isOpen();
 }
 
+std::span<const std::uint8_t> Module::image() const {
+    return state_->file.bytes();
+}
+
 const std::filesystem::path& Module::path() const {
     return state_->path;
 }

@@ -59,6 +59,8 @@ class Module {
     std::span<const std::uint8_t> find(const ResourceId& type, std::uint16_t id,
                                        std::optional<std::uint16_t> language = std::nullopt) const;
     std::vector<ResourceEntry> list() const;  // copies; for tools
+    // The whole mapped file, program and table, as it was when opened; valid while the module is open.
+    std::span<const std::uint8_t> image() const;
 
   private:
     struct State;

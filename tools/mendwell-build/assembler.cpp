@@ -4,6 +4,7 @@
 #include <iterator>
 #include <ostream>
 
+#include "tools/mendwell-build/signing.h"
 #include "tools/mendwell-build/zip_writer.h"
 
 namespace mwbuild {
@@ -80,6 +81,12 @@ bool Assembler::run(std::ostream& out, std::ostream& err) {
         err << "mendwell-build: nothing written\n";
         return false;
     }
+    SigningKey key;
+    std::string keyError;
+    if (!request_.signKey.empty() && !key.load(request_.signKey, request_.signer, keyError)) {
+        err << "mendwell-build: " << keyError << "\nmendwell-build: nothing written\n";
+        return false;
+    }
     win::ResourceWriter writer;
     for (const auto& r : plan_) {
         std::vector<std::uint8_t> data;
@@ -102,6 +109,25 @@ bool Assembler::run(std::ostream& out, std::ostream& err) {
     if (!writer.write(program(), request_.output, error)) {
         err << "mendwell-build: " << error << "\n";
         return false;
+    }
+    if (!request_.signKey.empty()) {
+        // The signature covers the patcher as written, read back the way the patcher reads itself; it
+        // goes last, so nothing it speaks for moves.
+        mw::PatcherSignature signature;
+        if (!key.sign(request_.output, signature, error)) {
+            std::error_code ec;
+            fs::remove(request_.output, ec);
+            err << "mendwell-build: " << error << "\nmendwell-build: nothing written\n";
+            return false;
+        }
+        writer.add(std::wstring(mw::kSignatureType), mw::kSignatureId, win::kLangNeutral,
+                   mw::signatureResource(signature));
+        if (!writer.write(program(), request_.output, error)) {
+            err << "mendwell-build: " << error << "\n";
+            return false;
+        }
+        out << "  SIGNATURE/" << mw::kSignatureId << "  signed by " << signature.signer << " (key "
+            << mw::keyFingerprint(signature.publicKey) << ")\n";
     }
     out << "wrote " << request_.output.string() << "\n";
     return true;

@@ -14,6 +14,8 @@ struct AssembleRequest {
     std::filesystem::path patchDir;
     std::filesystem::path output;
     std::filesystem::path binDir;  // where Mendwell and the embedded helpers are taken from
+    std::filesystem::path signKey;  // an Ed25519 private key (PEM): the patcher is signed with it
+    std::string signer;             // the signer's display name; the key file's name when empty
 };
 
 // One resource of the patcher and where its bytes come from.

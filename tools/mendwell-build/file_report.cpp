@@ -8,6 +8,7 @@
 #include "mendwell/files/versioners.h"
 #include "platform/text/text.h"
 #include "tools/mendwell-build/host_view.h"
+#include "tools/mendwell-build/signing.h"
 
 namespace mwbuild {
 
@@ -94,6 +95,8 @@ bool inspectFiles(const std::vector<std::string>& files, std::ostream& out, std:
         }
         out << file << '\n';
         allRead = inspectOne(path, out) && allRead;
+        // A patcher also tells who signed it and whether the signature holds.
+        if (!isWindowsPath(file)) allRead = reportSignature(file, out) && allRead;
     }
     return allRead;
 }

@@ -11,15 +11,18 @@
 #include "platform/text/text.h"
 #include "tools/mendwell-build/assembler.h"
 #include "tools/mendwell-build/file_report.h"
+#include "tools/mendwell-build/signing.h"
 #include "tools/mendwell-build/tree_diff.h"
 #include "tools/mendwell-build/verify.h"
 
 namespace {
 
 const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR]
+                           [--sign KEY.pem [--signer NAME]]
        mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
                            [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
        mendwell-build inspect FILE...
+       mendwell-build keygen NAME
        mendwell-build verify PATCHER --old DIR --new DIR [--install-dir WINPATH] [--keep] [--bin DIR]
        mendwell-build --help
 
@@ -56,9 +59,18 @@ From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it
 
 A missing input is reported by name and nothing is written. See docs/authoring.md.
 
+--sign KEY.pem signs the patcher with an Ed25519 private key: resource SIGNATURE/100 names the signer
+(--signer NAME, else the key file's name) and the key, and holds the SHA-256 of the program and of every
+other resource. The patcher checks it before it extracts anything and refuses to run when anything differs.
+Ed25519 is deterministic: the same inputs and key give the same patcher, byte for byte.
+
+keygen NAME writes NAME.pem (the private key, for --sign; keep it secret) and NAME.pub.pem, and prints the
+key's fingerprint: the text a machine's policy names to accept this signer.
+
 inspect shows what the patcher sees of each file, to check it before writing its manifest entry: the
 MD5 text (BeforePatch / AfterPatch), and the file versioner that recognises it with its kind and version;
-when none does, the version in its version resource and its FileDescription. A FILE written "C:\..." is
+when none does, the version in its version resource and its FileDescription; for a patcher, its signer
+and whether its signature holds (exit status 1 when it does not). A FILE written "C:\..." is
 read on the current machine (MENDWELL_MACHINE); any other is a host file, read under its own path. Exit
 status 1 when a file cannot be read.
 )";
@@ -166,6 +178,13 @@ int main(int argc, char** argv) {
         return mwbuild::inspectFiles({args.begin() + 1, args.end()}, std::cout, std::cerr) ? 0 : 1;
     }
     if (args[0] == "verify") return runVerify(args);
+    if (args[0] == "keygen") {
+        if (args.size() != 2 || args[1].rfind("--", 0) == 0) {
+            std::cerr << "mendwell-build: keygen needs one NAME (try --help)\n";
+            return 2;
+        }
+        return mwbuild::generateKey(args[1], std::cout, std::cerr) ? 0 : 1;
+    }
     if (args[0] != "assemble") {
         std::cerr << "mendwell-build: unknown command '" << args[0] << "' (try --help)\n";
         return 2;
@@ -177,6 +196,10 @@ int main(int argc, char** argv) {
         if ((args[i] == "-o" || args[i] == "--bin") && i + 1 < args.size()) {
             (args[i] == "-o" ? request.output : request.binDir) = args[i + 1];
             ++i;
+        } else if (args[i] == "--sign" && i + 1 < args.size()) {
+            request.signKey = args[++i];
+        } else if (args[i] == "--signer" && i + 1 < args.size()) {
+            request.signer = args[++i];
         } else if (args[i] == "--help") {
             std::cout << kHelp;
             return 0;
