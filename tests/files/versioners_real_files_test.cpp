@@ -78,6 +78,19 @@ TEST_F(RealFiles, PopplerCMaps) {
     EXPECT_GT(recognised, 25);
 }
 
+// The sample trees' CMap opens with a plain PostScript line (our samples carry no one else's names) and
+// is still read as a CMap of its release's version.
+TEST_F(RealFiles, SampleTreeCMaps) {
+    const fs::path trees = testing_support::sourceDir() / "docs" / "examples" / "sample-trees";
+    for (const auto& [release, minor] : {std::pair{"old", 0u}, std::pair{"new", 1u}}) {
+        const fs::path file = trees / release / "Resource" / "CMap" / "Lumen-H";
+        const std::string text = readHostFile(file);
+        EXPECT_EQ(text.substr(0, text.find('\n')), "%!PS") << file;
+        expectVersion(place(file, L"C:\\Data\\" + win::fromUtf8(release)),
+                      Expected{versionRecognised, kindCMap, {1, minor, 0, 0}});
+    }
+}
+
 TEST_F(RealFiles, IccProfilesCarryTheirCreationTime) {
     int profiles = 0;
     for (const auto& file : fs::directory_iterator("/usr/share/color/icc")) {
