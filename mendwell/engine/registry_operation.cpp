@@ -1,7 +1,7 @@
 #include "mendwell/engine/registry_operation.h"
 
-#include <limits>
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -57,7 +57,8 @@ Int decimalValue(const std::wstring& text) {
     Int n = 0;
     for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
         const Int digit = text[i] - L'0';
-        if (negative ? n < (lowest + digit) / 10 : n > (highest - digit) / 10) return negative ? lowest : highest;
+        if (negative ? n < (lowest + digit) / 10 : n > (highest - digit) / 10)
+            return negative ? lowest : highest;
         n = negative ? n * 10 - digit : n * 10 + digit;
     }
     return n;
@@ -238,8 +239,8 @@ bool cRegistryOperationAdd::execute(const RegistryRecord& entry) {
 
     const bool binary = entry.rawType.empty() && entry.dataType == L"REG_BINARY";
     const unsigned type = typeNumberOf(entry.dataType);
-    const bool number = type == win::regtype::dword || type == win::regtype::dwordBigEndian ||
-                        type == win::regtype::qword;
+    const bool number =
+        type == win::regtype::dword || type == win::regtype::dwordBigEndian || type == win::regtype::qword;
     if (entry.rawType.empty() && (number || type == win::regtype::multiSz))
         logInfo(L"Data to be written in the registry key is of type %s", entry.dataType);
     else if (binary) {

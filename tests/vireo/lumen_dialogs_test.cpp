@@ -48,15 +48,16 @@ class LumenDialogs : public ::testing::Test {
     testing_support::RunResult lumen(std::vector<std::string> args) {
         // Drawn offscreen by Qt, as every other dialog test. The leak checker looks at the host's exit:
         // it is told of the font caches Qt keeps, even when this program runs outside ctest.
-        auto r = runProgram(machine.host(std::wstring(kHost) + L"\\Lumen.exe"), args,
-                            {{"LSAN_OPTIONS", "suppressions=" + (testing_support::sourceDir() /
-                                                                 "tests/lsan_qt.supp").string()},
-                             {"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
-                             {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
-                             {"MENDWELL_UI_SCRIPT", (dir.path() / "boxes").string()},
-                             {"QT_QPA_PLATFORM", "offscreen"},
-                             {"DISPLAY", ""},
-                             {"WAYLAND_DISPLAY", ""}});
+        auto r =
+            runProgram(machine.host(std::wstring(kHost) + L"\\Lumen.exe"), args,
+                       {{"LSAN_OPTIONS",
+                         "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string()},
+                        {"MENDWELL_DIALOG_SCRIPT", (dir.path() / "script").string()},
+                        {"MENDWELL_DIALOG_RECORD", (dir.path() / "record").string()},
+                        {"MENDWELL_UI_SCRIPT", (dir.path() / "boxes").string()},
+                        {"QT_QPA_PLATFORM", "offscreen"},
+                        {"DISPLAY", ""},
+                        {"WAYLAND_DISPLAY", ""}});
         EXPECT_EQ(r.output.find("Sanitizer"), std::string::npos) << r.output;
         return r;
     }
@@ -208,7 +209,8 @@ TEST_F(LumenDialogs, OneDocumentThroughEveryDialog) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
         std::string script = step.script;
-        if (const auto at = script.find("{dir}"); at != std::string::npos) script.replace(at, 5, dir.path().string());
+        if (const auto at = script.find("{dir}"); at != std::string::npos)
+            script.replace(at, 5, dir.path().string());
         writeHostFile(dir.path() / "script", script);
         writeHostFile(dir.path() / "record", "");
         writeHostFile(dir.path() / "boxes", "");

@@ -198,7 +198,8 @@ TEST(ProcessList, ShowsOnlyTheProgramsOfTheCurrentMachine) {
     ASSERT_TRUE(child.start(L"C:\\Apps\\Probe.exe sleep 30"));
     auto listed = [&] {
         const auto list = win::listProcesses();
-        return std::any_of(list.begin(), list.end(), [&](const win::ProcessEntry& p) { return p.pid == child.pid(); });
+        return std::any_of(list.begin(), list.end(),
+                           [&](const win::ProcessEntry& p) { return p.pid == child.pid(); });
     };
     EXPECT_TRUE(listed());
     {

@@ -224,7 +224,8 @@ TEST(QtDialog, JapaneseChineseAndKoreanTextsHaveTheirGlyphs) {
     ASSERT_TRUE(ensureQtApplication());
     QFont font(QStringLiteral("MS Shell Dlg"));
     font.setPointSize(8);
-    for (const char* text : {"パッチをインストールしています", "正在安装修补程序", "正在安裝修補程式", "패치를 설치하는 중"}) {
+    for (const char* text :
+         {"パッチをインストールしています", "正在安装修补程序", "正在安裝修補程式", "패치를 설치하는 중"}) {
         SCOPED_TRACE(text);
         QTextLayout layout(QString::fromUtf8(text), font);
         layout.beginLayout();
