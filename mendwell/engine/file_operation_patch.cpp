@@ -8,8 +8,32 @@
 #include "platform/fs/path.h"
 #include "platform/process/process.h"
 #include "platform/system/system.h"
+#include "platform/text/text.h"
 
 namespace mw {
+
+namespace {
+
+// Each line the tool wrote, at CRITICALINFO: a trace of what it did, kept out of the patcher's output.
+void logToolOutput(const std::string& output) {
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = output.size();
+        std::wstring line;
+        // A console program writes in the OEM code page.
+        if (end > start && win::fromCodePage(output.substr(start, end - start), win::oemCodePage(), line))
+            logCritical(L"Patch tool: %s", line);
+        start = end + 1;
+    }
+}
+
+void removeWorkingFile(const std::wstring& path) {
+    if (isReadOnly(path)) clearReadOnly(path);
+    win::deleteFile(path);
+}
+
+}  // namespace
 
 cFileOperationPatch::cFileOperationPatch(const FileRecord& record) {
     targetPath_ = record.destinationPath;
@@ -110,11 +134,15 @@ int cFileOperationPatch::applyDifference(const FileRecord& record) {
     win::ChildProcess child;
     win::ChildOptions options;
     options.hideWindow = true;
+    // The tool gets none of the patcher's handles: its progress lines would otherwise reach the standard
+    // output of a silent or update-manager run. They go to the log instead.
+    options.captureOutput = true;
     if (!child.start(commandLine, options)) {
         logError(L"File patching fails. Command line returned error.");
         return fileOpFailed;
     }
     child.wait(win::kInfinite);
+    logToolOutput(child.output());
     win::DWORD exitCode = 0;
     // Logged for the record only: the checksum after decides.
     if (child.exitCode(exitCode))
@@ -123,16 +151,21 @@ int cFileOperationPatch::applyDifference(const FileRecord& record) {
 
     // A working file is put back only when one was made; without it the target would be deleted for
     // nothing (the "true" case with a target that names no folder).
+    // The working file is a copy of the target and so may be read-only: it is cleared before it is
+    // deleted, or it would stay behind. The target keeps its own read-only bit through the copy.
     if (record.ascii == L"true" && !workingFile.empty()) {
         if ((!isReadOnly(targetPath_) || clearReadOnly(targetPath_)) && win::deleteFile(targetPath_)) {
             win::copyFile(workingFile, targetPath_, false);
-            win::deleteFile(workingFile);
+            removeWorkingFile(workingFile);
             win::deleteFile(diffCopy);
         }
     } else if (record.ascii == L"false") {
+        // Outcomes unchecked, as the checksum after decides; a read-only target is cleared first, or it
+        // could be neither deleted nor replaced.
+        if (isReadOnly(targetPath_)) clearReadOnly(targetPath_);
         win::deleteFile(targetPath_);
         win::copyFile(workingFile, targetPath_, false);
-        win::deleteFile(workingFile);
+        removeWorkingFile(workingFile);
         win::deleteFile(diffCopy);
     }
 

@@ -1,6 +1,7 @@
 #include "mendwell/engine/registry_operation.h"
 
-#include <climits>
+#include <algorithm>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -43,21 +44,44 @@ win::LONG createKey(win::RegKey& key, const std::wstring& root, std::wstring_vie
     return hive ? key.create(*hive, path) : kNoHive;
 }
 
-// atoi as the C runtime has it: blanks, a sign, digits up to the first other character; saturates.
-std::int32_t decimalValue(const std::wstring& text) {
+// atoi (or _atoi64 for 64 bits) as the C runtime has it: blanks, a sign, digits up to the first other
+// character; saturates.
+template <typename Int>
+Int decimalValue(const std::wstring& text) {
+    constexpr Int lowest = std::numeric_limits<Int>::min();
+    constexpr Int highest = std::numeric_limits<Int>::max();
     std::size_t i = 0;
     while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-    long long n = 0;
+    Int n = 0;
     for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        n = n * 10 + (text[i] - L'0');
-        if (n > static_cast<long long>(INT_MAX) + 1) break;
+        const Int digit = text[i] - L'0';
+        if (negative ? n < (lowest + digit) / 10 : n > (highest - digit) / 10)
+            return negative ? lowest : highest;
+        n = negative ? n * 10 - digit : n * 10 + digit;
     }
-    if (negative) n = -n;
-    if (n > INT_MAX) return INT_MAX;
-    if (n < INT_MIN) return INT_MIN;
-    return static_cast<std::int32_t>(n);
+    return n;
+}
+
+std::vector<std::uint8_t> littleEndian(std::uint64_t n, int size) {
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    return bytes;
+}
+
+// REG_MULTI_SZ items are separated by "\0" in the Value, as reg.exe takes them; empty items are left
+// out, since an empty string ends the list.
+std::vector<std::wstring> multiStringItems(const std::wstring& text) {
+    std::vector<std::wstring> items;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = text.find(L"\\0", start);
+        std::wstring item = text.substr(start, at == std::wstring::npos ? std::wstring::npos : at - start);
+        if (!item.empty()) items.push_back(std::move(item));
+        if (at == std::wstring::npos) return items;
+        start = at + 2;
+    }
 }
 
 int hexDigit(wchar_t c) {
@@ -138,20 +162,33 @@ std::optional<win::RegRoot> registryHive(const std::wstring& root) {
 
 RegistryData registryDataFor(const RegistryRecord& entry) {
     RegistryData data;
+    data.type = typeNumberOf(entry.dataType);
     if (!entry.rawType.empty()) {
-        data.type = static_cast<unsigned>(decimalValue(entry.rawType));
+        data.type = static_cast<unsigned>(decimalValue<std::int32_t>(entry.rawType));
         data.bytes = hexBytes(entry.rawData);
-    } else if (entry.dataType == L"REG_DWORD") {
-        const std::uint32_t n = static_cast<std::uint32_t>(decimalValue(entry.value));
-        data.type = win::regtype::dword;
-        data.bytes = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                      static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
-    } else if (entry.dataType == L"REG_BINARY") {
-        data.type = win::regtype::binary;
-        data.bytes = hexBytes(entry.value);
-    } else {
-        data.type = typeNumberOf(entry.dataType);
-        data.bytes = win::regStringData(entry.value);
+        return data;
+    }
+    // Each type in the binary form its readers expect: numbers as numbers, not as their digits.
+    switch (data.type) {
+        case win::regtype::dword:
+            data.bytes = littleEndian(static_cast<std::uint32_t>(decimalValue<std::int32_t>(entry.value)), 4);
+            break;
+        case win::regtype::dwordBigEndian: {
+            data.bytes = littleEndian(static_cast<std::uint32_t>(decimalValue<std::int32_t>(entry.value)), 4);
+            std::reverse(data.bytes.begin(), data.bytes.end());
+            break;
+        }
+        case win::regtype::qword:
+            data.bytes = littleEndian(static_cast<std::uint64_t>(decimalValue<std::int64_t>(entry.value)), 8);
+            break;
+        case win::regtype::binary:
+            data.bytes = hexBytes(entry.value);
+            break;
+        case win::regtype::multiSz:
+            data.bytes = win::regMultiStringData(multiStringItems(entry.value));
+            break;
+        default:
+            data.bytes = win::regStringData(entry.value);
     }
     return data;
 }
@@ -201,8 +238,11 @@ bool cRegistryOperationAdd::execute(const RegistryRecord& entry) {
     }
 
     const bool binary = entry.rawType.empty() && entry.dataType == L"REG_BINARY";
-    if (entry.rawType.empty() && entry.dataType == L"REG_DWORD")
-        logInfo(L"Data to be written in the registry key is of type REG_DWORD");
+    const unsigned type = typeNumberOf(entry.dataType);
+    const bool number =
+        type == win::regtype::dword || type == win::regtype::dwordBigEndian || type == win::regtype::qword;
+    if (entry.rawType.empty() && (number || type == win::regtype::multiSz))
+        logInfo(L"Data to be written in the registry key is of type %s", entry.dataType);
     else if (binary) {
         logInfo(L"Data to be written in the registry key is of type REG_BINARY");
         logCritical(L"new lpBuffer");

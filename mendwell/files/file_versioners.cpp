@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/fs/file.h"
+#include "platform/fs/path.h"
 
 namespace mw::versioning {
 
@@ -90,11 +91,10 @@ bool CMapVersioner::getVersion(const std::wstring& path, FileVersion& version, i
 }
 
 bool ColorProfileVersioner::getVersion(const std::wstring& path, FileVersion& version, int& kind) {
-    // As the product has always written it: by the precedence of "|" this accepts ".icm", "csf" or
-    // "icc" anywhere in the path, or a path ending in "pf".
-    static const boost::wregex name(
-        LR"(\.([iI]{1}[cC]{1}[mM]{1})|([cC]{1}[sS]{1}[fF]{1})|([iI]{1}[cC]{2})|([pP]{1}[fF]{1})$)");
-    if (!nameMatches(path, name)) return false;
+    // Judged by the file's own extension: a folder whose name holds "icc" or "csf" makes no profile of
+    // the files in it (a zlib1.dll under Plugins\Piccolo would be installed as one).
+    static const boost::wregex name(LR"(\.(icm|icc|csf|pf)$)", boost::regex::icase);
+    if (!nameMatches(win::fileNamePart(path), name)) return false;
     std::string head;
     if (!readHead(path, 1024, head) || head.size() < 36) return false;
     // The profile header's creation date and time: year, month, day, hours, minutes, seconds.

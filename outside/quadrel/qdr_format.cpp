@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace quadrel {
@@ -57,6 +58,23 @@ bool RangeStream::read(std::uint8_t* buffer, std::size_t count, std::size_t& got
     return true;
 }
 
+namespace {
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$ and CONOUT$ name devices in any letter case, with any
+// extension and with blanks before it ("nul.txt", "Com1 .log").
+bool isDeviceName(const std::string& name) {
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+        stem == "CONOUT$")
+        return true;
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+}  // namespace
+
 bool isSafeName(const std::string& name) {
     if (name.empty() || name.size() > kMaxNameBytes) return false;
     if (name.find_first_not_of('.') == std::string::npos) return false;
@@ -66,7 +84,7 @@ bool isSafeName(const std::string& name) {
             return false;
     }
     // Windows drops trailing dots and blanks; a name that changes that way could name another file.
-    return name.back() != '.' && name.back() != ' ';
+    return name.back() != '.' && name.back() != ' ' && !isDeviceName(name);
 }
 
 const char* methodName(Method method) {

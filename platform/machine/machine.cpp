@@ -44,13 +44,17 @@ bool hostFolder(const fs::path& root, const std::wstring& windowsPath, fs::path&
     return true;
 }
 
-fs::path defaultMachineFolder() {
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+fs::path defaultMachineFolder(const std::function<std::string(const char*)>& variable) {
+    if (const std::string data = variable("XDG_DATA_HOME"); !data.empty())
         return fs::path(data) / "mendwell" / "machine";
-    if (const char* home = std::getenv("HOME"); home && *home) {
+    if (const std::string home = variable("HOME"); !home.empty())
         return fs::path(home) / ".local" / "share" / "mendwell" / "machine";
-    }
     return fs::temp_directory_path() / "mendwell-machine";
+}
+
+std::string ownVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 std::unique_ptr<Machine> openOrFail(const fs::path& root, bool createWhenMissing) {
@@ -151,13 +155,18 @@ Machine& Machine::current() {
         {
             std::lock_guard envLock(environmentMutex());
             if (const char* value = std::getenv("MENDWELL_MACHINE")) named = value;
-            if (named.empty()) fallback = defaultMachineFolder();
+            if (named.empty()) fallback = defaultMachineFolder(ownVariable);
         }
         auto machine = !named.empty() ? openOrFail(fs::path(named), false) : openOrFail(fallback, true);
         g_current = machine.get();
         g_machines.push_back(std::move(machine));
     }
     return *g_current;
+}
+
+fs::path Machine::folderFor(const std::function<std::string(const char*)>& variable) {
+    const std::string named = variable("MENDWELL_MACHINE");
+    return named.empty() ? defaultMachineFolder(variable) : fs::path(named);
 }
 
 bool Machine::select(const fs::path& root, std::string& error) {

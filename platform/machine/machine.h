@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -34,6 +35,11 @@ class Machine {
     // the user's data folder (created on first use). When it cannot be opened, ok() is false, error()
     // says why, and every file, registry and service call fails with access denied.
     static Machine& current();
+
+    // The folder of the machine that a process whose environment `variable` reads is on: the one
+    // MENDWELL_MACHINE names (as written: relative to that process's folder), else the default machine
+    // under its user's data folder. `variable` answers "" for a variable that is not set.
+    static std::filesystem::path folderFor(const std::function<std::string(const char*)>& variable);
 
     // Makes `root` the current machine of this process and sets MENDWELL_MACHINE so children share it.
     static bool select(const std::filesystem::path& root, std::string& error);

@@ -74,7 +74,8 @@ struct ProcessEntry {
     std::wstring fullPath;              // Windows path when inside the machine, else the host path
     std::vector<std::wstring> modules;  // file names of the loaded modules (executable first)
 };
-// Processes readable from /proc (others are skipped, as EnumProcesses skips protected ones).
+// Processes readable from /proc (others are skipped, as EnumProcesses skips protected ones) that run on
+// the current machine: those started on it (MENDWELL_MACHINE in their environment), and this process.
 std::vector<ProcessEntry> listProcesses();
 
 }  // namespace win

@@ -1,12 +1,17 @@
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 
 #include "platform/fs/path.h"
+#include "platform/machine/machine.h"
 #include "platform/process/process.h"
+#include "platform/system/environment_lock.h"
 #include "platform/text/text.h"
 
 namespace win {
@@ -53,10 +58,50 @@ std::wstring nameOf(const std::string& hostPath) {
     return fromUtf8(fs::path(hostPath).filename().string());
 }
 
+fs::path normalFolder(const fs::path& path) {
+    std::error_code ec;
+    fs::path out = fs::weakly_canonical(path, ec);
+    return ec ? path.lexically_normal() : out;
+}
+
+// The machine a process is on: the one it was started on, as its environment names it (children
+// inherit MENDWELL_MACHINE). A process whose environment cannot be read is the host's, on the default
+// machine as this process sees it.
+fs::path machineOf(const fs::path& procDir) {
+    std::ifstream in(procDir / "environ", std::ios::binary);
+    if (!in) {
+        std::lock_guard lock(environmentMutex());
+        return Machine::folderFor([](const char* name) -> std::string {
+            if (std::string_view(name) == "MENDWELL_MACHINE") return {};
+            const char* value = std::getenv(name);
+            return value ? value : "";
+        });
+    }
+    std::map<std::string, std::string> variables;
+    std::string entry;
+    while (std::getline(in, entry, '\0')) {
+        const std::size_t equals = entry.find('=');
+        if (equals != std::string::npos) variables.emplace(entry.substr(0, equals), entry.substr(equals + 1));
+    }
+    fs::path folder = Machine::folderFor([&](const char* name) -> std::string {
+        const auto found = variables.find(name);
+        return found == variables.end() ? std::string() : found->second;
+    });
+    if (folder.is_relative()) {
+        std::error_code ec;
+        const fs::path cwd = fs::read_symlink(procDir / "cwd", ec);
+        if (!ec) folder = cwd / folder;
+    }
+    return normalFolder(folder);
+}
+
 }  // namespace
 
 std::vector<ProcessEntry> listProcesses() {
     std::vector<ProcessEntry> list;
+    // Only this machine's programs: one started on another machine (another test's, say) is not here.
+    const fs::path here = normalFolder(fs::absolute(Machine::current().root()));
+    const DWORD self = currentProcessId();
     std::error_code ec;
     for (const auto& dir : fs::directory_iterator("/proc", ec)) {
         const std::string name = dir.path().filename().string();
@@ -65,6 +110,8 @@ std::vector<ProcessEntry> listProcesses() {
             continue;
         ProcessEntry entry;
         entry.pid = static_cast<DWORD>(std::stoul(name));
+        // This process is on the machine it chose last, whatever environment it started with.
+        if (entry.pid != self && machineOf(dir.path()) != here) continue;
         std::error_code linkError;
         std::string exe = fs::read_symlink(dir.path() / "exe", linkError).string();
         if (!linkError) {

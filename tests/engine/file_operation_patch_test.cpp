@@ -10,6 +10,7 @@
 #include "platform/fs/file.h"
 #include "platform/process/process.h"
 #include "platform/system/system.h"
+#include "platform/text/text.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace engine_test {
@@ -121,15 +122,27 @@ TEST_F(PatchOperation, AsciiValuesAndAWorkFolderWithABlank) {
     } rows[] = {
         {L"true", "f.txt", true, 4, true},
         {L"false", "7", false, 4, true},
+        {L"false", "7", true, 4, true},
         {L"True", "f.txt", false, 3, false},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "ascii " << std::string(row.ascii, row.ascii + wcslen(row.ascii)));
+        SCOPED_TRACE(testing::Message() << "ascii " << std::string(row.ascii, row.ascii + wcslen(row.ascii))
+                                        << (row.readOnly ? " read-only" : ""));
         prepare(old, neu, row.inside);
         put(kTarget, old, row.readOnly);
+        const int toolLinesBefore = countLike(L"Patch tool: ");
         mw::cFileOperationPatch op(entry(row.ascii));
+        // The tool inherits none of the patcher's handles: what it writes goes to the log only.
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         EXPECT_EQ(op.execute(entry(row.ascii)), row.result);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_GT(countLike(L"Patch tool: "), toolLinesBefore);
         EXPECT_TRUE(read(kTarget) == (row.patched ? neu : old));
+        // The working copy of the target goes with the difference's, even when it was read-only.
+        const std::wstring inside = win::fromUtf8(row.inside);
+        EXPECT_FALSE(win::pathExists(op.patchFolder() + L"\\" + inside));
         const std::wstring quoted = row.ascii == std::wstring(L"True") ? L"\"\"" : L"\"" + op.patchFolder() + L"\"";
         EXPECT_TRUE(logged(L"INFO", L"Command line to patch the file: " + mw::workPath(L"\\Quadrel\\Patch.exe") + L" " +
                                         quoted + L" \"" + op.patchFolder() + L"\\7.QDR\""));

@@ -67,7 +67,14 @@ TEST_F(RegistryOperationTest, AddWritesEachValueFormAsTheDataTypeSays) {
         {L"REG_DWORD", L"  +258abc", 4, {2, 1, 0, 0}},
         {L"REG_BINARY", L"0A1B2", 3, {0x0A, 0x1B}},  // the odd last digit is ignored
         {L"reg_sz", L"ab", 0, {'a', 0, 'b', 0, 0, 0}},
-        {L"REG_QWORD", L"5", 11, {'5', 0, 0, 0}},  // text with a numeric type
+        // Every numeric and list type in its binary form, not as its text.
+        {L"REG_DWORD_LITTLE_ENDIAN", L"5", 4, {5, 0, 0, 0}},
+        {L"REG_DWORD_BIG_ENDIAN", L"258", 5, {0, 0, 1, 2}},
+        {L"REG_QWORD", L"5", 11, {5, 0, 0, 0, 0, 0, 0, 0}},
+        {L"REG_QWORD_LITTLE_ENDIAN", L"-2", 11, {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+        {L"REG_QWORD", L"4294967296", 11, {0, 0, 0, 0, 1, 0, 0, 0}},
+        {L"REG_MULTI_SZ", L"a\\0bc", 7, {'a', 0, 0, 0, 'b', 0, 'c', 0, 0, 0, 0, 0}},
+        {L"REG_MULTI_SZ", L"a", 7, {'a', 0, 0, 0, 0, 0}},
         {L"REG_EXPAND_SZ", L"%x%", 2, {'%', 0, 'x', 0, '%', 0, 0, 0}},
     };
     for (const Row& row : rows) {

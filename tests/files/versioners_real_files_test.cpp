@@ -78,6 +78,19 @@ TEST_F(RealFiles, PopplerCMaps) {
     EXPECT_GT(recognised, 25);
 }
 
+// The sample trees' CMap opens with a plain PostScript line (our samples carry no one else's names) and
+// is still read as a CMap of its release's version.
+TEST_F(RealFiles, SampleTreeCMaps) {
+    const fs::path trees = testing_support::sourceDir() / "docs" / "examples" / "sample-trees";
+    for (const auto& [release, minor] : {std::pair{"old", 0u}, std::pair{"new", 1u}}) {
+        const fs::path file = trees / release / "Resource" / "CMap" / "Lumen-H";
+        const std::string text = readHostFile(file);
+        EXPECT_EQ(text.substr(0, text.find('\n')), "%!PS") << file;
+        expectVersion(place(file, L"C:\\Data\\" + win::fromUtf8(release)),
+                      Expected{versionRecognised, kindCMap, {1, minor, 0, 0}});
+    }
+}
+
 TEST_F(RealFiles, IccProfilesCarryTheirCreationTime) {
     int profiles = 0;
     for (const auto& file : fs::directory_iterator("/usr/share/color/icc")) {
@@ -91,13 +104,12 @@ TEST_F(RealFiles, IccProfilesCarryTheirCreationTime) {
         Expected e{versionRecognised,
                    kindColorProfile,
                    {be16(24), be16(26), be16(28), be16(30) * 60 + be16(32) + (be16(34) + 1) / 60}};
-        // Named as a profile: recognised anywhere. Any other file (the .ti3 measurement data) only in a
-        // folder whose name says "icc".
+        // Named as a profile: recognised anywhere. Any other file (the .ti3 measurement data) never, not
+        // even in a folder whose name says "icc".
         const bool profileName = std::regex_search(name, std::regex(R"(\.(icc|icm)$)", std::regex::icase));
         profiles += profileName;
-        if (profileName) expectVersion(place(file.path(), L"C:\\Data\\profiles"), e);
-        expectVersion(place(file.path(), L"C:\\Data\\icc"), e);
-        if (!profileName) expectVersion(place(file.path(), L"C:\\Data\\profiles"), Expected{});
+        for (const wchar_t* folder : {L"C:\\Data\\profiles", L"C:\\Data\\icc"})
+            expectVersion(place(file.path(), folder), profileName ? e : Expected{});
     }
     EXPECT_GE(profiles, 10);
 }

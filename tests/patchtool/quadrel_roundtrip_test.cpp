@@ -93,9 +93,12 @@ TEST(QuadrelRoundTrip, DamagedDifferencesAreRefused) {
 }
 
 TEST(QuadrelRoundTrip, NamesThatCouldLeaveTheFolderAreRefused) {
-    for (const char* bad : {"", "..", "a\\b", "a/b", "C:x", "x.", "x ", "a\nb"})
+    for (const char* bad : {"", "..", "a\\b", "a/b", "C:x", "x.", "x ", "a\nb", "CON", "nul.txt", "Com1 .log",
+                            "lpt9", "aux.tar.gz", "CONOUT$"})
         EXPECT_FALSE(quadrel::isSafeName(bad)) << bad;
-    for (const char* good : {"quadw32.dll", "12", "libssl.so.3", "a b.txt"}) EXPECT_TRUE(quadrel::isSafeName(good));
+    for (const char* good :
+         {"quadw32.dll", "12", "libssl.so.3", "a b.txt", "console.txt", "com10", "LPT0", "nul_"})
+        EXPECT_TRUE(quadrel::isSafeName(good));
 }
 
 }  // namespace

@@ -86,5 +86,21 @@ TEST_F(PatchRunTest, ABinaryPatchOfAFileMatchingNeitherChecksumChangesNothing) {
     EXPECT_EQ(machine_->readFile(product(L"a.dll")), "a 9.0");
 }
 
+// The sample patch folder of the documentation does what its manifest says, its folder included.
+TEST_F(PatchRunTest, TheSamplePatchFolderDoesWhatItsManifestSays) {
+    const auto sample = testing_support::sourceDir() / "docs" / "examples" / "sample-patch";
+    PatchFolder patch{.config = testing_support::readHostFile(sample / "config.xml"),
+                      .manifest = testing_support::readHostFile(sample / "manifest.xml"),
+                      .payload = {}};
+    for (const char* name : {"1", "2"})
+        patch.payload[name] = testing_support::readHostFile(sample / "payload" / name);
+    registerProduct("9.0");
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    ASSERT_EQ(r.exitCode, 0) << r.output << logText();
+    EXPECT_EQ(machine_->readFile(product(L"docs\\whatsnew.txt")), patch.payload["1"]);
+    EXPECT_EQ(machine_->readFile(product(L"lumen.ini")), patch.payload["2"]);
+    EXPECT_TRUE(win::isDirectory(product(L"Presets\\Publishing")));
+}
+
 }  // namespace
 }  // namespace scenarios

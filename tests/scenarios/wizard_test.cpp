@@ -111,6 +111,22 @@ TEST_F(WizardTest, CancelOnTheWelcomePageAsksAndNoKeepsThePage) {
     EXPECT_FALSE(machine_->exists(product(L"readme.txt")));
 }
 
+// A Japanese user's wizard speaks Japanese; its welcome page is the ja_JP picture of docs/wizard.
+TEST_F(WizardTest, AJapaneseUsersWizardSpeaksJapanese) {
+    win::MachineProfile japanese;
+    japanese.userLanguage = 0x0411;
+    japanese.ansiCodePage = 932;
+    japanese.oemCodePage = 932;
+    machine_ = std::make_unique<testing_support::TestMachine>(japanese);
+    registerProduct("9.0");
+    WizardRun w = runWizard("shot {shots}/ja_JP-1-welcome.png\nclick 1\nawait text 1 完了\nclick 1\n",
+                            patcherFor(eightFiles()));
+    EXPECT_EQ(w.exitCode, 0) << w.all << logText();
+    for (const char* line : {"caption <Orvex ソフトウェア アップデート>", "text 204 <ようこそ>",
+                             "text 1 <次へ>", "text 204 <インストールが完了しました。>", "end 1"})
+        EXPECT_NE(w.find(line), std::string::npos) << line << "\n" << w.all;
+}
+
 // A product the patch does not fit opens on the final page with its reason.
 TEST_F(WizardTest, ValidationFailuresOpenOnTheFinalPage) {
     const struct {

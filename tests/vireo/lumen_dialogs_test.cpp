@@ -127,9 +127,14 @@ TEST_F(LumenDialogs, OneDocumentThroughEveryDialog) {
          }},
         {"the introduction opens its link",
          "info",
-         "click 5040\nclick 1\n",
+         "shot {dir}/intro.png\nclick 5040\nclick 1\n",
          {{"open <https://help.orvex.com/lumen/tx4/ru/kite/index.html> 42", 1}, {"color 5040 FF800080", 1}},
-         [](LumenDialogs& t) { EXPECT_EQ(t.pref(L"dontshowme"), L"0"); }},
+         [](LumenDialogs& t) {
+             EXPECT_EQ(t.pref(L"dontshowme"), L"0");
+             // Drawn by Qt: only a drawn dialog saves its picture.
+             const auto shot = t.dir.path() / "intro.png";
+             EXPECT_EQ(std::filesystem::exists(shot) ? readHostFile(shot).substr(1, 3) : "", "PNG");
+         }},
         {"\"Больше не показывать\" ticked",
          "info",
          "click 5035\nclick 1\n",
@@ -139,7 +144,10 @@ TEST_F(LumenDialogs, OneDocumentThroughEveryDialog) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
-        writeHostFile(dir.path() / "script", step.script);
+        std::string script = step.script;
+        if (const auto at = script.find("{dir}"); at != std::string::npos)
+            script.replace(at, 5, dir.path().string());
+        writeHostFile(dir.path() / "script", script);
         writeHostFile(dir.path() / "record", "");
         writeHostFile(dir.path() / "boxes", "");
         const auto run = lumen({kDoc, step.command});

@@ -190,4 +190,26 @@ TEST(ProcessList, FindsAChildWithItsWindowsPathAndModules) {
     EXPECT_TRUE(self);
 }
 
+// A program belongs to the machine it was started on: another machine's list does not show it.
+TEST(ProcessList, ShowsOnlyTheProgramsOfTheCurrentMachine) {
+    TestMachine first;
+    probe::install(first, L"C:\\Apps\\Probe.exe");
+    win::ChildProcess child;
+    ASSERT_TRUE(child.start(L"C:\\Apps\\Probe.exe sleep 30"));
+    auto listed = [&] {
+        const auto list = win::listProcesses();
+        return std::any_of(list.begin(), list.end(),
+                           [&](const win::ProcessEntry& p) { return p.pid == child.pid(); });
+    };
+    EXPECT_TRUE(listed());
+    {
+        TestMachine second;
+        EXPECT_FALSE(listed());
+        std::string error;
+        ASSERT_TRUE(win::Machine::select(first.root(), error)) << error;
+        EXPECT_TRUE(listed());
+    }
+    child.kill();
+}
+
 }  // namespace

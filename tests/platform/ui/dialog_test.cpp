@@ -2,7 +2,10 @@
 // backend drawing offscreen.
 #include "platform/ui/dialog.h"
 
+#include <QFont>
+#include <QGlyphRun>
 #include <QImage>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -212,6 +215,32 @@ TEST(QtDialog, DrawsOffscreenAndSavesTheWindow) {
                (static_cast<unsigned char>(png[at + 2]) << 8) | static_cast<unsigned char>(png[at + 3]);
     };
     EXPECT_GT(be32(16), be32(20));
+}
+
+// Japanese, Chinese and Korean texts in the dialogs' font: every glyph comes from some installed font
+// (glyph 0 is the empty box drawn for a character no font has).
+TEST(QtDialog, JapaneseChineseAndKoreanTextsHaveTheirGlyphs) {
+    if (!qtCanDraw()) GTEST_SKIP() << "QT_QPA_PLATFORM is not set";
+    ASSERT_TRUE(ensureQtApplication());
+    QFont font(QStringLiteral("MS Shell Dlg"));
+    font.setPointSize(8);
+    for (const char* text :
+         {"パッチをインストールしています", "正在安装修补程序", "正在安裝修補程式", "패치를 설치하는 중"}) {
+        SCOPED_TRACE(text);
+        QTextLayout layout(QString::fromUtf8(text), font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        int glyphs = 0, missing = 0;
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            for (quint32 index : run.glyphIndexes()) {
+                ++glyphs;
+                missing += index == 0 ? 1 : 0;
+            }
+        }
+        EXPECT_GT(glyphs, 0);
+        EXPECT_EQ(missing, 0);
+    }
 }
 
 }  // namespace
