@@ -90,6 +90,10 @@ bool hasUnknownParameter(std::wstring_view commandLine) {
     return !commandLine.empty() && !contains(commandLine, L"SILENT") && !contains(commandLine, L"LOGLEVEL");
 }
 
+bool isMistypedSilent(std::wstring_view commandLine) {
+    return contains(commandLine, L"SILENT") && !contains(commandLine, L"-SILENT");
+}
+
 std::wstring logFilePath(const PatcherConfigRecord& config) {
     std::wstring folder;
     win::shellFolder(win::csidl::appData, folder);
@@ -170,9 +174,6 @@ int patcherMain(std::wstring commandLine) {
     openLog();
     PatchLog::instance().setLevel(logLevelFromCommandLine(commandLine));
 
-    // A run that died earlier is undone before this one does anything.
-    recoverUnfinishedRuns();
-
     // 5. The process ends here; the log closes at exit.
     if (hasUnknownParameter(commandLine)) {
         logError(
@@ -182,6 +183,11 @@ int patcherMain(std::wstring commandLine) {
         win::printToParentConsole(kUsage);
         return returnFailed;
     }
+
+    // A run that died earlier is undone before this one does anything, but only for a command line that
+    // will run: a mistyped switch must not change the product. SILENT without its dash is refused by the
+    // silent mode itself.
+    if (!isMistypedSilent(commandLine)) recoverUnfinishedRuns();
 
     // 6.-7.
     logInfo(L"patching starts.");

@@ -160,6 +160,28 @@ TEST_F(CommandLineTest, UnknownSwitchReturns9AtOnce) {
     EXPECT_FALSE(contains(logText(), "patching ends."));
 }
 
+// A run killed half-way is rolled back by the next start, but not by one whose command line is refused:
+// a mistyped switch changes nothing.
+TEST_F(CommandLineTest, ARefusedCommandLineDoesNotRecoverADeadRun) {
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll", "9.0 library");
+    ASSERT_EQ(run({"-SILENT"}, patcher(), {{"MENDWELL_FAULT", "killafter:1"}}).exitCode, 128 + 9);
+    const auto journaled = [this] {
+        int n = 0;
+        for (const fs::path& folder : workFolders()) n += fs::exists(folder / "RollbackManifest.xml.journal");
+        return n;
+    };
+    ASSERT_EQ(journaled(), 1);
+    for (const std::string arg : {"-Repair", "/SILENT"}) {
+        EXPECT_EQ(run({arg}).exitCode, 9) << arg;
+        EXPECT_EQ(journaled(), 1) << arg;
+        EXPECT_TRUE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt")) << arg;
+    }
+    EXPECT_FALSE(contains(logText(), "it is rolled back first.")) << logText();
+    EXPECT_EQ(run({"-SILENT"}).exitCode, 0) << logText();
+    EXPECT_EQ(journaled(), 0);
+}
+
 // Log levels: 3 admits the debug trace, 7 and 1 leave INFO out, no switch gives INFO but no trace.
 TEST_F(CommandLineTest, LogLevelSwitch) {
     run({"-SILENT", "-LOGLEVEL=3"});
