@@ -26,6 +26,9 @@ namespace {
 const wchar_t* const kNotAdministrator =
     L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
 
+const wchar_t* const kHistoryNotWritten =
+    L"\r\nWarning: the patch history could not be written; the patch may be offered again.";
+
 constexpr std::size_t kTextBuffer = 1024;
 constexpr std::size_t kMaxPathCharacters = 4097;
 // The longest Windows path, 32 767 UTF-16 units, in UTF-8 bytes: a larger answer is no path at all.
@@ -80,6 +83,11 @@ void reportRefusal(const std::wstring& runningApps = {}) {
             report(4, localizedText(L"$$$/tvr/error/message/SystemNoSpace"));
             logError(L"Low disk space in system directory.");
             break;
+        case reasonAlreadyUpdated:
+            // The manager's table has no code of its own for it: the failure code with the right text.
+            report(4, localizedText(L"$$$/tvr/info/message/patchAlreadyApplied"));
+            logError(L"The Product you are trying to update is already updated.");
+            break;
         default:
             // The provisional "Updater did not Worked" stays in the result file.
             break;
@@ -107,11 +115,13 @@ bool administratorCheck() {
 }
 
 // After a successful run the product's history gains this patch, with the run's undo entries.
-void recordHistory(const PatcherConfigRecord& config) {
+// False when it could not be written: the result then warns that the patch may be offered again.
+bool recordHistory(const PatcherConfigRecord& config) {
     const RollbackManifestFile* undo = rollbackManifest();
     PatchHistoryFile history(detectedProductCode(config));
-    if (!history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml")))
-        logError(L"The patch history file %s could not be written.", history.path());
+    if (history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml"))) return true;
+    logError(L"The patch history file %s could not be written.", history.path());
+    return false;
 }
 
 int patchForUpdateManager(std::wstring installDir) {
@@ -123,12 +133,19 @@ int patchForUpdateManager(std::wstring installDir) {
 
     // The database's folder wins over the update manager's, found or not.
     std::wstring located;
-    locateProduct(config, located);
+    const bool found = locateProduct(config, located) == productFound && !located.empty();
     installDir = located;
     logInfo(
         L"InstallDir returned from QUD is different than obtained from TALLY dB, InstallDir from TALLY takes "
         L"precedence and is found to be: %s",
         installDir);
+    if (!found) {
+        // As the silent mode: not located, rather than judged by the version of nothing.
+        logInfo(L"Patcher fails to locate the application.");
+        report(4, localizedText(L"$$$/tvr/error/message/patchLocateFailed"));
+        logCritical(L"delete pController");
+        return returnNotLocated;
+    }
 
     PatchGlobals& g = patchGlobals();
     int result = returnValidationRefused;
@@ -145,9 +162,10 @@ int patchForUpdateManager(std::wstring installDir) {
             // Refused by the pre-flight before any change: nothing to roll back.
             reportRefusal();
         } else if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
-            recordHistory(config);
+            const bool recorded = recordHistory(config);
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
-                                  config.productName));
+                                  config.productName) +
+                          (recorded ? L"" : kHistoryNotWritten));
             if (g.patchStatus == statusGood) {
                 logInfo(L"Updater has successfully updated the application.");
                 result = returnPatched;

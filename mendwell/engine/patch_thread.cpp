@@ -363,6 +363,8 @@ int PatchController::MyThreadProc(std::wstring installDir) {
         if (!rollback) {
             logInfo(L"Product is located and validated.");
             showStatusText(L"$$$/tvr/info/ExtractingResources");
+            // The wizard shows a status text when notified; extraction is long and notifies nothing.
+            notifyWizard();
         }
         PayloadExtractor payload(win::Module::self());
         if (cancelRequested()) return g.configStatus;

@@ -153,6 +153,16 @@ void ScenarioTest::registerProduct(const std::string& version) {
     fs::create_directories(machine_->host(kInstallDir));
 }
 
+void ScenarioTest::writeHistory(const std::string& newVersion) {
+    std::wstring common;
+    win::shellFolder(win::csidl::programFilesCommon, common);
+    machine_->writeFile(common + L"\\Orvex\\Installers\\" + win::fromUtf8(kProductCode) + L".patch",
+                        "<?xml version=\"1.0\"?><TVRHistory tsInstalled=\"\" tsModified=\"\">"
+                        "<Patcher SequenceID=\"1\" PatcherID=\"{1}\"><OldVersion>9.0</OldVersion>"
+                        "<NewVersion>" +
+                            newVersion + "</NewVersion></Patcher></TVRHistory>");
+}
+
 fs::path ScenarioTest::logFile() const {
     std::wstring appData;
     win::shellFolder(win::csidl::appData, appData);

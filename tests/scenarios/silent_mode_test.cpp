@@ -36,13 +36,36 @@ TEST_F(SilentModeTest, WrongVersionReturns6WithTheVersionLine) {
     for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
 }
 
-TEST_F(SilentModeTest, ProductNewerThanAComboPatchReturns6AsAlreadyUpdated) {
-    registerProduct("9.0.4");
-    PatcherRun r = run({"-SILENT"}, patcher(configXml("<ComboPatch>true</ComboPatch>")));
-    EXPECT_EQ(r.exitCode, 6) << r.output;
-    EXPECT_TRUE(
-        contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")))
+// Already updated, by the database's version (a combo patch) or by the history: 6 with its line.
+TEST_F(SilentModeTest, AlreadyUpdatedProductReturns6WithItsLine) {
+    for (const bool byHistory : {false, true}) {
+        SCOPED_TRACE(byHistory ? "history" : "combo");
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        registerProduct(byHistory ? "9.0" : "9.0.4");
+        if (byHistory) writeHistory("9.1");
+        PatcherRun r = run({"-SILENT"}, patcher(configXml(byHistory ? "<ComboPatch>false</ComboPatch>"
+                                                                    : "<ComboPatch>true</ComboPatch>")));
+        EXPECT_EQ(r.exitCode, 6) << r.output;
+        EXPECT_TRUE(
+            contains(logText(), record("ERROR", "The Product you are trying to update is already updated.")))
+            << logText();
+    }
+}
+
+// A history that cannot be written would let the same patch run again: refused before any change.
+TEST_F(SilentModeTest, UnwritableHistoryIsRefusedBeforeAnyChange) {
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll", "9.0 library");
+    std::wstring common;
+    ASSERT_TRUE(win::shellFolder(win::csidl::programFilesCommon, common));
+    machine_->writeFile(common + L"\\Orvex\\Installers", "a file, not a folder");
+    PatcherRun r = run({"-SILENT"});
+    EXPECT_EQ(r.exitCode, 6) << r.output << logText();
+    EXPECT_TRUE(contains(logText(), "Pre-flight: history: the history file's folder cannot be made: " +
+                                        win::toUtf8(common) + "\\Orvex\\Installers is a file"))
         << logText();
+    EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
+    EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll"), "9.0 library");
 }
 
 // A product that fits is patched: the file added, the file overwritten, the backups cleaned up, and the
