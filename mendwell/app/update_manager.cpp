@@ -14,7 +14,9 @@
 #include "mendwell/base/resource_writer.h"
 #include "mendwell/app/startup.h"
 #include "mendwell/base/workfolder.h"
+#include "platform/fs/file.h"
 #include "platform/resources/resources.h"
+#include "platform/system/error_text.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 #include "platform/text/text.h"
@@ -34,6 +36,21 @@ constexpr std::size_t kMaxPathCharacters = 4097;
 // The longest Windows path, 32 767 UTF-16 units, in UTF-8 bytes: a larger answer is no path at all.
 constexpr std::uint32_t kMaxPathBytes = 32767 * 3;
 
+// The library reports success even when it cannot write the result file, so the file is opened here
+// first, as the library opens it but without emptying it: a result that will be lost is logged with its
+// path and the reason.
+void checkResultFile() {
+    const std::wstring path = win::getEnv(L"QUD_IRPT_PATH").value_or(L"");
+    if (path.empty()) return;
+    win::File probe;
+    if (probe.open(path, win::access::write, win::share::read, win::Disposition::openAlways)) return;
+    const win::DWORD error = win::lastError();
+    std::wstring reason = win::errorText(error);
+    while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r')) reason.pop_back();
+    logError(L"The result file %s for the update manager cannot be written (error %u): %s", path, error,
+             reason);
+}
+
 // One result for the update manager; texts cross as UTF-8, cut off cleanly at 1024 bytes.
 void report(std::int32_t code, const std::wstring& text) {
     VerdictaLibrary library;
@@ -49,6 +66,7 @@ void report(std::int32_t code, const std::wstring& text) {
             full += L"\r\nAn earlier patch run that did not finish was rolled back first.";
         std::array<char, kTextBuffer> utf8{};
         win::toUtf8(full, utf8.data(), utf8.size());
+        checkResultFile();
         setVerdicta(code, utf8.data());
     } else {
         logError(L"Unable to load the function \"QUDSetVerdicta\" from the QUD library.");
@@ -104,6 +122,7 @@ bool administratorCheck() {
         if (auto setVerdicta = library.isLoaded() ? library.setVerdicta() : nullptr) {
             std::array<char, kTextBuffer> utf8{};
             win::toUtf8(kNotAdministrator, utf8.data(), utf8.size());
+            checkResultFile();
             setVerdicta(4, utf8.data());
         }
         library.unload();
@@ -236,7 +255,10 @@ std::wstring detectUpdateManager() {
     logInfo(L"Patcher has successfully loaded the QUD library.");
 
     // A run that ends without a later report leaves this failure for the update manager.
-    if (auto setVerdicta = library.setVerdicta()) setVerdicta(4, "Updater did not Worked");
+    if (auto setVerdicta = library.setVerdicta()) {
+        checkResultFile();
+        setVerdicta(4, "Updater did not Worked");
+    }
 
     std::wstring installDir;
     try {

@@ -402,6 +402,13 @@ int PatchController::MyThreadProc(std::wstring installDir) {
             fail(stateFailedBeforeChange);
             return finish();
         }
+        // A misspelt root or set would otherwise "succeed" having done nothing, and be recorded.
+        if (const std::wstring why = rollback ? L"" : manifestShapeProblem(*parser.root()); !why.empty()) {
+            logError(L"The manifest is not a patch manifest: %s.", why);
+            logError(L"Processing of manifest XML file failed.");
+            fail(stateFailedBeforeChange);
+            return finish();
+        }
         for (const XMLDocumentNode* file : parser.selectNodes(kFileSetPath)) {
             if (!hasMandatoryFileTags(*file)) {
                 logError(L"Error Reading file details from manifest XML");

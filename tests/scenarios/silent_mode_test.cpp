@@ -1,6 +1,8 @@
 // Silent mode on a registered (or missing) product: the codes 5, 6 and 9 with their log lines.
 #include "tests/scenarios/patcher_fixture.h"
 
+#include "mendwell/records/patch_history.h"
+
 #include "platform/system/system.h"
 #include "platform/text/text.h"
 
@@ -66,6 +68,27 @@ TEST_F(SilentModeTest, UnwritableHistoryIsRefusedBeforeAnyChange) {
         << logText();
     EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
     EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll"), "9.0 library");
+}
+
+// A manifest that is no patch manifest (root or set misspelt) fails before any change, and records no
+// history that would refuse the right patcher later.
+TEST_F(SilentModeTest, AManifestThatIsNoPatchManifestFails) {
+    const std::string add = "<File><Operation>add</Operation><ObjectName>1</ObjectName>"
+                            "<DestinationPath dir=\"[INSTALLDIR]\" defName=\"readme.txt\"/></File>";
+    for (const std::string& manifest : {"<PatchManifest><FileSet>" + add + "</FileSet></PatchManifest>",
+                                       "<Manifest><Fileset>" + add + "</Fileset></Manifest>"}) {
+        SCOPED_TRACE(manifest);
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        registerProduct("9.0");
+        PatchFolder patch;
+        patch.manifest = manifest;
+        patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}};
+        PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+        EXPECT_EQ(r.exitCode, 9) << r.output;
+        EXPECT_TRUE(contains(logText(), "The manifest is not a patch manifest: ")) << logText();
+        EXPECT_FALSE(machine_->exists(mw::PatchHistoryFile::pathFor(win::fromUtf8(kProductCode))));
+        EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
+    }
 }
 
 // A product that fits is patched: the file added, the file overwritten, the backups cleaned up, and the

@@ -305,6 +305,19 @@ TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
     }
 }
 
+// A result file that cannot be written (its folder missing) is logged with its path and the reason; the
+// run itself goes on.
+TEST_F(UpdateManagerTest, AnUnwritableResultFileIsLogged) {
+    fs::remove_all(machine_->host(L"C:\\QUD"));
+    PatcherRun r = runFromUpdateManager();
+    EXPECT_EQ(r.exitCode, 5) << r.output;
+    EXPECT_TRUE(contains(logText(), record("ERROR", "The result file C:\\QUD\\result.xml for the update "
+                                                    "manager cannot be written (error 3): The system cannot "
+                                                    "find the path specified.")))
+        << logText();
+    EXPECT_TRUE(contains(logText(), record("INFO", "Patcher fails to locate the application."))) << logText();
+}
+
 // A library answering a size no Windows path can have (0xFFFFFFFF) is not believed: not detected. The real
 // library never answers so; a test double does.
 TEST_F(UpdateManagerTest, HugePathSizeIsTakenAsNotDetected) {
