@@ -35,12 +35,33 @@ const wchar_t* const kUsage =
     L"\r\n -Silent -Check: judges the patch, reports what it would do and changes nothing";
 
 // Entry step 3: the log is named after the product and the version the patch brings.
+// A config.xml that cannot be used still gets a log (named "Mendwell.log" when it names no product),
+// and what is wrong with it is said there and on standard error.
 void openLog() {
     PatcherConfigRecord config;
     ConfigReader reader(win::Module::self());
-    if (!reader.parsed()) return;
     reader.copyTo(config);
     PatchLog::instance().open(logFilePath(config), false, logFormatText);
+    if (!reader.problem().empty()) {
+        win::printToStandardError(L"Mendwell: " + reader.problem() + L"\n");
+        logError(L"%s", reader.problem());
+    }
+}
+
+// Characters no Windows file name may hold become "_"; a device name ("CON", "NUL", ...) gets a "_"
+// before it.
+std::wstring safeFileName(std::wstring name) {
+    for (wchar_t& c : name)
+        if (c < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos) c = L'_';
+    static constexpr std::wstring_view kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"COM1", L"COM2",
+                                                     L"COM3", L"COM4", L"COM5", L"COM6", L"COM7", L"COM8",
+                                                     L"COM9", L"LPT1", L"LPT2", L"LPT3", L"LPT4", L"LPT5",
+                                                     L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
+    std::wstring stem = win::toUpper(name.substr(0, name.find(L'.')));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (std::wstring_view device : kDevices)
+        if (stem == device) return L"_" + name;
+    return name;
 }
 
 int runModes(const std::wstring& commandLine) {
@@ -101,7 +122,8 @@ std::wstring logFilePath(const PatcherConfigRecord& config) {
     win::createDirectory(folder);
     folder += L"\\PatcherLogs";
     win::createDirectory(folder);
-    return folder + L"\\" + config.productName + L" " + config.newVersion + L".log";
+    const std::wstring name = config.productName.empty() ? L"Mendwell" : config.productName + L" " + config.newVersion;
+    return folder + L"\\" + safeFileName(name) + L".log";
 }
 
 void cleanBackupFolder() {

@@ -2,6 +2,8 @@
 #include <regex>
 
 #include "platform/system/mutex.h"
+#include "platform/system/system.h"
+#include "platform/text/text.h"
 #include "tests/scenarios/patcher_fixture.h"
 
 namespace scenarios {
@@ -256,6 +258,20 @@ TEST_F(LogFileTest, ClosedOutputPipeNeitherKillsTheRunNorDamagesTheLog) {
     auto r = testing_support::runProgram(patcher(), {"-SILENT"}, {{"QT_QPA_PLATFORM", "offscreen"}}, true);
     EXPECT_EQ(r.exitCode, 5) << r.output;
     EXPECT_TRUE(contains(logText(), record("INFO", "patching ends."))) << logText();
+}
+
+// A config.xml that does not read is said to be so, on standard error and in a log named "Mendwell.log".
+TEST_F(LogFileTest, AConfigThatDoesNotReadIsDiagnosed) {
+    PatcherRun r = run({"-SILENT"}, patcher("<PatcherConfig><Name>Lumen TX4</Name>"));
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_TRUE(contains(r.output, "Mendwell: config.xml does not read as XML: ")) << r.output;
+    std::wstring appData;
+    win::shellFolder(win::csidl::appData, appData);
+    const fs::path log = machine_->host(appData + L"\\Orvex\\PatcherLogs\\Mendwell.log");
+    ASSERT_TRUE(fs::exists(log));
+    const std::string text = win::toUtf8(win::fromUtf16le(testing_support::readHostFile(log).substr(2)));
+    const std::string line = record("ERROR", "config.xml does not read as XML: ");
+    EXPECT_TRUE(contains(text, line.substr(0, line.size() - 2))) << text;
 }
 
 TEST_F(LogFileTest, LinesHaveTheTextLayoutAndTheRunEndsWithAsterisks) {
