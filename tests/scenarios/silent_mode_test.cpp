@@ -91,6 +91,29 @@ TEST_F(SilentModeTest, AManifestThatIsNoPatchManifestFails) {
     }
 }
 
+// A user whose name has no form in the ANSI code page (Polish letters on 1252): the work folder lies in
+// the user's profile, and the patch and its dictionaries are unpacked there all the same.
+class UserOutsideTheCodePage : public ScenarioTest {
+  protected:
+    UserOutsideTheCodePage()
+        : ScenarioTest([] {
+              win::MachineProfile p;
+              p.userName = L"\u0141ukasz \u017B\u00F3\u0142w";
+              p.ansiCodePage = 1252;
+              return p;
+          }()) {}
+};
+
+TEST_F(UserOutsideTheCodePage, PatchesAsAnyOther) {
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll", "9.0 library");
+    PatcherRun r = run({"-SILENT"});
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\readme.txt"), "Lumen TX4 9.0.3\r\n");
+    ASSERT_EQ(workFolders().size(), 1u);
+    EXPECT_TRUE(contains(workFolders()[0].string(), "\xC5\x81ukasz")) << workFolders()[0];
+}
+
 // A product that fits is patched: the file added, the file overwritten, the backups cleaned up, and the
 // history recorded, so that running the same patcher again is refused as already updated.
 TEST_F(SilentModeTest, FittingProductIsPatchedAndASecondRunIsRefused) {
