@@ -114,6 +114,26 @@ TEST_F(UserOutsideTheCodePage, PatchesAsAnyOther) {
     EXPECT_TRUE(contains(workFolders()[0].string(), "\xC5\x81ukasz")) << workFolders()[0];
 }
 
+// The fault hook works only on a machine made for tests; elsewhere one WARNING line says it is ignored.
+TEST_F(SilentModeTest, TheFaultHookIsIgnoredOnAMachineNotMadeForTests) {
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll", "9.0 library");
+    const fs::path ini = machine_->root() / "machine.ini";
+    std::string profile = testing_support::readHostFile(ini);
+    ASSERT_NE(profile.find("test=yes\n"), std::string::npos) << profile;
+    profile.erase(profile.find("test=yes\n"), 9);
+    testing_support::writeHostFile(ini, profile);
+
+    PatcherRun r = run({"-SILENT"}, patcher(), {{"MENDWELL_FAULT", "fail:1"}});
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    const std::string warning =
+        record("WARNING", "MENDWELL_FAULT is set, but this is not a machine made for tests: it is ignored.");
+    const std::string log = logText();
+    EXPECT_NE(log.find(warning), std::string::npos) << log;
+    EXPECT_EQ(log.find(warning), log.rfind(warning)) << log;
+    EXPECT_FALSE(contains(log, "Injected fault")) << log;
+}
+
 // A product that fits is patched: the file added, the file overwritten, the backups cleaned up, and the
 // history recorded, so that running the same patcher again is refused as already updated.
 TEST_F(SilentModeTest, FittingProductIsPatchedAndASecondRunIsRefused) {
