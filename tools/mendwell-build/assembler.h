@@ -14,6 +14,9 @@ struct AssembleRequest {
     std::filesystem::path patchDir;
     std::filesystem::path output;
     std::filesystem::path binDir;  // where Mendwell and the embedded helpers are taken from
+    // Carry config.xml and manifest.xml even when the patcher would refuse or pass over part of them:
+    // for tests of the patcher's own refusals.
+    bool unchecked = false;
 };
 
 // One resource of the patcher and where its bytes come from.

@@ -16,7 +16,7 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR]
+const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR] [--unchecked]
        mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
                            [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
        mendwell-build inspect FILE...
@@ -54,7 +54,10 @@ From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it
   Verdicta.so                    the result reporting library           -> QUDLIB/100
   TVRLocalizedStrings.zip        dictionaries, when the patch folder has none
 
-A missing input is reported by name and nothing is written. See docs/authoring.md.
+A missing input is reported by name and nothing is written. So is a config.xml or manifest.xml the
+patcher would refuse or pass over in part (a misspelt element, set or operation, a required element
+missing): each finding names its line. --unchecked carries them as they are (for tests of the patcher's
+own refusals). See docs/authoring.md.
 
 inspect shows what the patcher sees of each file, to check it before writing its manifest entry: the
 MD5 text (BeforePatch / AfterPatch), and the file versioner that recognises it with its kind and version;
@@ -180,6 +183,8 @@ int main(int argc, char** argv) {
         } else if (args[i] == "--help") {
             std::cout << kHelp;
             return 0;
+        } else if (args[i] == "--unchecked") {
+            request.unchecked = true;
         } else if (!args[i].empty() && args[i][0] == '-') {
             std::cerr << "mendwell-build: unknown option '" << args[i] << "' (try --help)\n";
             return 2;
