@@ -53,10 +53,9 @@ void openLog() {
 std::wstring safeFileName(std::wstring name) {
     for (wchar_t& c : name)
         if (c < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos) c = L'_';
-    static constexpr std::wstring_view kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"COM1", L"COM2",
-                                                     L"COM3", L"COM4", L"COM5", L"COM6", L"COM7", L"COM8",
-                                                     L"COM9", L"LPT1", L"LPT2", L"LPT3", L"LPT4", L"LPT5",
-                                                     L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
+    static constexpr std::wstring_view kDevices[] = {
+        L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1", L"COM2", L"COM3", L"COM4", L"COM5", L"COM6", L"COM7",
+        L"COM8", L"COM9", L"LPT1", L"LPT2", L"LPT3", L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
     std::wstring stem = win::toUpper(name.substr(0, name.find(L'.')));
     while (!stem.empty() && stem.back() == L' ') stem.pop_back();
     for (std::wstring_view device : kDevices)
@@ -122,7 +121,8 @@ std::wstring logFilePath(const PatcherConfigRecord& config) {
     win::createDirectory(folder);
     folder += L"\\PatcherLogs";
     win::createDirectory(folder);
-    const std::wstring name = config.productName.empty() ? L"Mendwell" : config.productName + L" " + config.newVersion;
+    const std::wstring name =
+        config.productName.empty() ? L"Mendwell" : config.productName + L" " + config.newVersion;
     return folder + L"\\" + safeFileName(name) + L".log";
 }
 

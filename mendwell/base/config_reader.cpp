@@ -113,7 +113,8 @@ bool parseTree(const XMLDocumentNode& root, PatcherConfigRecord& r) {
 // Names what made parseTree fail: the first required element missing, else the kind of incomplete one.
 std::wstring whyIncomplete(const XMLDocumentNode& root) {
     for (const wchar_t* required : {L"Name", L"PatcherID", L"BuildNumber"})
-        if (!root.selectNode(required)) return L"the required element <" + std::wstring(required) + L"> is missing";
+        if (!root.selectNode(required))
+            return L"the required element <" + std::wstring(required) + L"> is missing";
     if (root.selectNode(L"ProductData/QUD") && !root.selectNode(L"ProductData/QUD/AppID"))
         return L"<ProductData><QUD> has no <AppID>";
     return L"an element is incomplete: a list without items, a <Registry> without <HIVE>, <Path> and <Key>, "

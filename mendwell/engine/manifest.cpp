@@ -138,8 +138,8 @@ std::wstring manifestShapeProblem(const XMLDocumentNode& root) {
     if (root.name() != L"Manifest") return L"the root element is <" + root.name() + L">, not <Manifest>";
     // Each set with the entry element it holds; AddRemoveInfo holds values and BundleSet is not read.
     static const std::pair<const wchar_t*, const wchar_t*> kSets[] = {
-        {L"FileSet", L"File"},          {L"DirectorySet", L"Directory"}, {L"PDSSet", L"PDS"},
-        {L"ServiceSet", L"Service"},    {L"AddRemoveInfo", nullptr},     {L"BundleSet", nullptr},
+        {L"FileSet", L"File"},       {L"DirectorySet", L"Directory"}, {L"PDSSet", L"PDS"},
+        {L"ServiceSet", L"Service"}, {L"AddRemoveInfo", nullptr},     {L"BundleSet", nullptr},
     };
     for (const auto& set : root.children()) {
         const wchar_t* entry = L"";
@@ -149,7 +149,8 @@ std::wstring manifestShapeProblem(const XMLDocumentNode& root) {
         if (!entry) continue;
         for (const auto& element : set->children())
             if (element->name() != entry)
-                return L"<" + element->name() + L"> in <" + set->name() + L"> is not a <" + entry + L"> entry";
+                return L"<" + element->name() + L"> in <" + set->name() + L"> is not a <" + entry +
+                       L"> entry";
     }
     return {};
 }

@@ -162,7 +162,8 @@ TEST_F(ConfigParse, ProblemNamesWhatIsWrong) {
          L"the root element of config.xml is <OtherRoot>, not <PatcherConfig>"},
         {document("<Name>x</Name><BuildNumber>1</BuildNumber>"),
          L"config.xml: the required element <PatcherID> is missing"},
-        {document(kRequired + "<ProductData><AliasList/></ProductData>"), L"config.xml: an element is incomplete"},
+        {document(kRequired + "<ProductData><AliasList/></ProductData>"),
+         L"config.xml: an element is incomplete"},
     };
     for (const auto& row : rows) {
         machine.writeFile(kPath, row.xml);

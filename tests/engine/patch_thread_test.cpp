@@ -97,7 +97,8 @@ TEST_F(EngineTest, ACancelRequestEndsTheNormalRunAtItsNextCheck) {
     mw::setPatchObserver({});
     EXPECT_EQ(mw::patchGlobals().block.state, mw::stateRollingBack);
     // The start, the status text of the extraction, then the cancel.
-    EXPECT_EQ(states, (std::vector<std::int32_t>{mw::statePatching, mw::statePatching, mw::stateRollingBack}));
+    EXPECT_EQ(states,
+              (std::vector<std::int32_t>{mw::statePatching, mw::statePatching, mw::stateRollingBack}));
     EXPECT_TRUE(logged(L"INFO", L"Exiting patch thread, creating rollback thread..."));
     EXPECT_FALSE(logged(L"ERROR", L"Processing of manifest XML file failed."));
 }

@@ -94,11 +94,10 @@ const fs::path& BuiltPatchers::assemble(const std::string& key, const std::strin
     testing_support::writeHostFile(dir / "manifest.xml", manifest);
     for (const auto& [name, bytes] : payload) testing_support::writeHostFile(dir / "payload" / name, bytes);
     const fs::path out = folder.path() / ("Mendwell" + n);
-    auto result =
-        testing_support::runProgram(testing_support::binDir() / "mendwell-build",
-                                    // The scenarios test the patcher's refusals too: carried as they are.
-                                    {"assemble", dir.string(), "-o", out.string(), "--bin", bin.string(),
-                                     "--unchecked"});
+    auto result = testing_support::runProgram(
+        testing_support::binDir() / "mendwell-build",
+        // The scenarios test the patcher's refusals too: carried as they are.
+        {"assemble", dir.string(), "-o", out.string(), "--bin", bin.string(), "--unchecked"});
     if (result.exitCode != 0) ADD_FAILURE() << "mendwell-build failed:\n" << result.output;
     return byConfig.emplace(key, out).first->second;
 }

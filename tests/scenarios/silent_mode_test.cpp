@@ -73,10 +73,11 @@ TEST_F(SilentModeTest, UnwritableHistoryIsRefusedBeforeAnyChange) {
 // A manifest that is no patch manifest (root or set misspelt) fails before any change, and records no
 // history that would refuse the right patcher later.
 TEST_F(SilentModeTest, AManifestThatIsNoPatchManifestFails) {
-    const std::string add = "<File><Operation>add</Operation><ObjectName>1</ObjectName>"
-                            "<DestinationPath dir=\"[INSTALLDIR]\" defName=\"readme.txt\"/></File>";
+    const std::string add =
+        "<File><Operation>add</Operation><ObjectName>1</ObjectName>"
+        "<DestinationPath dir=\"[INSTALLDIR]\" defName=\"readme.txt\"/></File>";
     for (const std::string& manifest : {"<PatchManifest><FileSet>" + add + "</FileSet></PatchManifest>",
-                                       "<Manifest><Fileset>" + add + "</Fileset></Manifest>"}) {
+                                        "<Manifest><Fileset>" + add + "</Fileset></Manifest>"}) {
         SCOPED_TRACE(manifest);
         machine_ = std::make_unique<testing_support::TestMachine>();
         registerProduct("9.0");

@@ -150,9 +150,10 @@ TEST_F(UpdateManagerTest, ProductNotLocatedReturns5) {
             fs::remove_all(machine_->host(kInstallDir));
         }
         PatcherRun r = runFromUpdateManager(
-            kReportedDir, registered ? configWith("<PrePatchValidation><SpaceRequirement><Target>20480</Target>"
-                                                  "</SpaceRequirement></PrePatchValidation>")
-                                     : configXml());
+            kReportedDir, registered
+                              ? configWith("<PrePatchValidation><SpaceRequirement><Target>20480</Target>"
+                                           "</SpaceRequirement></PrePatchValidation>")
+                              : configXml());
         EXPECT_EQ(r.exitCode, 5) << r.output;
         const std::string log = logText();
         expectDetected(log);
@@ -280,7 +281,8 @@ TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
          nullptr, 4, "Insufficient disk space on Target volume.", "Low disk space in target directory."},
         {"history shows a newer version", "9.0", configXml(), "9.1", 4, kAlreadyApplied,
          "The Product you are trying to update is already updated."},
-        {"combo patch older than the product", "9.0.4", configXml("<ComboPatch>true</ComboPatch>"), nullptr, 4, kAlreadyApplied, "The Product you are trying to update is already updated."},
+        {"combo patch older than the product", "9.0.4", configXml("<ComboPatch>true</ComboPatch>"), nullptr,
+         4, kAlreadyApplied, "The Product you are trying to update is already updated."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -311,9 +313,10 @@ TEST_F(UpdateManagerTest, AnUnwritableResultFileIsLogged) {
     fs::remove_all(machine_->host(L"C:\\QUD"));
     PatcherRun r = runFromUpdateManager();
     EXPECT_EQ(r.exitCode, 5) << r.output;
-    EXPECT_TRUE(contains(logText(), record("ERROR", "The result file C:\\QUD\\result.xml for the update "
-                                                    "manager cannot be written (error 3): The system cannot "
-                                                    "find the path specified.")))
+    EXPECT_TRUE(contains(logText(), record("ERROR",
+                                           "The result file C:\\QUD\\result.xml for the update "
+                                           "manager cannot be written (error 3): The system cannot "
+                                           "find the path specified.")))
         << logText();
     EXPECT_TRUE(contains(logText(), record("INFO", "Patcher fails to locate the application."))) << logText();
 }

@@ -87,8 +87,7 @@ TEST_F(WizardTest, PatchRunsFromWelcomeToSuccessAndRecordsHistory) {
           "text -1 <There is a new patch available for your software. Click Next to update Lumen "
           "TX4 with this patch.>",
           "text 204 <Installing the patch...>", "show 205 1", "text 206 <Extracting resources...>",
-          "text 206 <Patching:>",
-          "text 204 <Installation was Successful.>",
+          "text 206 <Patching:>", "text 204 <Installation was Successful.>",
           "text -1 <Lumen TX4 has been updated with the patch. Click Finish to exit.>", "text 1 <Finish>",
           "end 1"})
         EXPECT_NE(w.find(line), std::string::npos) << line << "\n" << w.all;

@@ -111,7 +111,8 @@ const Schema& configSchema() {
         {"PatcherConfig/PrePatchValidation", {"AppRunningList", "AppValidityCheck", "SpaceRequirement"}},
         {"PatcherConfig/PrePatchValidation/AppRunningList", {"AppRunning"}},
         {"PatcherConfig/PrePatchValidation/SpaceRequirement", {"Target", "System"}},
-        {"PatcherConfig/PrePatchValidation/AppValidityCheck", {"KeyFilePathList", "MD5Check", "OrvexCode", "PDS"}},
+        {"PatcherConfig/PrePatchValidation/AppValidityCheck",
+         {"KeyFilePathList", "MD5Check", "OrvexCode", "PDS"}},
         {"PatcherConfig/PrePatchValidation/AppValidityCheck/KeyFilePathList", {"KeyFilePath"}},
         {"PatcherConfig/PrePatchValidation/AppValidityCheck/MD5Check", {"Path", "MD5Value"}},
         {"PatcherConfig/PrePatchValidation/AppValidityCheck/PDS", {"Win"}},
@@ -137,7 +138,8 @@ void requireChildren(const Element& e, const std::string& path, Findings& out) {
     };
     if (const auto needs = kNeeds.find(path); needs != kNeeds.end())
         for (const std::string& n : needs->second)
-            if (!e.child(n)) out.add(e.line, "<" + e.name + "> has no <" + n + ">: the patcher refuses config.xml");
+            if (!e.child(n))
+                out.add(e.line, "<" + e.name + "> has no <" + n + ">: the patcher refuses config.xml");
     for (const auto& c : e.children) requireChildren(*c, path + "/" + c->name, out);
 }
 
@@ -152,7 +154,8 @@ std::vector<std::string> checkConfig(const std::string& bytes) {
     }
     const Element& root = *doc.root;
     if (root.name != "PatcherConfig") {
-        out.add(root.line, "the root is <" + root.name + ">, not <PatcherConfig>: the patcher reads no configuration");
+        out.add(root.line,
+                "the root is <" + root.name + ">, not <PatcherConfig>: the patcher reads no configuration");
         return out.take();
     }
     requireChildren(root, "PatcherConfig", out);
@@ -160,8 +163,10 @@ std::vector<std::string> checkConfig(const std::string& bytes) {
     const Element* data = root.child("ProductData");
     if (!data || !data->child("OrvexCode"))
         out.add(root.line, "no <ProductData><OrvexCode><GUID>: the patcher can never locate the product");
-    if (const Element* combo = root.child("ComboPatch"); combo && combo->text != "true" && combo->text != "false")
-        out.add(combo->line, "<ComboPatch> is \"" + combo->text + "\": only \"true\" turns combo patching on");
+    if (const Element* combo = root.child("ComboPatch");
+        combo && combo->text != "true" && combo->text != "false")
+        out.add(combo->line,
+                "<ComboPatch> is \"" + combo->text + "\": only \"true\" turns combo patching on");
     return out.take();
 }
 
@@ -174,7 +179,8 @@ std::vector<std::string> checkManifest(const std::string& bytes) {
     }
     const Element& root = *doc.root;
     if (root.name != "Manifest") {
-        out.add(root.line, "the root is <" + root.name + ">, not <Manifest>: the patcher refuses the manifest");
+        out.add(root.line,
+                "the root is <" + root.name + ">, not <Manifest>: the patcher refuses the manifest");
         return out.take();
     }
     // Each set with its entry element and the operations the patcher knows for it.
@@ -202,12 +208,14 @@ std::vector<std::string> checkManifest(const std::string& bytes) {
             if (!op) {
                 out.add(entry->line, "<" + entryName + "> has no <Operation>");
             } else if (operations.count(op->text) == 0) {
-                out.add(op->line, "unknown operation \"" + op->text + "\": the patcher leaves the entry alone");
+                out.add(op->line,
+                        "unknown operation \"" + op->text + "\": the patcher leaves the entry alone");
             }
             if (entryName == "File")
                 for (const char* needed : {"ObjectName", "DestinationPath"})
                     if (!entry->child(needed))
-                        out.add(entry->line, std::string("<File> has no <") + needed + ">: the patcher refuses the manifest");
+                        out.add(entry->line, std::string("<File> has no <") + needed +
+                                                 ">: the patcher refuses the manifest");
         }
     }
     return out.take();
