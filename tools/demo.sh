@@ -21,7 +21,8 @@ export MENDWELL_MACHINE="$DEMO/machine"
 step() { printf '\n== %s\n' "$*"; }
 
 step "A fresh machine"
-"$BIN/machine" create "$MENDWELL_MACHINE" || exit 1
+# A machine for tests: the demo kills a run through the patcher's fault hook further down.
+"$BIN/machine" create "$MENDWELL_MACHINE" --test || exit 1
 
 UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\'"$PRODUCT_CODE"
 step "The machine: its profile, drive C:, the product's installed-programs entry and a service"

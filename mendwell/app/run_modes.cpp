@@ -33,6 +33,8 @@ void recordSilentHistory(const PatcherConfigRecord& config) {
     PatchHistoryFile history(detectedProductCode(config));
     if (!history.record(config, workPath(L"\\RollbackManifest.xml"))) {
         logError(L"The patch history file %s could not be written.", history.path());
+        win::printToParentConsole(
+            L"\r\nWarning: the patch history could not be written; the patch may be offered again.");
     }
 }
 

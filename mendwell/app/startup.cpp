@@ -36,12 +36,32 @@ const wchar_t* const kUsage =
     L"\r\n -Silent -Check: judges the patch, reports what it would do and changes nothing";
 
 // Entry step 3: the log is named after the product and the version the patch brings.
+// A config.xml that cannot be used still gets a log (named "Mendwell.log" when it names no product),
+// and what is wrong with it is said there and on standard error.
 void openLog() {
     PatcherConfigRecord config;
     ConfigReader reader(win::Module::self());
-    if (!reader.parsed()) return;
     reader.copyTo(config);
     PatchLog::instance().open(logFilePath(config), false, logFormatText);
+    if (!reader.problem().empty()) {
+        win::printToStandardError(L"Mendwell: " + reader.problem() + L"\n");
+        logError(L"%s", reader.problem());
+    }
+}
+
+// Characters no Windows file name may hold become "_"; a device name ("CON", "NUL", ...) gets a "_"
+// before it.
+std::wstring safeFileName(std::wstring name) {
+    for (wchar_t& c : name)
+        if (c < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos) c = L'_';
+    static constexpr std::wstring_view kDevices[] = {
+        L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1", L"COM2", L"COM3", L"COM4", L"COM5", L"COM6", L"COM7",
+        L"COM8", L"COM9", L"LPT1", L"LPT2", L"LPT3", L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
+    std::wstring stem = win::toUpper(name.substr(0, name.find(L'.')));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (std::wstring_view device : kDevices)
+        if (stem == device) return L"_" + name;
+    return name;
 }
 
 int runModes(const std::wstring& commandLine) {
@@ -92,6 +112,10 @@ bool hasUnknownParameter(std::wstring_view commandLine) {
     return !commandLine.empty() && !contains(commandLine, L"SILENT") && !contains(commandLine, L"LOGLEVEL");
 }
 
+bool isMistypedSilent(std::wstring_view commandLine) {
+    return contains(commandLine, L"SILENT") && !contains(commandLine, L"-SILENT");
+}
+
 std::wstring logFilePath(const PatcherConfigRecord& config) {
     std::wstring folder;
     win::shellFolder(win::csidl::appData, folder);
@@ -99,7 +123,9 @@ std::wstring logFilePath(const PatcherConfigRecord& config) {
     win::createDirectory(folder);
     folder += L"\\PatcherLogs";
     win::createDirectory(folder);
-    return folder + L"\\" + config.productName + L" " + config.newVersion + L".log";
+    const std::wstring name =
+        config.productName.empty() ? L"Mendwell" : config.productName + L" " + config.newVersion;
+    return folder + L"\\" + safeFileName(name) + L".log";
 }
 
 void cleanBackupFolder() {
@@ -175,9 +201,6 @@ int patcherMain(std::wstring commandLine) {
     openLog();
     PatchLog::instance().setLevel(logLevelFromCommandLine(commandLine));
 
-    // A run that died earlier is undone before this one does anything.
-    recoverUnfinishedRuns();
-
     // 5. The process ends here; the log closes at exit.
     if (hasUnknownParameter(commandLine)) {
         logError(
@@ -187,6 +210,11 @@ int patcherMain(std::wstring commandLine) {
         win::printToParentConsole(kUsage);
         return returnFailed;
     }
+
+    // A run that died earlier is undone before this one does anything, but only for a command line that
+    // will run: a mistyped switch must not change the product. SILENT without its dash is refused by the
+    // silent mode itself.
+    if (!isMistypedSilent(commandLine)) recoverUnfinishedRuns();
 
     // 6.-7.
     logInfo(L"patching starts.");

@@ -35,6 +35,9 @@ int logLevelFromCommandLine(std::wstring_view commandLine);
 // True when a non-empty command line holds neither SILENT nor LOGLEVEL, or CHECK without SILENT.
 bool hasUnknownParameter(std::wstring_view commandLine);
 
+// True when SILENT is written without its dash: the silent mode refuses such a line with its usage.
+bool isMistypedSilent(std::wstring_view commandLine);
+
 // <application data>\Orvex\PatcherLogs\<Name> <NewVersion>.log; both folders are created.
 std::wstring logFilePath(const PatcherConfigRecord& config);
 

@@ -14,7 +14,9 @@
 #include "mendwell/base/resource_writer.h"
 #include "mendwell/app/startup.h"
 #include "mendwell/base/workfolder.h"
+#include "platform/fs/file.h"
 #include "platform/resources/resources.h"
+#include "platform/system/error_text.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 #include "platform/text/text.h"
@@ -26,10 +28,28 @@ namespace {
 const wchar_t* const kNotAdministrator =
     L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
 
+const wchar_t* const kHistoryNotWritten =
+    L"\r\nWarning: the patch history could not be written; the patch may be offered again.";
+
 constexpr std::size_t kTextBuffer = 1024;
 constexpr std::size_t kMaxPathCharacters = 4097;
 // The longest Windows path, 32 767 UTF-16 units, in UTF-8 bytes: a larger answer is no path at all.
 constexpr std::uint32_t kMaxPathBytes = 32767 * 3;
+
+// The library reports success even when it cannot write the result file, so the file is opened here
+// first, as the library opens it but without emptying it: a result that will be lost is logged with its
+// path and the reason.
+void checkResultFile() {
+    const std::wstring path = win::getEnv(L"QUD_IRPT_PATH").value_or(L"");
+    if (path.empty()) return;
+    win::File probe;
+    if (probe.open(path, win::access::write, win::share::read, win::Disposition::openAlways)) return;
+    const win::DWORD error = win::lastError();
+    std::wstring reason = win::errorText(error);
+    while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r')) reason.pop_back();
+    logError(L"The result file %s for the update manager cannot be written (error %u): %s", path, error,
+             reason);
+}
 
 // One result for the update manager; texts cross as UTF-8, cut off cleanly at 1024 bytes.
 void report(std::int32_t code, const std::wstring& text) {
@@ -46,6 +66,7 @@ void report(std::int32_t code, const std::wstring& text) {
             full += L"\r\nAn earlier patch run that did not finish was rolled back first.";
         std::array<char, kTextBuffer> utf8{};
         win::toUtf8(full, utf8.data(), utf8.size());
+        checkResultFile();
         setVerdicta(code, utf8.data());
     } else {
         logError(L"Unable to load the function \"QUDSetVerdicta\" from the QUD library.");
@@ -80,6 +101,11 @@ void reportRefusal(const std::wstring& runningApps = {}) {
             report(4, localizedText(L"$$$/tvr/error/message/SystemNoSpace"));
             logError(L"Low disk space in system directory.");
             break;
+        case reasonAlreadyUpdated:
+            // The manager's table has no code of its own for it: the failure code with the right text.
+            report(4, localizedText(L"$$$/tvr/info/message/patchAlreadyApplied"));
+            logError(L"The Product you are trying to update is already updated.");
+            break;
         default:
             // The provisional "Updater did not Worked" stays in the result file.
             break;
@@ -96,6 +122,7 @@ bool administratorCheck() {
         if (auto setVerdicta = library.isLoaded() ? library.setVerdicta() : nullptr) {
             std::array<char, kTextBuffer> utf8{};
             win::toUtf8(kNotAdministrator, utf8.data(), utf8.size());
+            checkResultFile();
             setVerdicta(4, utf8.data());
         }
         library.unload();
@@ -107,11 +134,13 @@ bool administratorCheck() {
 }
 
 // After a successful run the product's history gains this patch, with the run's undo entries.
-void recordHistory(const PatcherConfigRecord& config) {
+// False when it could not be written: the result then warns that the patch may be offered again.
+bool recordHistory(const PatcherConfigRecord& config) {
     const RollbackManifestFile* undo = rollbackManifest();
     PatchHistoryFile history(detectedProductCode(config));
-    if (!history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml")))
-        logError(L"The patch history file %s could not be written.", history.path());
+    if (history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml"))) return true;
+    logError(L"The patch history file %s could not be written.", history.path());
+    return false;
 }
 
 int patchForUpdateManager(std::wstring installDir) {
@@ -123,12 +152,19 @@ int patchForUpdateManager(std::wstring installDir) {
 
     // The database's folder wins over the update manager's, found or not.
     std::wstring located;
-    locateProduct(config, located);
+    const bool found = locateProduct(config, located) == productFound && !located.empty();
     installDir = located;
     logInfo(
         L"InstallDir returned from QUD is different than obtained from TALLY dB, InstallDir from TALLY takes "
         L"precedence and is found to be: %s",
         installDir);
+    if (!found) {
+        // As the silent mode: not located, rather than judged by the version of nothing.
+        logInfo(L"Patcher fails to locate the application.");
+        report(4, localizedText(L"$$$/tvr/error/message/patchLocateFailed"));
+        logCritical(L"delete pController");
+        return returnNotLocated;
+    }
 
     PatchGlobals& g = patchGlobals();
     int result = returnValidationRefused;
@@ -145,9 +181,10 @@ int patchForUpdateManager(std::wstring installDir) {
             // Refused by the pre-flight before any change: nothing to roll back.
             reportRefusal();
         } else if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
-            recordHistory(config);
+            const bool recorded = recordHistory(config);
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
-                                  config.productName));
+                                  config.productName) +
+                          (recorded ? L"" : kHistoryNotWritten));
             if (g.patchStatus == statusGood) {
                 logInfo(L"Updater has successfully updated the application.");
                 result = returnPatched;
@@ -218,7 +255,10 @@ std::wstring detectUpdateManager() {
     logInfo(L"Patcher has successfully loaded the QUD library.");
 
     // A run that ends without a later report leaves this failure for the update manager.
-    if (auto setVerdicta = library.setVerdicta()) setVerdicta(4, "Updater did not Worked");
+    if (auto setVerdicta = library.setVerdicta()) {
+        checkResultFile();
+        setVerdicta(4, "Updater did not Worked");
+    }
 
     std::wstring installDir;
     try {

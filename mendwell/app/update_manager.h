@@ -37,7 +37,8 @@ class VerdictaLibrary {
 // provisional failure report "Updater did not Worked" (code 4) in the result file.
 std::wstring detectUpdateManager();
 
-// The update-manager mode: 2 when the update manager did not start the patcher, else 0, 4, 6, 9 or 13.
+// The update-manager mode: 2 when the update manager did not start the patcher, else 0, 4, 5 (product not
+// located), 6, 9 or 13.
 int runUpdateManagerMode();
 
 }  // namespace mw

@@ -110,25 +110,46 @@ bool parseTree(const XMLDocumentNode& root, PatcherConfigRecord& r) {
 
 }  // namespace
 
-bool parseConfigFile(const std::wstring& path, PatcherConfigRecord& record) {
+// Names what made parseTree fail: the first required element missing, else the kind of incomplete one.
+std::wstring whyIncomplete(const XMLDocumentNode& root) {
+    for (const wchar_t* required : {L"Name", L"PatcherID", L"BuildNumber"})
+        if (!root.selectNode(required))
+            return L"the required element <" + std::wstring(required) + L"> is missing";
+    if (root.selectNode(L"ProductData/QUD") && !root.selectNode(L"ProductData/QUD/AppID"))
+        return L"<ProductData><QUD> has no <AppID>";
+    return L"an element is incomplete: a list without items, a <Registry> without <HIVE>, <Path> and <Key>, "
+           L"or an <MD5Check> without <Path> and <MD5Value>";
+}
+
+bool parseConfigFile(const std::wstring& path, PatcherConfigRecord& record, std::wstring* problem) {
     record = PatcherConfigRecord();
     CFastXMLParser parser;
+    std::wstring why;
     // A document that cannot be read as XML, or has another root, leaves the record empty; the missing
     // values show up in the log and fail the later checks.
-    if (!parser.parseFile(path)) return true;
-    const XMLDocumentNode* root = parser.root();
-    if (!root || root->name() != L"PatcherConfig") return true;
-    if (!parseTree(*root, record)) {
+    bool parsed = true;
+    const XMLDocumentNode* root = nullptr;
+    if (!parser.parseFile(path)) {
+        why = L"config.xml does not read as XML: " + parser.errorText();
+    } else if (root = parser.root(); !root || root->name() != L"PatcherConfig") {
+        why = L"the root element of config.xml is <" + (root ? root->name() : std::wstring()) +
+              L">, not <PatcherConfig>";
+    } else if (!parseTree(*root, record)) {
+        why = L"config.xml: " + whyIncomplete(*root);
         record = PatcherConfigRecord();
-        return false;
+        parsed = false;
     }
-    return true;
+    if (problem) *problem = why;
+    return parsed;
 }
 
 ConfigReader::ConfigReader(const win::Module& module)
     : path_(workPath(L"\\config.xml")), record_(std::make_unique<PatcherConfigRecord>()) {
-    if (writeResourceToFile(module, kConfigId, L"CONFIG", path_) != 0) return;
-    parsed_ = parseConfigFile(path_, *record_);
+    if (writeResourceToFile(module, kConfigId, L"CONFIG", path_) != 0) {
+        problem_ = L"config.xml cannot be extracted from the program to " + path_;
+        return;
+    }
+    parsed_ = parseConfigFile(path_, *record_, &problem_);
 }
 
 void ConfigReader::copyTo(PatcherConfigRecord& target) const {

@@ -57,12 +57,8 @@ std::wstring dictionaryPath() {
     const std::wstring archive = folder + L"\\TVRLocalizedStrings.zip";
     bool unpacked = false;
     if (writeResourceToFile(win::Module::self(), 100, L"TVRLOCALIZEDSTRINGS", archive) == 0) {
-        char archiveAnsi[kAnsiPathBuffer];
-        char folderAnsi[kAnsiPathBuffer];
-        ansiPath(archive, archiveAnsi);
-        ansiPath(folder, folderAnsi);
         TVRZipExtractor zip;
-        unpacked = zip.open(archiveAnsi) && zip.extractAll(folderAnsi, false) == 1;
+        unpacked = zip.open(archive) && zip.extractAll(folder, false) == 1;
         zip.close();
     }
     if (!unpacked) return {};

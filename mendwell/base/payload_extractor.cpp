@@ -44,12 +44,8 @@ PayloadExtractor::PayloadExtractor(const win::Module& module) {
         logInfo(L"Staging Area extraction failed.");
         return;
     }
-    char archive[kAnsiPathBuffer];
-    char staging[kAnsiPathBuffer];
-    ansiPath(archivePath_, archive);
-    ansiPath(stagingArea_, staging);
     TVRZipExtractor zip;
-    const bool unpacked = zip.open(archive) && zip.extractAll(staging, false) == 1;
+    const bool unpacked = zip.open(archivePath_) && zip.extractAll(stagingArea_, false) == 1;
     zip.close();
     // A staging area with missing or damaged files must not be patched from.
     if (!unpacked) {

@@ -102,8 +102,11 @@ TVRZipExtractor::~TVRZipExtractor() {
 }
 
 bool TVRZipExtractor::open(const char* archivePath) {
+    return open(fromAnsi(archivePath));
+}
+
+bool TVRZipExtractor::open(const std::wstring& path) {
     close();
-    const std::wstring path = fromAnsi(archivePath);
     if (path.empty()) return false;
     zlib_filefunc64_def functions = windowsFileFunctions();
     archive_ = unzOpen2_64(path.c_str(), &functions);
@@ -128,10 +131,13 @@ void TVRZipExtractor::close() {
 }
 
 int TVRZipExtractor::extractAll(const char* destination, bool flatten) {
+    return extractAll(destination ? fromAnsi(destination) : defaultFolder_, flatten);
+}
+
+int TVRZipExtractor::extractAll(const std::wstring& folder, bool flatten) {
     filesWritten_ = 0;
     lastFolder_.clear();
     if (!isOpen()) return 0;
-    const std::wstring folder = destination ? fromAnsi(destination) : defaultFolder_;
     if (folder.empty() || !createFolderPath(folder)) return 0;
     if (emptyArchive_) return 1;
     unz_global_info64 global{};

@@ -1,5 +1,6 @@
-// Unpacks zip archives (the payload and the dictionaries) with minizip. Paths come in the ANSI code
-// page, as the callers hand them over in 1024-byte buffers (see ansiPath).
+// Unpacks zip archives (the payload and the dictionaries) with minizip. The patcher hands paths over
+// wide: a folder named outside the ANSI code page (a user "Łukasz" on code page 1252) has no ANSI form.
+// The ANSI entry points remain for callers that hold ANSI paths (see ansiPath).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -21,10 +22,12 @@ class TVRZipExtractor {
     TVRZipExtractor& operator=(const TVRZipExtractor&) = delete;
 
     bool open(const char* archivePath);
+    bool open(const std::wstring& archivePath);
     bool isOpen() const { return archive_ != nullptr || emptyArchive_; }
     // 1 when every entry was written below `destination`, else 0. A null destination means the archive's
     // path without its extension. With `flatten` every file lands directly in the destination.
     int extractAll(const char* destination, bool flatten);
+    int extractAll(const std::wstring& destination, bool flatten);
     void close();
 
     // Entries written by the last extractAll.

@@ -22,6 +22,11 @@ const FaultPlan& plan() {
     static const FaultPlan parsed = [] {
         FaultPlan p;
         const std::wstring text = win::getEnv(L"MENDWELL_FAULT").value_or(L"");
+        // A shipped patcher on a user's machine must not fail or die on an environment variable.
+        if (!text.empty() && !win::isTestMachine()) {
+            logWarning(L"MENDWELL_FAULT is set, but this is not a machine made for tests: it is ignored.");
+            return p;
+        }
         const std::size_t colon = text.find(L':');
         if (colon == std::wstring::npos) return p;
         p.kind = text.substr(0, colon);

@@ -1,6 +1,7 @@
-// Fault injection for tests only, through MENDWELL_FAULT. Entries count from 1 in the order a normal
-// run meets them: service stop pass, files, directories, registry, the Add/Remove entry, service start
-// pass. Without the variable nothing happens.
+// Fault injection for tests only, through MENDWELL_FAULT, honoured only on a machine made for tests
+// (machine create --test); elsewhere it is ignored with one WARNING line. Entries count from 1 in the
+// order a normal run meets them: service stop pass, files, directories, registry, the Add/Remove entry,
+// service start pass. Without the variable nothing happens.
 //   "fail:N"         the N-th entry fails as if its operation had failed;
 //   "kill:N"         the process ends abruptly (no clean-up, as a crash or SIGKILL would) just before
 //                    the N-th entry;

@@ -192,7 +192,12 @@ int runFileOperation(const FileRecord& record) {
                  L"cFileOperationPatch");
         return fileOpFailed;
     }
-    if (!operation) return fileOpUnknown;
+    if (!operation) {
+        // Left alone, as an unknown operation is; said in the log, where a misspelling can be found.
+        logWarning(L"Unknown file operation \"%s\" for %s; the entry is left alone.", op,
+                   record.destinationPath);
+        return fileOpUnknown;
+    }
     std::wstring target = record.destinationPath;
     normalizeSlashes(target);
     // The operations clear the read-only bit before they take their backup; the backup gets it back so

@@ -134,4 +134,25 @@ AddRemoveRecord readAddRemoveRecord(const XMLDocumentNode& info) {
     return record;
 }
 
+std::wstring manifestShapeProblem(const XMLDocumentNode& root) {
+    if (root.name() != L"Manifest") return L"the root element is <" + root.name() + L">, not <Manifest>";
+    // Each set with the entry element it holds; AddRemoveInfo holds values and BundleSet is not read.
+    static const std::pair<const wchar_t*, const wchar_t*> kSets[] = {
+        {L"FileSet", L"File"},       {L"DirectorySet", L"Directory"}, {L"PDSSet", L"PDS"},
+        {L"ServiceSet", L"Service"}, {L"AddRemoveInfo", nullptr},     {L"BundleSet", nullptr},
+    };
+    for (const auto& set : root.children()) {
+        const wchar_t* entry = L"";
+        for (const auto& [name, child] : kSets)
+            if (set->name() == name) entry = child;
+        if (entry && !*entry) return L"<" + set->name() + L"> is not a set of the manifest";
+        if (!entry) continue;
+        for (const auto& element : set->children())
+            if (element->name() != entry)
+                return L"<" + element->name() + L"> in <" + set->name() + L"> is not a <" + entry +
+                       L"> entry";
+    }
+    return {};
+}
+
 }  // namespace mw

@@ -64,6 +64,10 @@ struct AddRemoveRecord {
     std::wstring supportURL;
 };
 
+// What makes a document no patch manifest: a root other than Manifest, a set the run does not know, or
+// an element inside a set that is not its entry (misspelt, the run would pass it over). "" when sound.
+std::wstring manifestShapeProblem(const XMLDocumentNode& root);
+
 // Reading one entry. Values are the text of the first child of a name; a missing optional child gives
 // the record's default. Paths and registry data keep their tokens: the pass that uses them resolves them.
 

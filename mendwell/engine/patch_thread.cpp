@@ -363,6 +363,8 @@ int PatchController::MyThreadProc(std::wstring installDir) {
         if (!rollback) {
             logInfo(L"Product is located and validated.");
             showStatusText(L"$$$/tvr/info/ExtractingResources");
+            // The wizard shows a status text when notified; extraction is long and notifies nothing.
+            notifyWizard();
         }
         PayloadExtractor payload(win::Module::self());
         if (cancelRequested()) return g.configStatus;
@@ -396,6 +398,13 @@ int PatchController::MyThreadProc(std::wstring installDir) {
         // 8. An unreadable manifest, or one with an incomplete file entry, fails before any change.
         CFastXMLParser parser;
         if (!parser.parseFile(payload.manifestPath()) || !parser.root()) {
+            logError(L"Processing of manifest XML file failed.");
+            fail(stateFailedBeforeChange);
+            return finish();
+        }
+        // A misspelt root or set would otherwise "succeed" having done nothing, and be recorded.
+        if (const std::wstring why = rollback ? L"" : manifestShapeProblem(*parser.root()); !why.empty()) {
+            logError(L"The manifest is not a patch manifest: %s.", why);
             logError(L"Processing of manifest XML file failed.");
             fail(stateFailedBeforeChange);
             return finish();

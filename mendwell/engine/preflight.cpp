@@ -11,7 +11,9 @@
 #include "mendwell/engine/file_operations.h"
 #include "mendwell/engine/manifest.h"
 #include "mendwell/engine/registry_operation.h"
+#include "mendwell/records/patch_history.h"
 #include "mendwell/records/path_tokens.h"
+#include "mendwell/records/product_validation.h"
 #include "mendwell/base/patchlog.h"
 #include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
@@ -211,6 +213,7 @@ class Preflight {
         if (!manifest.selectNodes(kAddRemoveInfoPath).empty())
             plan(L"Add/Remove information", L"update the product's entry in the installed programs");
         judgeSpace();
+        judgeHistory();
         return std::move(report_);
     }
 
@@ -490,6 +493,14 @@ class Preflight {
         }
         keys_.deleteTree(treeKey);
         plan(entryName, L"delete the value and the key tree " + tree);
+    }
+
+    // A patch whose history cannot be written would be applied again by the next run.
+    void judgeHistory() {
+        const std::wstring code = detectedProductCode(globalConfig());
+        if (code.empty()) return;
+        const std::wstring why = PatchHistoryFile(code).whyNotWritable();
+        if (!why.empty()) finding(L"history", why);
     }
 
     void judgeSpace() {

@@ -175,6 +175,23 @@ bool PatchHistoryFile::record(const PatcherConfigRecord& config, const std::wstr
     return true;
 }
 
+std::wstring PatchHistoryFile::whyNotWritable() const {
+    if (win::pathExists(path_)) {
+        if (win::isDirectory(path_)) return L"the history file " + path_ + L" is a folder";
+        if (win::getFileAttributes(path_) & win::attr::readOnly)
+            return L"the history file " + path_ + L" is read-only";
+        return {};
+    }
+    // The folders are made as needed: the first one that exists must be a folder.
+    for (std::wstring folder = win::parentPart(path_); folder.size() > 3; folder = win::parentPart(folder)) {
+        if (!win::pathExists(folder)) continue;
+        if (!win::isDirectory(folder))
+            return L"the history file's folder cannot be made: " + folder + L" is a file";
+        break;
+    }
+    return {};
+}
+
 bool PatchHistoryFile::remove() {
     doc_.close();
     return win::deleteFile(path_);

@@ -37,6 +37,10 @@ class PatchHistoryFile {
     // before a fresh one is written. False when the file cannot be written.
     bool record(const PatcherConfigRecord& config, const std::wstring& rollbackManifestPath);
 
+    // Why record() could not write the file on this machine as it stands ("" when it can): the file a
+    // folder, read-only, or a folder on its way that is a file.
+    std::wstring whyNotWritable() const;
+
     // Deletes the file (the product was reinstalled since it was written).
     bool remove();
 

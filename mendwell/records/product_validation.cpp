@@ -156,6 +156,10 @@ bool validateHistory(const PatcherConfigRecord& config) {
         L"Timestamp from <Orvexcode>.patch and TALLY match, so now versions in <Orvexcode>.patch and "
         L"TALLY.db will be compared.");
     if (compareVersions(config.newVersion, historyVersion) < 0) {
+        // Refused as an already updated product, with its reason, in every mode.
+        logInfo(L"The <OrvexCode>.patch file shows version %s, newer than the version %s this patch brings.",
+                historyVersion, config.newVersion);
+        patchGlobals().validationReason = reasonAlreadyUpdated;
         patchGlobals().qudUserMessage = L"$$$/tvr/info/message/patchAlreadyApplied";
         return false;
     }

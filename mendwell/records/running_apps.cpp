@@ -40,7 +40,10 @@ std::wstring displayNameOf(const win::ProcessEntry& process) {
 
 std::vector<RunningProcess> listProcesses() {
     std::vector<RunningProcess> list;
+    // The patcher itself may well be named after the product ("LumenTX4_903_Update.exe").
+    const win::DWORD self = win::currentProcessId();
     for (const win::ProcessEntry& process : win::listProcesses()) {
+        if (process.pid == self) continue;
         if (win::iequals(process.exeName, L"rundll32.exe")) {
             const std::size_t count = std::min(process.modules.size(), kMaxModules);
             for (std::size_t i = 0; i < count; ++i) {

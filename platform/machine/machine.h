@@ -19,6 +19,7 @@ struct MachineProfile {
     std::wstring windowsDirectory = L"C:\\Windows";
     std::map<wchar_t, std::uint64_t> freeBytes;  // drive letter (upper case) -> free bytes to report
     std::map<int, std::wstring> folders;         // CSIDL number -> folder, overriding the defaults
+    bool forTests = false;  // made for tests: programs may honour their test-only hooks here
 };
 
 class Machine {

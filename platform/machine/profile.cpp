@@ -82,6 +82,10 @@ bool parseProfile(std::string_view text, const std::string& source, MachineProfi
                 unsigned cp = 0;
                 if (!number(value, 10, cp)) return bad("code page must be a number");
                 (key == "acp" ? p.ansiCodePage : p.oemCodePage) = cp;
+            } else if (key == "test") {
+                const std::string v = lower(value);
+                if (v != "yes" && v != "no") return bad("test must be yes or no");
+                p.forTests = v == "yes";
             } else if (key == "windows") {
                 if (value.size() < 3 || value[1] != ':') return bad("windows must be a drive path");
                 p.windowsDirectory = fromUtf8(value);
@@ -112,6 +116,7 @@ std::string profileText(const MachineProfile& p) {
     s << "acp=" << p.ansiCodePage << "\n";
     s << "oemcp=" << p.oemCodePage << "\n";
     s << "windows=" << toUtf8(p.windowsDirectory) << "\n";
+    if (p.forTests) s << "test=yes\n";
     if (!p.freeBytes.empty()) {
         s << "\n[free]\n";
         for (const auto& [drive, bytes] : p.freeBytes) s << static_cast<char>(drive) << "=" << bytes << "\n";

@@ -17,6 +17,11 @@ unsigned oemCodePage() {
     return Machine::current().profile().oemCodePage;
 }
 
+bool isTestMachine() {
+    const Machine& machine = Machine::current();
+    return machine.ok() && machine.profile().forTests;
+}
+
 bool isAdministrator() {
     const Machine& machine = Machine::current();
     // Any failure of the check counts as not administrator.

@@ -61,6 +61,8 @@ bool diskFreeSpace(std::wstring_view root, std::uint64_t& freeToCaller, std::uin
 
 // Membership of the local Administrators group (from the machine profile).
 bool isAdministrator();
+// A machine made for tests (machine create --test): test-only hooks may be honoured on it.
+bool isTestMachine();
 
 // Text to the console of the parent process (the inherited standard output), unbuffered.
 // Nothing happens when there is none, or when nobody reads it any more (a closed pipe).

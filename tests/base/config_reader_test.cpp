@@ -1,6 +1,8 @@
 // config.xml: extraction from the program's resources, the parse rules and the logged values.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include "mendwell/base/config_reader.h"
 #include "mendwell/base/workfolder.h"
 #include "tests/base/base_fixtures.h"
@@ -146,6 +148,30 @@ TEST_F(ConfigParse, DocumentThatIsNotWellFormedGivesAnEmptyRecordAndTrue) {
     EXPECT_EQ(record.productName, L"");
     EXPECT_TRUE(parse("<OtherRoot>" + kRequired + "</OtherRoot>"));
     EXPECT_EQ(record.productName, L"");
+}
+
+// What is wrong is said in words the author can act on.
+TEST_F(ConfigParse, ProblemNamesWhatIsWrong) {
+    const struct {
+        std::string xml;
+        const wchar_t* problem;  // the start of it; "" for none
+    } rows[] = {
+        {document(kRequired), L""},
+        {"<PatcherConfig><Name>x</Name>", L"config.xml does not read as XML: "},
+        {"<OtherRoot>" + kRequired + "</OtherRoot>",
+         L"the root element of config.xml is <OtherRoot>, not <PatcherConfig>"},
+        {document("<Name>x</Name><BuildNumber>1</BuildNumber>"),
+         L"config.xml: the required element <PatcherID> is missing"},
+        {document(kRequired + "<ProductData><AliasList/></ProductData>"),
+         L"config.xml: an element is incomplete"},
+    };
+    for (const auto& row : rows) {
+        machine.writeFile(kPath, row.xml);
+        std::wstring problem = L"stale";
+        mw::parseConfigFile(kPath, record, &problem);
+        EXPECT_EQ(problem.substr(0, std::wcslen(row.problem)), row.problem) << row.xml;
+        EXPECT_EQ(problem.empty(), *row.problem == 0) << row.xml;
+    }
 }
 
 class ConfigReaderTest : public ::testing::Test {

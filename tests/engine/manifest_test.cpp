@@ -120,3 +120,30 @@ TEST(ManifestReader, RegistryServiceAndAddRemoveEntries) {
 }
 
 }  // namespace
+
+namespace {
+
+// A document that is no patch manifest is named as such; one the run reads fully is not.
+TEST(ManifestShape, RootSetsAndEntriesByName) {
+    const struct {
+        const char* xml;
+        bool sound;
+    } rows[] = {
+        {"<Manifest><FileSet><File/></FileSet><DirectorySet/><PDSSet><PDS/></PDSSet><ServiceSet/>"
+         "<AddRemoveInfo><DisplayName/></AddRemoveInfo><BundleSet><Bundle/></BundleSet></Manifest>",
+         true},
+        {"<Manifest/>", true},
+        {"<PatchManifest><FileSet><File/></FileSet></PatchManifest>", false},
+        {"<manifest><FileSet><File/></FileSet></manifest>", false},
+        {"<Manifest><Fileset><File/></Fileset></Manifest>", false},
+        {"<Manifest><FileSet><Flie/></FileSet></Manifest>", false},
+        {"<Manifest><PDSSet><Registry/></PDSSet></Manifest>", false},
+    };
+    for (const auto& row : rows) {
+        mw::CFastXMLParser parser = parsed(row.xml);
+        ASSERT_NE(parser.root(), nullptr) << row.xml;
+        EXPECT_EQ(mw::manifestShapeProblem(*parser.root()).empty(), row.sound) << row.xml;
+    }
+}
+
+}  // namespace

@@ -96,7 +96,9 @@ TEST_F(EngineTest, ACancelRequestEndsTheNormalRunAtItsNextCheck) {
     mw::PatchController::MyThreadProc(L"C:\\P");
     mw::setPatchObserver({});
     EXPECT_EQ(mw::patchGlobals().block.state, mw::stateRollingBack);
-    EXPECT_EQ(states, (std::vector<std::int32_t>{mw::statePatching, mw::stateRollingBack}));
+    // The start, the status text of the extraction, then the cancel.
+    EXPECT_EQ(states,
+              (std::vector<std::int32_t>{mw::statePatching, mw::statePatching, mw::stateRollingBack}));
     EXPECT_TRUE(logged(L"INFO", L"Exiting patch thread, creating rollback thread..."));
     EXPECT_FALSE(logged(L"ERROR", L"Processing of manifest XML file failed."));
 }

@@ -151,7 +151,11 @@ TEST_F(Validation, HistoryCheck) {
         "<NewVersion>9.0.4</NewVersion></Patcher></TVRHistory>");
     EXPECT_FALSE(mw::validateHistory(c));
     EXPECT_EQ(mw::patchGlobals().qudUserMessage, L"$$$/tvr/info/message/patchAlreadyApplied");
-    EXPECT_EQ(reason(), 0);  // no version-refusal line follows in silent mode
+    // Refused as already updated, so that every mode says so.
+    EXPECT_EQ(reason(), mw::reasonAlreadyUpdated);
+    EXPECT_TRUE(logged(L"INFO",
+                       L"The <OrvexCode>.patch file shows version 9.0.4, newer than the version "
+                       L"9.0.3 this patch brings."));
     EXPECT_TRUE(machine_->exists(path));
 
     // Same installation, this patch or an older one recorded: fine.

@@ -97,6 +97,55 @@ TEST(Assemble, MissingInputsAreNamedAndNothingIsWritten) {
     EXPECT_FALSE(fs::exists(out));
 }
 
+// What the patcher would refuse or pass over in config.xml or manifest.xml is named with its line, and
+// nothing is written unless --unchecked asks for it.
+TEST(Assemble, DocumentsThePatcherWouldMisreadAreRefused) {
+    const std::string add =
+        "<File><Operation>add</Operation><ObjectName>7</ObjectName>"
+        "<DestinationPath dir=\"[INSTALLDIR]\" defName=\"a.txt\"/></File>";
+    const std::string config = configXml();
+    std::string noId = config;
+    noId.erase(noId.find("  <PatcherID>"), noId.find("</PatcherID>") + 13 - noId.find("  <PatcherID>"));
+    std::string misspelt = config;
+    misspelt.replace(misspelt.find("<ProductData>"), 13, "<ProductDta>");
+    misspelt.replace(misspelt.find("</ProductData>"), 14, "</ProductDta>");
+    const struct {
+        std::string config, manifest, finding;
+    } rows[] = {
+        {"<PatcherConfiguration/>", "<Manifest/>",
+         "config.xml line 1: the root is <PatcherConfiguration>, not <PatcherConfig>"},
+        {noId, "<Manifest/>", "config.xml line 2: <PatcherConfig> has no <PatcherID>"},
+        {misspelt, "<Manifest/>",
+         "config.xml line 7: <ProductDta> in <PatcherConfig> is not read by the patcher"},
+        {config, "<PatchManifest/>", "manifest.xml line 1: the root is <PatchManifest>, not <Manifest>"},
+        {config, "<Manifest>\n<Fileset>" + add + "</Fileset></Manifest>",
+         "manifest.xml line 2: <Fileset> is not a set of the manifest"},
+        {config, "<Manifest><FileSet>\n<Flie/></FileSet></Manifest>",
+         "manifest.xml line 2: <Flie> in <FileSet> is not a <File> entry"},
+        {config,
+         "<Manifest><FileSet><File><Operation>Add</Operation><ObjectName>7</ObjectName>"
+         "<DestinationPath/></File></FileSet></Manifest>",
+         "manifest.xml line 1: unknown operation \"Add\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.finding);
+        TempDir dir;
+        makePatchFolder(dir.path() / "patch");
+        writeHostFile(dir.path() / "patch" / "config.xml", row.config);
+        writeHostFile(dir.path() / "patch" / "manifest.xml", row.manifest);
+        const fs::path out = dir.path() / "Mendwell-checked";
+        std::vector<std::string> args{"assemble", (dir.path() / "patch").string(), "-o", out.string()};
+        auto r = testing_support::runProgram(testing_support::binDir() / "mendwell-build", args);
+        EXPECT_EQ(r.exitCode, 1) << r.output;
+        EXPECT_FALSE(fs::exists(out)) << r.output;
+        EXPECT_TRUE(contains(r.output, "mendwell-build: " + row.finding)) << r.output;
+        if (&row != &rows[0]) continue;
+        args.push_back("--unchecked");
+        EXPECT_EQ(testing_support::runProgram(testing_support::binDir() / "mendwell-build", args).exitCode,
+                  0);
+    }
+}
+
 TEST(Assemble, HelpExplainsThePatchFolder) {
     auto r = testing_support::runProgram(testing_support::binDir() / "mendwell-build", {"--help"});
     EXPECT_EQ(r.exitCode, 0);

@@ -31,6 +31,30 @@ TEST(UnknownParameterRule, OnlyNonEmptyLinesWithoutEitherWord) {
     EXPECT_TRUE(mw::hasUnknownParameter(L" "));
 }
 
+using LogFileName = ScenarioTest;
+
+// The log is named after the product and the version; a name Windows cannot hold is made one it can.
+TEST_F(LogFileName, ProductAndVersionMadeSafe) {
+    const struct {
+        const wchar_t* name;
+        const wchar_t* version;
+        const wchar_t* file;
+    } rows[] = {
+        {L"Lumen TX4", L"9.0.3", L"Lumen TX4 9.0.3.log"},
+        {L"A<B>:\"C\nD|E/F\\G?*", L"1", L"A_B___C_D_E_F_G__ 1.log"},
+        {L"", L"9.0.3", L"Mendwell.log"},
+        {L"nul", L"", L"_nul .log"},
+    };
+    for (const auto& row : rows) {
+        mw::PatcherConfigRecord config;
+        config.productName = row.name;
+        config.newVersion = row.version;
+        const std::wstring path = mw::logFilePath(config);
+        EXPECT_EQ(path.substr(path.rfind(L'\\') + 1), row.file) << win::toUtf8(row.name);
+        EXPECT_TRUE(win::isDirectory(path.substr(0, path.rfind(L'\\'))));
+    }
+}
+
 using BackupCleanUp = ScenarioTest;
 
 TEST_F(BackupCleanUp, DeletesEveryFileAndLogsItsName) {

@@ -94,9 +94,10 @@ const fs::path& BuiltPatchers::assemble(const std::string& key, const std::strin
     testing_support::writeHostFile(dir / "manifest.xml", manifest);
     for (const auto& [name, bytes] : payload) testing_support::writeHostFile(dir / "payload" / name, bytes);
     const fs::path out = folder.path() / ("Mendwell" + n);
-    auto result =
-        testing_support::runProgram(testing_support::binDir() / "mendwell-build",
-                                    {"assemble", dir.string(), "-o", out.string(), "--bin", bin.string()});
+    auto result = testing_support::runProgram(
+        testing_support::binDir() / "mendwell-build",
+        // The scenarios test the patcher's refusals too: carried as they are.
+        {"assemble", dir.string(), "-o", out.string(), "--bin", bin.string(), "--unchecked"});
     if (result.exitCode != 0) ADD_FAILURE() << "mendwell-build failed:\n" << result.output;
     return byConfig.emplace(key, out).first->second;
 }
@@ -151,6 +152,16 @@ void ScenarioTest::registerProduct(const std::string& version) {
         {"add", kProductCode, "--installdir", installDir, "--version", version, "--language", "en_US"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     fs::create_directories(machine_->host(kInstallDir));
+}
+
+void ScenarioTest::writeHistory(const std::string& newVersion) {
+    std::wstring common;
+    win::shellFolder(win::csidl::programFilesCommon, common);
+    machine_->writeFile(common + L"\\Orvex\\Installers\\" + win::fromUtf8(kProductCode) + L".patch",
+                        "<?xml version=\"1.0\"?><TVRHistory tsInstalled=\"\" tsModified=\"\">"
+                        "<Patcher SequenceID=\"1\" PatcherID=\"{1}\"><OldVersion>9.0</OldVersion>"
+                        "<NewVersion>" +
+                            newVersion + "</NewVersion></Patcher></TVRHistory>");
 }
 
 fs::path ScenarioTest::logFile() const {

@@ -49,6 +49,8 @@ class ScenarioTest : public ::testing::Test {
                    const std::map<std::string, std::string>& environment = {});
     // Registers the test product with the database tool and creates its install folder.
     void registerProduct(const std::string& version);
+    // A history file whose latest entry brought `newVersion` (time stamps empty, like the database's).
+    void writeHistory(const std::string& newVersion);
 
     std::filesystem::path logFile() const;  // "<appdata>\Orvex\PatcherLogs\Lumen TX4 9.0.3.log" on the host
     std::string logBytes() const;           // raw UTF-16LE bytes ("" when there is no log)

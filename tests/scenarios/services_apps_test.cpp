@@ -48,6 +48,22 @@ TEST_F(ServicesAppsTest, RunningApplicationOfTheProductRefusesThePatch) {
     EXPECT_FALSE(machine_->exists(kReadme));
 }
 
+// The patcher named after the product is not one of its running applications.
+TEST_F(ServicesAppsTest, ThePatchersOwnProcessIsLeftOut) {
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll", "9.0 library");
+    testing_support::TempDir dir;
+    const std::filesystem::path named = dir.path() / "LumenTX4_903_Update.exe";
+    std::filesystem::copy_file(patcher(configXml("<ComboPatch>false</ComboPatch><PrePatchValidation>"
+                                                 "<AppRunningList><AppRunning>^[Ll]umen</AppRunning>"
+                                                 "</AppRunningList></PrePatchValidation>")),
+                               named);
+    PatcherRun r = run({"-SILENT"}, named);
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    EXPECT_FALSE(contains(logText(), "Applications in Use")) << logText();
+    EXPECT_TRUE(machine_->exists(kReadme));
+}
+
 TEST_F(ServicesAppsTest, ServiceStoppedAroundTheFilesAndTheEntryUpdated) {
     registerProduct("9.0");
     addService(L"LumenSync", false);

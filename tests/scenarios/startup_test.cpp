@@ -2,6 +2,8 @@
 #include <regex>
 
 #include "platform/system/mutex.h"
+#include "platform/system/system.h"
+#include "platform/text/text.h"
 #include "tests/scenarios/patcher_fixture.h"
 
 namespace scenarios {
@@ -160,6 +162,28 @@ TEST_F(CommandLineTest, UnknownSwitchReturns9AtOnce) {
     EXPECT_FALSE(contains(logText(), "patching ends."));
 }
 
+// A run killed half-way is rolled back by the next start, but not by one whose command line is refused:
+// a mistyped switch changes nothing.
+TEST_F(CommandLineTest, ARefusedCommandLineDoesNotRecoverADeadRun) {
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\bin\\lumen.dll", "9.0 library");
+    ASSERT_EQ(run({"-SILENT"}, patcher(), {{"MENDWELL_FAULT", "killafter:1"}}).exitCode, 128 + 9);
+    const auto journaled = [this] {
+        int n = 0;
+        for (const fs::path& folder : workFolders()) n += fs::exists(folder / "RollbackManifest.xml.journal");
+        return n;
+    };
+    ASSERT_EQ(journaled(), 1);
+    for (const std::string arg : {"-Repair", "/SILENT"}) {
+        EXPECT_EQ(run({arg}).exitCode, 9) << arg;
+        EXPECT_EQ(journaled(), 1) << arg;
+        EXPECT_TRUE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt")) << arg;
+    }
+    EXPECT_FALSE(contains(logText(), "it is rolled back first.")) << logText();
+    EXPECT_EQ(run({"-SILENT"}).exitCode, 0) << logText();
+    EXPECT_EQ(journaled(), 0);
+}
+
 // Log levels: 3 admits the debug trace, 7 and 1 leave INFO out, no switch gives INFO but no trace.
 TEST_F(CommandLineTest, LogLevelSwitch) {
     run({"-SILENT", "-LOGLEVEL=3"});
@@ -234,6 +258,20 @@ TEST_F(LogFileTest, ClosedOutputPipeNeitherKillsTheRunNorDamagesTheLog) {
     auto r = testing_support::runProgram(patcher(), {"-SILENT"}, {{"QT_QPA_PLATFORM", "offscreen"}}, true);
     EXPECT_EQ(r.exitCode, 5) << r.output;
     EXPECT_TRUE(contains(logText(), record("INFO", "patching ends."))) << logText();
+}
+
+// A config.xml that does not read is said to be so, on standard error and in a log named "Mendwell.log".
+TEST_F(LogFileTest, AConfigThatDoesNotReadIsDiagnosed) {
+    PatcherRun r = run({"-SILENT"}, patcher("<PatcherConfig><Name>Lumen TX4</Name>"));
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_TRUE(contains(r.output, "Mendwell: config.xml does not read as XML: ")) << r.output;
+    std::wstring appData;
+    win::shellFolder(win::csidl::appData, appData);
+    const fs::path log = machine_->host(appData + L"\\Orvex\\PatcherLogs\\Mendwell.log");
+    ASSERT_TRUE(fs::exists(log));
+    const std::string text = win::toUtf8(win::fromUtf16le(testing_support::readHostFile(log).substr(2)));
+    const std::string line = record("ERROR", "config.xml does not read as XML: ");
+    EXPECT_TRUE(contains(text, line.substr(0, line.size() - 2))) << text;
 }
 
 TEST_F(LogFileTest, LinesHaveTheTextLayoutAndTheRunEndsWithAsterisks) {

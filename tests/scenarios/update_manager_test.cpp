@@ -20,6 +20,8 @@ const wchar_t* const kResultFile = L"C:\\QUD\\result.xml";
 // The update manager's idea of the folder, deliberately not the one the database knows.
 const char* const kReportedDir = "D:\\Elsewhere\\Lumen\\";
 const char* const kProvisional = "Updater did not Worked";
+const char* const kAlreadyApplied = "The update has already been applied to the product.";
+const char* const kNotLocated = "The updater is unable to locate the product to be updated.";
 // The shipped English dictionary's texts the manager reads.
 const char* const kNotApplied = "The update cannot be applied to the product.";
 const char* const kNotAppliedReInstall =
@@ -133,42 +135,42 @@ class UpdateManagerTest : public ScenarioTest {
             ++built;
         EXPECT_EQ(built, 2u) << log;
     }
-    // A history file whose latest entry brought `newVersion` (time stamps empty, like the database's).
-    void writeHistory(const std::string& newVersion) {
-        std::wstring common;
-        win::shellFolder(win::csidl::programFilesCommon, common);
-        machine_->writeFile(common + L"\\Orvex\\Installers\\" + win::fromUtf8(kProductCode) + L".patch",
-                            "<?xml version=\"1.0\"?><TVRHistory tsInstalled=\"\" tsModified=\"\">"
-                            "<Patcher SequenceID=\"1\" PatcherID=\"{1}\"><OldVersion>9.0</OldVersion>"
-                            "<NewVersion>" +
-                                newVersion + "</NewVersion></Patcher></TVRHistory>");
-    }
 };
 
-// Nothing registered: the database's (empty) folder replaces the reported one, the version cannot fit,
-// and the refusal is reported with code 4; the process ends with 6.
-TEST_F(UpdateManagerTest, ProductNotRegisteredIsRefusedWith6) {
-    PatcherRun r = runFromUpdateManager();
-    EXPECT_EQ(r.exitCode, 6) << r.output;
-    const std::string log = logText();
-    expectDetected(log);
-    EXPECT_TRUE(contains(log, record("INFO",
-                                     "InstallDir returned from QUD is different than obtained from TALLY dB, "
-                                     "InstallDir from TALLY takes precedence and is found to be: ")))
-        << log;
-    EXPECT_TRUE(
-        contains(log, record("ERROR",
-                             "The patcher with which you are trying to patch the product cannot patch "
-                             "this version of the product.")))
-        << log;
-    EXPECT_EQ(resultFile(), resultXml(4, kNotApplied));
-    expectResult(r, 4, kNotApplied);
+// Not located (nothing registered, or the registered folder missing, with or without a space
+// requirement): the database's (empty) folder replaces the reported one and the product is reported as
+// not located with code 4; the process ends with 5, as in the silent mode.
+TEST_F(UpdateManagerTest, ProductNotLocatedReturns5) {
+    for (const bool registered : {false, true}) {
+        SCOPED_TRACE(registered ? "folder missing" : "not registered");
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        fs::create_directories(machine_->host(L"C:\\QUD"));
+        if (registered) {
+            registerProduct("9.0");
+            fs::remove_all(machine_->host(kInstallDir));
+        }
+        PatcherRun r = runFromUpdateManager(
+            kReportedDir, registered
+                              ? configWith("<PrePatchValidation><SpaceRequirement><Target>20480</Target>"
+                                           "</SpaceRequirement></PrePatchValidation>")
+                              : configXml());
+        EXPECT_EQ(r.exitCode, 5) << r.output;
+        const std::string log = logText();
+        expectDetected(log);
+        EXPECT_TRUE(contains(log, record("INFO",
+                                         "InstallDir returned from QUD is different than obtained from TALLY "
+                                         "dB, InstallDir from TALLY takes precedence and is found to be: ")))
+            << log;
+        EXPECT_TRUE(contains(log, record("INFO", "Patcher fails to locate the application."))) << log;
+        EXPECT_FALSE(contains(log, "cannot patch this version")) << log;
+        EXPECT_EQ(resultFile(), resultXml(4, kNotLocated));
+        expectResult(r, 4, kNotLocated);
+    }
 }
 
 // A fitting product is patched in the database's folder, not the reported one: code 0 (the success text
 // is empty without a string dictionary), process result 0 and the history written. The same patcher
-// run again finds its own entry there and is refused as already updated; that refusal reports
-// nothing itself, so the provisional failure is what the manager reads.
+// run again finds its own entry there and is refused as already updated, with that text.
 TEST_F(UpdateManagerTest, SuccessRecordsHistoryAndASecondRunIsAlreadyUpdated) {
     registerProduct("9.0");
     const std::wstring dll = std::wstring(kInstallDir) + L"\\bin\\lumen.dll";
@@ -198,7 +200,8 @@ TEST_F(UpdateManagerTest, SuccessRecordsHistoryAndASecondRunIsAlreadyUpdated) {
     log = logText();
     EXPECT_EQ(log.find("Updater has successfully updated the application."),
               log.rfind("Updater has successfully updated the application."));
-    expectResult(r, 4, kProvisional);
+    EXPECT_TRUE(contains(log, record("ERROR", "The Product you are trying to update is already updated.")));
+    expectResult(r, 4, kAlreadyApplied);
 }
 
 // A change that cannot be made (a product file held open without sharing) is found by the pre-flight:
@@ -259,8 +262,7 @@ TEST_F(UpdateManagerTest, ARunThatDiedIsRolledBackFirstAndTheResultSaysSo) {
     EXPECT_EQ(machine_->readFile(dll), std::string(4096, 'L'));
 }
 
-// Refusals before any change: the code and log line by reason, the process result 6. A history that
-// shows a newer version reports nothing itself, so the provisional failure stays in the file.
+// Refusals before any change: the code, text and log line by reason, the process result 6.
 TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
     struct Row {
         const char* name;
@@ -277,7 +279,10 @@ TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
          configWith("<PrePatchValidation><SpaceRequirement><Target>20480</Target></SpaceRequirement>"
                     "</PrePatchValidation>"),
          nullptr, 4, "Insufficient disk space on Target volume.", "Low disk space in target directory."},
-        {"history shows a newer version", "9.0", configXml(), "9.1", 4, kProvisional, ""},
+        {"history shows a newer version", "9.0", configXml(), "9.1", 4, kAlreadyApplied,
+         "The Product you are trying to update is already updated."},
+        {"combo patch older than the product", "9.0.4", configXml("<ComboPatch>true</ComboPatch>"), nullptr,
+         4, kAlreadyApplied, "The Product you are trying to update is already updated."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -300,6 +305,20 @@ TEST_F(UpdateManagerTest, RefusalsBeforeAnyChangeReturn6) {
         for (const fs::path& work : workFolders()) EXPECT_FALSE(fs::exists(work / "manifest.xml"));
         expectResult(r, row.code, row.message);
     }
+}
+
+// A result file that cannot be written (its folder missing) is logged with its path and the reason; the
+// run itself goes on.
+TEST_F(UpdateManagerTest, AnUnwritableResultFileIsLogged) {
+    fs::remove_all(machine_->host(L"C:\\QUD"));
+    PatcherRun r = runFromUpdateManager();
+    EXPECT_EQ(r.exitCode, 5) << r.output;
+    EXPECT_TRUE(contains(logText(), record("ERROR",
+                                           "The result file C:\\QUD\\result.xml for the update "
+                                           "manager cannot be written (error 3): The system cannot "
+                                           "find the path specified.")))
+        << logText();
+    EXPECT_TRUE(contains(logText(), record("INFO", "Patcher fails to locate the application."))) << logText();
 }
 
 // A library answering a size no Windows path can have (0xFFFFFFFF) is not believed: not detected. The real

@@ -86,8 +86,8 @@ TEST_F(WizardTest, PatchRunsFromWelcomeToSuccessAndRecordsHistory) {
          {"caption <Orvex Software Update>",
           "text -1 <There is a new patch available for your software. Click Next to update Lumen "
           "TX4 with this patch.>",
-          "text 204 <Installing the patch...>", "show 205 1", "text 206 <Patching:>",
-          "text 204 <Installation was Successful.>",
+          "text 204 <Installing the patch...>", "show 205 1", "text 206 <Extracting resources...>",
+          "text 206 <Patching:>", "text 204 <Installation was Successful.>",
           "text -1 <Lumen TX4 has been updated with the patch. Click Finish to exit.>", "text 1 <Finish>",
           "end 1"})
         EXPECT_NE(w.find(line), std::string::npos) << line << "\n" << w.all;
@@ -134,14 +134,17 @@ TEST_F(WizardTest, ValidationFailuresOpenOnTheFinalPage) {
         bool combo;
         const char* message;
         int exitCode;
+        const char* history = nullptr;  // the latest version in the product's history
     } rows[] = {
         {"9.0.4", true, "The update has already been applied to the product.", 3},
+        {"9.0", false, "The update has already been applied to the product.", 3, "9.1"},
         {"8.0", false, "The update cannot be applied to the product.", 2},
         {nullptr, false, "The updater is unable to locate the product to be updated.", 2},
     };
     for (const auto& row : rows) {
         machine_ = std::make_unique<testing_support::TestMachine>();
         if (row.version) registerProduct(row.version);
+        if (row.history) writeHistory(row.history);
         const fs::path& program = patcher(
             configXml(row.combo ? "<ComboPatch>true</ComboPatch>" : "<ComboPatch>false</ComboPatch>"));
         WizardRun w = runWizard(std::string(row.combo ? "shot {shots}/5-already-updated.png\n" : "") +

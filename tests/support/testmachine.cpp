@@ -64,7 +64,10 @@ std::string narrow(std::wstring_view w) {
 
 TestMachine::TestMachine(const win::MachineProfile& profile) : root_(makeTempDir("mw-machine-")) {
     std::string error;
-    if (!win::Machine::create(root_, profile, error)) throw std::runtime_error("machine create: " + error);
+    // Every test machine honours the test hooks (the fault injection of the patcher).
+    win::MachineProfile forTests = profile;
+    forTests.forTests = true;
+    if (!win::Machine::create(root_, forTests, error)) throw std::runtime_error("machine create: " + error);
     if (!win::Machine::select(root_, error)) throw std::runtime_error("machine select: " + error);
 }
 

@@ -302,11 +302,12 @@ TEST(MachineTool, ServicesAddQueryAndSet) {
 TEST(MachineTool, CreatePathAndLs) {
     TempDir dir;
     std::string root = (dir.path() / "m").string();
-    auto r = machineTool(
-        {"create", root, "--user", "Kim", "--admin", "no", "--user-lang", "040c", "--free", "C=1048576"});
+    auto r = machineTool({"create", root, "--user", "Kim", "--admin", "no", "--user-lang", "040c", "--free",
+                          "C=1048576", "--test"});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     std::string ini = testing_support::readHostFile(dir.path() / "m" / "machine.ini");
     EXPECT_TRUE(contains(ini, "Kim")) << ini;
+    EXPECT_TRUE(contains(ini, "test=yes")) << ini;
     EXPECT_EQ(machineTool({"create", root}).exitCode, 1);  // already a machine
     EXPECT_EQ(machineTool({"create", root, "--admin", "maybe"}).exitCode, 2);
 

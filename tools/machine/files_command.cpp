@@ -13,8 +13,9 @@ namespace {
 
 constexpr const wchar_t* kCreateHelp =
     L"usage: machine create DIR [--user NAME] [--admin yes|no] [--user-lang 0409] [--system-lang 0409]\n"
-    L"                          [--acp 1252] [--oemcp 437] [--free C=BYTES]...\n"
+    L"                          [--acp 1252] [--oemcp 437] [--free C=BYTES]... [--test]\n"
     L"Makes a new machine folder: drive_c with the Windows folders, machine.ini and store.db.\n"
+    L"--test makes it a machine for tests, where the patcher honours MENDWELL_FAULT.\n"
     L"Languages are hexadecimal language identifiers; code pages and byte counts are decimal.";
 constexpr const wchar_t* kPathHelp = L"usage: machine path WINPATH\nPrints the host path of a Windows path.";
 constexpr const wchar_t* kLsHelp =
@@ -50,6 +51,10 @@ int createCommand(const Args& args) {
         if (a.rfind(L"--", 0) != 0) {
             if (!folder.empty()) return usage(L"one folder only");
             folder = a;
+            continue;
+        }
+        if (a == L"--test") {
+            profile.forTests = true;
             continue;
         }
         if (i + 1 >= args.size()) return usage(a + L" needs a value");

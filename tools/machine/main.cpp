@@ -14,7 +14,7 @@ constexpr const wchar_t* kUsageText =
     L"usage: machine [--machine DIR] VERB ...\n"
     L"\n"
     L"  create DIR [--user NAME] [--admin yes|no] [--user-lang 0409] [--system-lang 0409]\n"
-    L"             [--acp 1252] [--oemcp 437] [--free C=BYTES]...\n"
+    L"             [--acp 1252] [--oemcp 437] [--free C=BYTES]... [--test]\n"
     L"  path WINPATH                  host path of a Windows path\n"
     L"  ls WINPATH                    list a folder\n"
     L"  reg add|query|delete|deny|export|import ...\n"

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "tools/mendwell-build/signing.h"
+#include "tools/mendwell-build/input_check.h"
 #include "tools/mendwell-build/zip_writer.h"
 
 namespace mwbuild {
@@ -80,6 +81,19 @@ bool Assembler::run(std::ostream& out, std::ostream& err) {
         for (const auto& m : missing_) err << "mendwell-build: missing " << m << "\n";
         err << "mendwell-build: nothing written\n";
         return false;
+    }
+    if (!request_.unchecked) {
+        std::vector<std::uint8_t> config, manifest;
+        readWhole(request_.patchDir / "config.xml", config);
+        readWhole(request_.patchDir / "manifest.xml", manifest);
+        std::vector<std::string> findings = checkConfig(std::string(config.begin(), config.end()));
+        for (std::string& f : checkManifest(std::string(manifest.begin(), manifest.end())))
+            findings.push_back(std::move(f));
+        if (!findings.empty()) {
+            for (const auto& f : findings) err << "mendwell-build: " << f << "\n";
+            err << "mendwell-build: nothing written\n";
+            return false;
+        }
     }
     SigningKey key;
     std::string keyError;

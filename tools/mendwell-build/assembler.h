@@ -16,6 +16,9 @@ struct AssembleRequest {
     std::filesystem::path binDir;  // where Mendwell and the embedded helpers are taken from
     std::filesystem::path signKey;  // an Ed25519 private key (PEM): the patcher is signed with it
     std::string signer;             // the signer's display name; the key file's name when empty
+    // Carry config.xml and manifest.xml even when the patcher would refuse or pass over part of them:
+    // for tests of the patcher's own refusals.
+    bool unchecked = false;
 };
 
 // One resource of the patcher and where its bytes come from.

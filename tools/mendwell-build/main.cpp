@@ -17,7 +17,7 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR]
+const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--bin DIR] [--unchecked]
                            [--sign KEY.pem [--signer NAME]]
        mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
                            [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
@@ -57,7 +57,10 @@ From the bin folder (beside mendwell-build, or --bin DIR), each embedded when it
   Verdicta.so                    the result reporting library           -> QUDLIB/100
   TVRLocalizedStrings.zip        dictionaries, when the patch folder has none
 
-A missing input is reported by name and nothing is written. See docs/authoring.md.
+A missing input is reported by name and nothing is written. So is a config.xml or manifest.xml the
+patcher would refuse or pass over in part (a misspelt element, set or operation, a required element
+missing): each finding names its line. --unchecked carries them as they are (for tests of the patcher's
+own refusals). See docs/authoring.md.
 
 --sign KEY.pem signs the patcher with an Ed25519 private key: resource SIGNATURE/100 names the signer
 (--signer NAME, else the key file's name) and the key, and holds the SHA-256 of the program and of every
@@ -203,6 +206,8 @@ int main(int argc, char** argv) {
         } else if (args[i] == "--help") {
             std::cout << kHelp;
             return 0;
+        } else if (args[i] == "--unchecked") {
+            request.unchecked = true;
         } else if (!args[i].empty() && args[i][0] == '-') {
             std::cerr << "mendwell-build: unknown option '" << args[i] << "' (try --help)\n";
             return 2;

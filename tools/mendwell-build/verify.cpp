@@ -162,7 +162,8 @@ class Trial {
     // A fresh machine with the product registered and the old tree in its install folder.
     bool prepare(std::ostream& err) {
         const std::map<std::string, std::string> env = {{"MENDWELL_MACHINE", machine_.string()}};
-        Ran r = runTool({(request_.binDir / "machine").string(), "create", machine_.string()}, env);
+        // A machine for tests: the failed run below is made through the patcher's fault hook.
+        Ran r = runTool({(request_.binDir / "machine").string(), "create", machine_.string(), "--test"}, env);
         const std::string install = win::toUtf8(installDir());
         if (r.code == 0)
             r = runTool({(request_.binDir / "tally").string(), "add", facts_.productCode, "--installdir",
