@@ -4,7 +4,7 @@
 // journal is left, and the patch then runs as it would have. The same case without a fault on a second
 // machine gives the "new" state, so nothing here models what an entry should do.
 //
-// FixedSeeds runs in every test run. ./build.sh chaos [SECONDS] runs OpenFindings and new seeds
+// The fixed seeds run in every test run. ./build.sh chaos [SECONDS] runs OpenFindings and new seeds
 // (DISABLED_Chaos); ./build.sh chaos --seed N runs one seed again.
 #include <chrono>
 #include <cstdint>
@@ -626,19 +626,37 @@ class RollbackChecker : public ScenarioTest {
     }
 };
 
-// Seeds that once failed stay here with what they found; the rest cover every entry kind, mode and fault.
-const std::vector<std::uint64_t> kFixedSeeds = {1, 2, 3, 4, 5, 6, 7, 8};
-// Seeds whose fault is not mended yet: run by ./build.sh chaos, kept out of the test run.
-const std::vector<std::uint64_t> kOpenFindings = {};
+// A seed and what it once found ("" when it was drawn for coverage only).
+struct SeedRow {
+    std::uint64_t seed;
+    const char* found;
+};
 
-TEST_F(RollbackChecker, FixedSeeds) {
+// Every test run: seeds covering each entry kind, mode and fault, and the seeds that found something.
+const std::vector<SeedRow> kFixedSeeds = {
+    {1, ""}, {2, ""}, {3, ""}, {4, ""}, {5, ""},
+};
+// Seeds whose fault is not mended yet: run by ./build.sh chaos, kept out of the test run.
+const std::vector<SeedRow> kOpenFindings = {
+    {6, "a hidden target passes the pre-flight and its copy fails (5); the rollback of a rename then loses "
+        "the read-only bit"},
+};
+
+class RollbackCheckerSeed : public RollbackChecker, public testing::WithParamInterface<SeedRow> {};
+
+TEST_P(RollbackCheckerSeed, KeepsThePromise) {
     int cases = 0;
-    checkSeeds(kFixedSeeds, cases);
+    checkSeeds({GetParam().seed}, cases);
 }
+
+INSTANTIATE_TEST_SUITE_P(Fixed, RollbackCheckerSeed, testing::ValuesIn(kFixedSeeds),
+                         [](const testing::TestParamInfo<SeedRow>& row) {
+                             return "seed_" + std::to_string(row.param.seed);
+                         });
 
 TEST_F(RollbackChecker, DISABLED_OpenFindings) {
     int cases = 0;
-    checkSeeds(kOpenFindings, cases);
+    for (const SeedRow& row : kOpenFindings) checkSeeds({row.seed}, cases);
 }
 
 // New seeds for MENDWELL_CHAOS_SECONDS (default 60) from MENDWELL_CHAOS_SEED (default: the clock), or
