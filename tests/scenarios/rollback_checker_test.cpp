@@ -81,8 +81,9 @@ struct Trial {
     std::string fault;     // MENDWELL_FAULT of the run, "" for none
     int recoveryKill = 0;  // the recovering start is killed at this undo entry (killrollback)
     std::string mode;      // silent, update-manager or wizard
+    bool cancel = false;   // wizard: the user cancels once the bar moves, and confirms
     std::string describe() const {
-        return "mode " + mode + ", fault " + (fault.empty() ? "none" : fault) +
+        return "mode " + mode + (cancel ? " (cancelled)" : "") + ", fault " + (fault.empty() ? "none" : fault) +
                (recoveryKill ? ", then the recovering start killed (killrollback:" + std::to_string(recoveryKill) + ")"
                              : "");
     }
@@ -370,6 +371,7 @@ Case drawCase(std::uint64_t seed) {
             t.fault = "fail:" + entry;
         // A recovery killed in its turn, at one of the undo entries the dead run left.
         if (kind >= 75 && kind < 88) t.recoveryKill = 1 + d.below(at + 1);
+        t.cancel = t.mode == "wizard" && d.percent(30);
         c.trials.push_back(t);
     }
     return c;
@@ -386,7 +388,13 @@ class RollbackChecker : public ScenarioTest {
              "en_US", "--product-code", kUninstallCode});
         ASSERT_EQ(r.exitCode, 0) << r.output;
         const std::wstring dir = kInstallDir;
-        for (const auto& [rel, bytes] : c.files) machine_->writeFile(dir + L"\\" + win::fromUtf8(rel), bytes);
+        for (const auto& [rel, bytes] : c.files) {
+            machine_->writeFile(dir + L"\\" + win::fromUtf8(rel), bytes);
+            // The product's installer installed its colour profiles too.
+            if (rel.find(".icm") != std::string::npos)
+                machine_->writeFile(win::colorDirectory() + L"\\" + win::fromUtf8(rel.substr(rel.rfind('\\') + 1)),
+                                    bytes);
+        }
         for (const auto& [rel, a] : c.attributes) {
             if (a) {
                 ASSERT_TRUE(win::setFileAttributes(dir + L"\\" + win::fromUtf8(rel), a));
@@ -472,13 +480,20 @@ class RollbackChecker : public ScenarioTest {
         return body();
     }
 
-    PatcherRun runIn(const std::string& mode, const fs::path& program, std::map<std::string, std::string> env) {
+    PatcherRun runIn(const std::string& mode, const fs::path& program, std::map<std::string, std::string> env,
+                     bool cancel = false) {
         if (mode == "wizard") {
             TempDir dir;
-            testing_support::writeHostFile(dir.path() / "script", "click 1\nawait text 1 Finish\nclick 1\n");
+            testing_support::writeHostFile(
+                dir.path() / "script", cancel ? "click 1\nawait progress 205 >= 1\nanswer yes\nclick 2\n"
+                                                "await text 1 Finish\nclick 1\n"
+                                              : "click 1\nawait text 1 Finish\nclick 1\n");
             env["MENDWELL_DIALOG_SCRIPT"] = (dir.path() / "script").string();
             env["LSAN_OPTIONS"] = "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string();
-            return run({}, program, env);
+            env["QT_QPA_PLATFORM"] = "offscreen";
+            // A wizard that never reaches its last page is a finding, not a hung test (124).
+            auto r = testing_support::runProgram("/usr/bin/timeout", {"-k", "10", "180", program.string()}, env);
+            return {r.exitCode, r.output};
         }
         if (mode == "update-manager") {
             env["QT_QPA_PLATFORM"] = "offscreen";
@@ -524,12 +539,13 @@ class RollbackChecker : public ScenarioTest {
         if (state(c) != old) return "the machine is not drawn the same twice";
         std::map<std::string, std::string> env;
         if (!t.fault.empty()) env["MENDWELL_FAULT"] = t.fault;
-        const PatcherRun faulted = runHolding(c, [&] { return runIn(t.mode, program, env); });
+        const PatcherRun faulted = runHolding(c, [&] { return runIn(t.mode, program, env, t.cancel); });
         const std::string afterRun = state(c);
         logs += "log of the run (exit " + std::to_string(faulted.exitCode) + "):\n" + logText() + faulted.output;
         if (faulted.exitCode == 0 && afterRun != patched)
             return "the run reported success but the product is not patched\n" + differences(patched, afterRun);
         if (t.mode == "wizard" && faulted.exitCode == 1) return "sanitizer report in the wizard";
+        if (faulted.exitCode == 124) return "the wizard never reached its last page";
         if (t.recoveryKill) {
             const PatcherRun killed =
                 runIn("silent", program, {{"MENDWELL_FAULT", "killrollback:" + std::to_string(t.recoveryKill)}});
@@ -641,6 +657,10 @@ const std::vector<SeedRow> kOpenFindings = {
     {6, "a hidden target passes the pre-flight and its copy fails (5); the rollback of a rename then loses "
         "the read-only bit"},
 };
+
+void PrintTo(const SeedRow& row, std::ostream* out) {
+    *out << row.seed;
+}
 
 class RollbackCheckerSeed : public RollbackChecker, public testing::WithParamInterface<SeedRow> {};
 
