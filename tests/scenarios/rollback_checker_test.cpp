@@ -225,7 +225,10 @@ Case drawCase(std::uint64_t seed) {
                     "</Operation><ObjectName>" + obj + "</ObjectName>" + dest(asWritten(rel)) +
                     checksum(!blind && d.percent(50) ? md5(product[rel]) : "", "");
             if (blind && d.percent(35)) {
-                const std::string to = newName(false);
+                // The move after the overwrite makes no folders: a new name in the same one.
+                const auto slash = rel.rfind('\\');
+                const std::string to = (slash == std::string::npos ? "" : rel.substr(0, slash + 1)) + "renamed" +
+                                       std::to_string(++fresh) + ".txt";
                 entry += renamePath(to);
                 product.erase(rel);
                 freed.push_back(rel);
@@ -445,8 +448,9 @@ class RollbackChecker : public ScenarioTest {
         dumpKey(kUninstallKey, out);
         for (const auto& s : c.services) {
             win::ServiceRecord record;
-            out << "service " << s.name << " " << (win::getService(win::fromUtf8(s.name), record) ? record.state : 0)
-                << "\n";
+            win::DWORD state = win::getService(win::fromUtf8(s.name), record) ? record.state : 0;
+            if (state == win::svcstate::startPending) state = win::svcstate::running;  // on its way
+            out << "service " << s.name << " " << state << "\n";
         }
         mw::PatchHistoryFile history(win::fromUtf8(kProductCode));
         history.load();
