@@ -6,10 +6,12 @@
 #include "mendwell/base/patch_state.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/engine/services.h"
+#include "mendwell/engine/undo_failures.h"
 #include "mendwell/base/patchlog.h"
 #include "mendwell/app/startup.h"
 #include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
+#include "platform/system/system.h"
 
 namespace mw {
 
@@ -74,10 +76,21 @@ bool rollBack(const std::wstring& folder) {
     setWorkFolderOverride(folder);
     const std::wstring installFolder = replay.installFolder.empty() ? folder : replay.installFolder;
     PatchController::MyThreadProc(installFolder);
-    const bool rolledBack = g.block.state == stateRollbackFinished;
+    // What could not be undone and nothing holds is given up (logged by the rollback): only a journal
+    // still kept blocks the next patches.
+    const bool rolledBack = g.block.state == stateRollbackFinished ||
+                            (g.block.state == stateOperationFailed && !win::pathExists(journalPath));
     if (rolledBack) {
         win::deleteFile(journalPath);
-        cleanBackupFolder();
+        // A backup that could not be put back stays where someone can find it.
+        if (undoFailures().empty()) cleanBackupFolder();
+    } else {
+        for (const UndoFailure& failure : undoFailures()) {
+            if (failure.hold.empty()) continue;
+            logError(L"Release %s so that the next start can finish the rollback.", failure.hold);
+            win::printToStandardError(L"\r\nRelease " + failure.hold +
+                                      L" so that the next start can finish the rollback.");
+        }
     }
     setWorkFolderOverride({});
     stoppedServices().clear();

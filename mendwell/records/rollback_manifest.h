@@ -2,6 +2,7 @@
 // the rollback run reads it with the manifest readers.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "platform/fs/file.h"
 #include "platform/xmldom/xmldom.h"
@@ -78,5 +79,15 @@ struct JournalReplay {
     win::xml::Document manifest;  // Manifest with FileSet, DirectorySet, PDSSet and ServiceSet
 };
 bool readJournal(const std::wstring& journalPath, JournalReplay& replay);
+
+// Rewrites the journal beside the rollback manifest at `manifestPath` with only the named entries of
+// that manifest (set element name, index in the set); none named: the journal goes. False when the
+// manifest cannot be read or the journal cannot be written.
+struct JournalEntryRef {
+    std::wstring set;
+    int index = 0;
+};
+bool keepJournalEntries(const std::wstring& manifestPath, const std::wstring& installFolder,
+                        const std::vector<JournalEntryRef>& keep);
 
 }  // namespace mw
