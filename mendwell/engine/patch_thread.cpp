@@ -325,6 +325,33 @@ class PatchRun {
     const bool rollback_;
 };
 
+PatchedRecord& patchedRecord() {
+    static PatchedRecord record;
+    return record;
+}
+
+// The history goes in while the journal can still undo it, and the journal goes only once it is in.
+void recordPatchedAndDiscardJournal(RollbackManifestFile* undo) {
+    const PatchedRecord& record = patchedRecord();
+    if (record.write) {
+        const std::wstring kept = workPath(L"\\History.patch.old");
+        const bool existed = win::pathExists(record.path) && win::copyFile(record.path, kept, false);
+        if (undo->journalHistory(record.path, existed ? kept : std::wstring())) record.write();
+        else logError(L"The history file %s is not written: the journal cannot name it.", record.path);
+    }
+    injectedKillWhenPatched(1);
+    undo->discardJournal();
+    injectedKillWhenPatched(2);
+}
+
+}  // namespace
+
+void setPatchedRecord(PatchedRecord record) {
+    patchedRecord() = std::move(record);
+}
+
+namespace {
+
 // Step 16.
 int finish(const std::wstring& installFolder = {}) {
     PatchGlobals& g = patchGlobals();
@@ -335,7 +362,7 @@ int finish(const std::wstring& installFolder = {}) {
         g.block.result = statusGood;
         g.patchStatus = statusGood;
         g.block.state = stateSucceeded;
-        if (closeRollbackManifest()) undo->discardJournal();
+        if (closeRollbackManifest()) recordPatchedAndDiscardJournal(undo);
     } else if (g.block.state == stateAlreadyUpdated) {
         if (closeRollbackManifest()) undo->discardJournal();
     } else if (g.patchStatus != statusGood && g.rollbackMode == 1 && undoFailures().empty()) {

@@ -132,6 +132,14 @@ void RollbackManifestFile::keepPending() {
     pending_.close();
 }
 
+bool RollbackManifestFile::journalHistory(const std::wstring& path, const std::wstring& kept) {
+    win::xml::Document line;
+    if (!line.create(L"History") || !line.root().setAttribute(L"Path", path) ||
+        !line.root().setAttribute(L"Kept", kept))
+        return false;
+    return writeJournalLine(line.root().toString());
+}
+
 void RollbackManifestFile::discardJournal() {
     if (journal_.isOpen()) journal_.close();
     win::deleteFile(journalPath());
@@ -171,6 +179,9 @@ bool readJournal(const std::wstring& journalPath, JournalReplay& replay) {
         const std::wstring name = doc.root().name();
         if (name == L"Run") {
             replay.installFolder = doc.root().attribute(L"InstallDir");
+        } else if (name == L"History") {
+            replay.historyPath = doc.root().attribute(L"Path");
+            replay.historyKept = doc.root().attribute(L"Kept");
         } else if (name == L"Settled") {
             pending.clear();
         } else if (name == L"Pending") {

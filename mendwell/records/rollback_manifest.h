@@ -49,6 +49,9 @@ class RollbackManifestFile {
     void settle();
     void keepPending();
 
+    // Before the run writes the history file `path`: where its former content is kept (empty when
+    // there was none), so that a recovery that rolls the run back puts it back.
+    bool journalHistory(const std::wstring& path, const std::wstring& kept);
     // The run ended with the product in a known state (patched, or rolled back): the journal goes.
     void discardJournal();
     // Writes the file the first time it succeeds; later calls do nothing and return true.
@@ -74,6 +77,8 @@ class RollbackManifestFile {
 // being written when the patcher died) are skipped.
 struct JournalReplay {
     std::wstring installFolder;
+    std::wstring historyPath;  // a history file the run may have written, and its former content's copy
+    std::wstring historyKept;
     int entries = 0;
     int skippedLines = 0;
     win::xml::Document manifest;  // Manifest with FileSet, DirectorySet, PDSSet and ServiceSet

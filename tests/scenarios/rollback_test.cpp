@@ -301,6 +301,33 @@ TEST_F(RollbackTest, APatcherKilledAtAnyMomentIsRolledBackByTheNextStart) {
     EXPECT_GE(killedAfterChange, 10);
 }
 
+// A patcher killed as it ends a run that patched the product: before its journal goes (the history entry
+// already written) the next start rolls the run back and its history with it; after, the product is
+// patched and its history says so. Either way the same patch then applies or is already applied.
+TEST_F(RollbackTest, APatcherKilledAsItEndsLeavesHistoryAndProductAgreeing) {
+    const auto histories = [this] {
+        return static_cast<int>(treeOf(machine_->host(L"C:\\Program Files\\Common Files\\Orvex\\Installers")).size());
+    };
+    for (int step : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "killed at step " << step);
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        installProduct();
+        const std::string before = snapshot();
+        PatcherRun r = run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "killpatched:" + std::to_string(step)}});
+        ASSERT_EQ(r.exitCode, 137) << r.output << logText();
+        r = run({"-SILENT"}, everyKindPatcher());
+        if (step == 1) {
+            EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+            EXPECT_TRUE(contains(logText(), "is as it was before the unfinished run.")) << logText();
+        } else {
+            EXPECT_EQ(r.exitCode, 6) << r.output;
+            EXPECT_TRUE(contains(logText(), "is already updated")) << logText();
+        }
+        EXPECT_NE(snapshot(), before);
+        EXPECT_EQ(histories(), 1);
+    }
+}
+
 // A registry add whose key path the system refuses, after a value it changed: refused before any change,
 // and the next patch runs.
 TEST_F(RollbackTest, AnInvalidKeyPathIsRefusedBeforeAnyChange) {
