@@ -110,6 +110,8 @@ int cFileOperationPatch::applyDifference(const FileRecord& record) {
     win::ChildProcess child;
     win::ChildOptions options;
     options.hideWindow = true;
+    // A killed patcher takes its tool along: nothing may write the target while a recovery restores it.
+    options.endWithParent = true;
     if (!child.start(commandLine, options)) {
         logError(L"File patching fails. Command line returned error.");
         return fileOpFailed;

@@ -452,6 +452,10 @@ class Preflight {
                                        record.operation + L" " + record.root + L"\\" + record.keyPath + L" " +
                                        record.keyName + L")";
         const auto hive = registryHive(record.root);
+        // The system refuses such a path (error 161) only once the entries before it have acted.
+        if (!record.keyPath.empty() && (record.keyPath.front() == L'\\' ||
+            record.keyPath.find(L"\\\\") != std::wstring::npos))
+            return finding(entryName, L"the registry key path " + record.keyPath + L" is not valid");
         if (record.operation == L"add") {
             if (!hive) return finding(entryName, L"no registry hive is named " + record.root);
             if (const auto denied = deniedOnTheWay(*hive, record.root, record.keyPath))

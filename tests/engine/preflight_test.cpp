@@ -201,6 +201,8 @@ TEST_F(PreflightTest, JudgesEachEntryAgainstThePlanAndChangesNothing) {
          pds("remove", "Software\\T\\Gone", "Gone"),
          nullptr,
          "to delete does not exist"},
+        {"a key path with a leading backslash", {}, none, "", pds("add", "\\Software\\T\\Bad"), nullptr,
+         "registry key path \\Software\\T\\Bad is not valid"},
         {"a value below a denied key",
          {},
          none,

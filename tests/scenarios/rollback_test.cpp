@@ -301,6 +301,53 @@ TEST_F(RollbackTest, APatcherKilledAtAnyMomentIsRolledBackByTheNextStart) {
     EXPECT_GE(killedAfterChange, 10);
 }
 
+// A patcher killed as it ends a run that patched the product: before its journal goes (the history entry
+// already written) the next start rolls the run back and its history with it; after, the product is
+// patched and its history says so. Either way the same patch then applies or is already applied.
+TEST_F(RollbackTest, APatcherKilledAsItEndsLeavesHistoryAndProductAgreeing) {
+    const auto histories = [this] {
+        return static_cast<int>(treeOf(machine_->host(L"C:\\Program Files\\Common Files\\Orvex\\Installers")).size());
+    };
+    for (int step : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "killed at step " << step);
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        installProduct();
+        const std::string before = snapshot();
+        PatcherRun r = run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "killpatched:" + std::to_string(step)}});
+        ASSERT_EQ(r.exitCode, 137) << r.output << logText();
+        r = run({"-SILENT"}, everyKindPatcher());
+        if (step == 1) {
+            EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+            EXPECT_TRUE(contains(logText(), "is as it was before the unfinished run.")) << logText();
+        } else {
+            EXPECT_EQ(r.exitCode, 6) << r.output;
+            EXPECT_TRUE(contains(logText(), "is already updated")) << logText();
+        }
+        EXPECT_NE(snapshot(), before);
+        EXPECT_EQ(histories(), 1);
+    }
+}
+
+// A registry add whose key path the system refuses, after a value it changed: refused before any change,
+// and the next patch runs.
+TEST_F(RollbackTest, AnInvalidKeyPathIsRefusedBeforeAnyChange) {
+    installProduct();
+    const std::string before = snapshot();
+    const std::string manifest = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Manifest><PDSSet>
+  <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+    <KeyName>Version</KeyName><Value defValue="9.0.3"/><DataType>REG_SZ</DataType></PDS>
+  <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>\SOFTWARE\Orvex\Bad</KeyPath>
+    <KeyName>V</KeyName><Value defValue="1"/><DataType>REG_SZ</DataType></PDS>
+</PDSSet></Manifest>
+)";
+    PatcherRun r = run({"-SILENT"}, patcherWith(manifest));
+    EXPECT_EQ(r.exitCode, 6) << r.output << logText();
+    EXPECT_TRUE(contains(logText(), "registry key path \\SOFTWARE\\Orvex\\Bad is not valid")) << logText();
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0) << logText();
+}
+
 // A recovery killed in its turn is done again by the next start; one that cannot finish (a file held
 // open) keeps the journal, applies nothing and ends in 9 until it can.
 TEST_F(RollbackTest, ARecoveryThatDiesOrFailsIsDoneAgainByTheNextStart) {
@@ -316,6 +363,10 @@ TEST_F(RollbackTest, ARecoveryThatDiesOrFailsIsDoneAgainByTheNextStart) {
     holder.close();
     EXPECT_EQ(r.exitCode, 9) << r.output;
     EXPECT_TRUE(contains(logText(), "could not be rolled back; no patch is applied until it is."));
+    // Everything else is undone; what to release is named on standard error.
+    const auto registryOf = [](const std::string& state) { return state.substr(state.find("[SOFTWARE")); };
+    EXPECT_EQ(registryOf(snapshot()), registryOf(before)) << logText();
+    EXPECT_TRUE(contains(r.output, "Release the file " + win::toUtf8(held))) << r.output;
 
     r = run({"-SILENT", "-CHECK"}, everyKindPatcher());
     EXPECT_EQ(r.exitCode, 0) << r.output;
