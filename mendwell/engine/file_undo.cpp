@@ -42,6 +42,7 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
     if (op == L"rename") {
         file.appendElement(L"DestinationPath", record.renamePath);
         file.appendElement(L"RenamePath", record.destinationPath);
+        if (record.readOnly == L"true") file.appendElement(L"ReadOnly", L"true");
     } else {
         file.appendElement(L"DestinationPath", record.destinationPath);
         // A blind overwrite that moved its file on: the file at the new name goes, the old one comes back.
@@ -71,6 +72,7 @@ void recordFileUndo(const FileRecord& record, const FileEntryState& before) {
     if (RollbackManifestFile* manifest = rollbackManifest()) {
         injectedKillBeforeRecord();
         FileRecord undone = record;
+        if (before.destinationReadOnly) undone.readOnly = L"true";
         // A blind overwrite that left the file as it was (a newer one) and only moved it on: a rename.
         if (record.operation == L"blindoverwrite" && movesOnAfterOverwrite(record) && before.destinationExisted &&
             !win::pathExists(workPath(L"\\BackUp\\" + record.objectName)))
@@ -88,6 +90,7 @@ FileEntryState probeFileEntry(const FileRecord& record) {
     FileEntryState state;
     state.destinationExisted = fileExists(destination);
     state.renamePathExisted = !renamePath.empty() && fileExists(renamePath);
+    state.destinationReadOnly = state.destinationExisted && isReadOnly(destination);
     // The folders of the path the entry puts a file at (a rename's new name), found by walking up from
     // its folder to the first that exists. A file already there has them all. Never the bare drive: a
     // prefix without "\\" is not a folder a run could make.
@@ -138,8 +141,11 @@ void recordPendingFileUndo(const FileRecord& record, const FileEntryState& befor
     };
     if (op == L"rename") {
         // Only a rename that can happen is undone: moving back never replaces a file.
-        if (before.destinationExisted && !before.renamePathExisted)
-            entry(L"rename", record.renamePath).appendElement(L"RenamePath", record.destinationPath);
+        if (before.destinationExisted && !before.renamePathExisted) {
+            win::xml::Node undo = entry(L"rename", record.renamePath);
+            undo.appendElement(L"RenamePath", record.destinationPath);
+            if (before.destinationReadOnly) undo.appendElement(L"ReadOnly", L"true");
+        }
     } else if (op == L"add") {
         // An add never changes a file that is there.
         if (!before.destinationExisted) entry(L"remove", record.destinationPath);
@@ -150,9 +156,11 @@ void recordPendingFileUndo(const FileRecord& record, const FileEntryState& befor
         // A blind overwrite may have moved the file on to a name where there was none: a file the run
         // added goes from there; the product's own moves back first, and its backup then goes over it.
         if (op == L"blindoverwrite" && movesOnAfterOverwrite(record) && !before.renamePathExisted) {
-            if (before.destinationExisted)
-                entry(L"rename", record.renamePath).appendElement(L"RenamePath", record.destinationPath);
-            else
+            if (before.destinationExisted) {
+                win::xml::Node undo = entry(L"rename", record.renamePath);
+                undo.appendElement(L"RenamePath", record.destinationPath);
+                if (before.destinationReadOnly) undo.appendElement(L"ReadOnly", L"true");
+            } else
                 entry(L"remove", record.renamePath);
         }
     }

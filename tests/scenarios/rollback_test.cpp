@@ -109,6 +109,7 @@ class RollbackTest : public ScenarioTest {
         machine_->writeFile(dir + L"\\touched.txt", "touched");
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\lonely\\gone.txt", win::attr::readOnly));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\bin\\lumen.dll", win::attr::readOnly));
+        ASSERT_TRUE(win::setFileAttributes(dir + L"\\old-name.txt", win::attr::readOnly));
         ASSERT_TRUE(win::createDirectory(dir + L"\\Empty"));
         win::RegKey key;
         ASSERT_EQ(key.create(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins\\Inner"), 0);
