@@ -187,8 +187,12 @@ bool readJournal(const std::wstring& journalPath, JournalReplay& replay) {
         } else if (name == L"Pending") {
             // An entry that failed keeps its pending line unsettled; the next one does not cancel it.
             keepPendingEntries();
+            // Its entries are newest first already; the lines are read back to front below, so they go in
+            // back to front here, to be undone in the same order as by the run's own rollback.
             for (const win::xml::Node& set : doc.root().children()) {
-                for (const win::xml::Node& entry : set.children()) {
+                const std::vector<win::xml::Node> entries = set.children();
+                for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+                    const win::xml::Node& entry = *it;
                     win::xml::Document one;
                     if (!one.create(entry.name())) continue;
                     for (const win::xml::Node& child : entry.children()) one.root().appendCopy(child);

@@ -25,7 +25,8 @@ const char* const kEveryKindManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
     <File><Operation>overwrite</Operation><ObjectName>2</ObjectName>
       <DestinationPath dir="[INSTALLDIR]\bin" defName="lumen.dll"/></File>
     <File><Operation>blindoverwrite</Operation><ObjectName>3</ObjectName>
-      <DestinationPath dir="[INSTALLDIR]" defName="lumen.ini"/></File>
+      <DestinationPath dir="[INSTALLDIR]" defName="lumen.ini"/>
+      <RenamePath dir="[INSTALLDIR]" defName="lumen-9.ini"/></File>
     <File><Operation>rename</Operation><ObjectName>4</ObjectName>
       <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/>
       <RenamePath dir="[INSTALLDIR]\moved\in" defName="new-name.txt"/>
@@ -108,6 +109,7 @@ class RollbackTest : public ScenarioTest {
         machine_->writeFile(dir + L"\\touched.txt", "touched");
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\lonely\\gone.txt", win::attr::readOnly));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\bin\\lumen.dll", win::attr::readOnly));
+        ASSERT_TRUE(win::setFileAttributes(dir + L"\\old-name.txt", win::attr::readOnly));
         ASSERT_TRUE(win::createDirectory(dir + L"\\Empty"));
         win::RegKey key;
         ASSERT_EQ(key.create(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins\\Inner"), 0);
@@ -154,7 +156,7 @@ TEST_F(RollbackTest, TheWholePatchAppliesAndEachChangeIsVisible) {
     PatcherRun r = run({"-SILENT"}, everyKindPatcher());
     ASSERT_EQ(r.exitCode, 0) << r.output << logText();
     const std::string after = snapshot();
-    for (const char* part : {"new/deeper/added.txt", "lumen.dll of 9.0.3", "moved/in/new-name.txt",
+    for (const char* part : {"new/deeper/added.txt", "lumen.dll of 9.0.3", "moved/in/new-name.txt", "lumen-9.ini",
                              "Presets/Publishing", "[SOFTWARE\\Orvex\\Lumen\\9.0\\New\\Sub]"})
         EXPECT_TRUE(contains(after, part)) << part;
     for (const char* part : {"lonely/gone.txt", "Empty", "Obsolete", "Plugins"})
