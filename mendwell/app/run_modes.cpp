@@ -47,7 +47,7 @@ int silentPatch() {
 
     int result = returnPatched;
     PatchGlobals& g = patchGlobals();
-    if (validateHistory(config) && validateVersion(config, installDir) &&
+    if (validateHistory(config, checkOnly()) && validateVersion(config, installDir) &&
         findRunningApplications(config.appRunningPatterns).empty()) {
         globalConfig() = config;
         // History is what tells the next patch that this product is now at the new version.

@@ -170,6 +170,8 @@ class PatchRun {
         int index = -1;
         for (const XMLDocumentNode* entry : entries) {
             ++index;
+            // A confirmed cancel stops the set before its next entry, not at its end.
+            checkCancel();
             FileRecord record;
             const FileEntryRead read = readFileRecord(*entry, language_, rollback_, record);
             if (read == FileEntryRead::missingTags) {
@@ -251,6 +253,7 @@ class PatchRun {
         int index = -1;
         for (const XMLDocumentNode* entry : entries) {
             ++index;
+            checkCancel();
             DirectoryRecord record = readDirectoryRecord(*entry);
             record.directoryBase = prepareDirectoryPath(record.directoryBase, installDir_);
             if (record.operation == L"add") {
@@ -283,6 +286,7 @@ class PatchRun {
         int index = -1;
         for (const XMLDocumentNode* entry : entries) {
             ++index;
+            checkCancel();
             RegistryRecord record = readRegistryRecord(*entry, language_);
             if (record.operation != L"remove")
                 record.value = prepareRegistryValue(record.value, installDir_, language_);
@@ -476,6 +480,7 @@ int PatchController::MyThreadProc(std::wstring installDir) {
 
         // 9-15.
         if (!rollback && rollbackManifest()) rollbackManifest()->setInstallFolder(folder);
+        setProductFolder(folder);
         PatchRun run(parser.dom(), folder, language);
         run.walk();
         return finish(folder);

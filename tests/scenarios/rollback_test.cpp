@@ -330,6 +330,37 @@ TEST_F(RollbackTest, APatcherKilledAsItEndsLeavesHistoryAndProductAgreeing) {
     }
 }
 
+// A check run changes nothing, not even a history file whose time stamps no longer match; and removing
+// the product's last file never takes the folders above the product with it.
+TEST_F(RollbackTest, ACheckRunKeepsAStaleHistoryAndNothingAboveTheProductIsPruned) {
+    installProduct();
+    auto t = testing_support::runProgram(testing_support::binDir() / "tally",
+                                         {"add", kProductCode, "--collection", "LUMEN", "--installed",
+                                          "1700000000", "--modified", "1700000000"});
+    ASSERT_EQ(t.exitCode, 0) << t.output;
+    ASSERT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0);
+    const fs::path history =
+        machine_->host(std::wstring(L"C:\\Program Files\\Common Files\\Orvex\\Installers\\") +
+                       win::fromUtf8(kProductCode) + L".patch");
+    ASSERT_TRUE(fs::exists(history));
+    t = testing_support::runProgram(testing_support::binDir() / "tally",
+                                    {"set", kProductCode, "tsInstalled", "1790000000"});
+    ASSERT_EQ(t.exitCode, 0) << t.output;
+    run({"-SILENT", "-CHECK"}, everyKindPatcher());
+    EXPECT_TRUE(fs::exists(history)) << logText();
+
+    machine_ = std::make_unique<testing_support::TestMachine>();
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\only.txt", "the last file");
+    const PatcherRun r = run({"-SILENT"}, patcherWith(R"(<?xml version="1.0" encoding="UTF-8"?>
+<Manifest><FileSet><File><Operation>remove</Operation><ObjectName>1</ObjectName>
+  <DestinationPath dir="[INSTALLDIR]" defName="only.txt"/></File></FileSet></Manifest>
+)"));
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    EXPECT_FALSE(fs::exists(machine_->host(std::wstring(kInstallDir) + L"\\only.txt")));
+    EXPECT_TRUE(fs::is_directory(machine_->host(kInstallDir)));
+}
+
 // A registry add whose key path the system refuses, after a value it changed: refused before any change,
 // and the next patch runs.
 TEST_F(RollbackTest, AnInvalidKeyPathIsRefusedBeforeAnyChange) {
