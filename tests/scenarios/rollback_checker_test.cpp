@@ -673,8 +673,8 @@ const std::vector<SeedRow> kOpenFindings = {
     {2032, "the undo of a remove restores the manifest's letter case (LUMEN.DLL)"},
     {3000, "a service that refuses to stop fails the run at its first entry, and the rollback leaves the "
            "journal behind"},
-    {3001, "a fault in the wizard deletes the backups, and the next start's recovery then loses the removed "
-           "files"},
+    {3001, "a fault in the wizard deleted the backups and the recovery lost the removed files (mended); the "
+           "undo of a remove recreates the pruned folder in the manifest's letter case (HELP)"},
     {3002, "a touch clears the read-only bit for good"},
 };
 
