@@ -678,6 +678,10 @@ const std::vector<SeedRow> kOpenFindings = {
     {3002, "a touch clears the read-only bit for good"},
 };
 
+void PrintTo(const SeedRow& row, std::ostream* out) {
+    *out << row.seed;
+}
+
 class RollbackCheckerSeed : public RollbackChecker, public testing::WithParamInterface<SeedRow> {};
 
 TEST_P(RollbackCheckerSeed, KeepsThePromise) {
