@@ -175,6 +175,9 @@ TEST_F(RollbackTest, AFailureAtAnyEntryRollsTheProductBackExactly) {
         EXPECT_EQ(r.exitCode, 9) << r.output;
         EXPECT_TRUE(contains(logText(), "Injected fault at entry " + std::to_string(entry) + "."));
         EXPECT_EQ(snapshot(), before) << logText();
+        // Rolled back: nothing is left for the next start to recover.
+        for (const fs::path& folder : workFolders())
+            EXPECT_FALSE(fs::exists(folder / "RollbackManifest.xml.journal")) << folder;
     }
 }
 
