@@ -59,6 +59,10 @@ int cFileOperationRemove::execute(const FileRecord& record) {
         if (!fileExists(targetPath_)) {
             logInfo(L"File to be removed is not present at: %s ", targetPath_);
             result = fileOpDone;
+        } else if (!record.afterPatch.empty() && !sameChecksum(fileMd5Text(targetPath_), record.afterPatch)) {
+            // Not the file the run added: an earlier recovery already put the product's own one back.
+            logInfo(L"The file at %s is not the one the patch added; it stays.", targetPath_);
+            result = fileOpDone;
         } else {
             clearReadOnly(targetPath_);
             deleteStep = true;

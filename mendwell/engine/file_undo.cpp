@@ -1,6 +1,7 @@
 #include "mendwell/engine/file_undo.h"
 
 #include "mendwell/engine/fault_injection.h"
+#include "mendwell/engine/file_checks.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/undo_record.h"
@@ -49,7 +50,7 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
         if (op == L"blindoverwrite" && movesOnAfterOverwrite(record))
             file.appendElement(L"RenamePath", record.renamePath);
     }
-    if (op == L"add" && !record.afterPatch.empty()) {
+    if ((op == L"add" || undo == L"remove") && !record.afterPatch.empty()) {
         file.appendElement(L"Checksum").appendElement(L"AfterPatch", record.afterPatch);
     }
     return file;
@@ -73,6 +74,13 @@ void recordFileUndo(const FileRecord& record, const FileEntryState& before) {
         injectedKillBeforeRecord();
         FileRecord undone = record;
         if (before.destinationReadOnly) undone.readOnly = L"true";
+        // The undo of a file the run put in place takes away only that file: a recovery run twice must
+        // not take the product's own one that an earlier pass already put back.
+        if (undone.afterPatch.empty() && !before.destinationExisted) {
+            std::wstring destination = record.destinationPath;
+            normalizeSlashes(destination);
+            undone.afterPatch = fileMd5Text(destination);
+        }
         // A blind overwrite that left the file as it was (a newer one) and only moved it on: a rename.
         if (record.operation == L"blindoverwrite" && movesOnAfterOverwrite(record) && before.destinationExisted &&
             !win::pathExists(workPath(L"\\BackUp\\" + record.objectName)))
@@ -147,8 +155,12 @@ void recordPendingFileUndo(const FileRecord& record, const FileEntryState& befor
             if (before.destinationReadOnly) undo.appendElement(L"ReadOnly", L"true");
         }
     } else if (op == L"add") {
-        // An add never changes a file that is there.
-        if (!before.destinationExisted) entry(L"remove", record.destinationPath);
+        // An add never changes a file that is there; the one it brings is known by its checksum.
+        if (!before.destinationExisted) {
+            const std::wstring md5 = fileMd5Text(workPath(L"\\StagingArea\\" + record.objectName));
+            win::xml::Node undo = entry(L"remove", record.destinationPath);
+            if (!md5.empty()) undo.appendElement(L"Checksum").appendElement(L"AfterPatch", md5);
+        }
     } else if (op == L"remove" || op == L"overwrite" || op == L"patch" || op == L"blindoverwrite") {
         // The backup, once it exists, is the file as it was: it goes back (nothing when there is none,
         // since the entry then had not touched the file); a file that was not there goes away.

@@ -369,9 +369,9 @@ int finish(const std::wstring& installFolder = {}) {
         if (closeRollbackManifest()) recordPatchedAndDiscardJournal(undo);
     } else if (g.block.state == stateAlreadyUpdated) {
         if (closeRollbackManifest()) undo->discardJournal();
-    } else if (g.patchStatus != statusGood && g.rollbackMode == 1 && undoFailures().empty()) {
-        // A rollback that could not read its manifest keeps the journal for the next start.
-    } else if (g.rollbackMode == 1) {
+    } else if (g.rollbackMode == 1 &&
+               (g.block.state == stateRollbackFinished || !undoFailures().empty())) {
+        // A rollback that could not read its manifest (504) keeps the journal for the next start.
         // Rolled back, or all but what could not be undone: the journal keeps only what is held.
         if (undo) undo->discardJournal();
         if (!undoFailures().empty()) {

@@ -175,6 +175,9 @@ TEST_F(RollbackTest, AFailureAtAnyEntryRollsTheProductBackExactly) {
         EXPECT_EQ(r.exitCode, 9) << r.output;
         EXPECT_TRUE(contains(logText(), "Injected fault at entry " + std::to_string(entry) + "."));
         EXPECT_EQ(snapshot(), before) << logText();
+        // Rolled back: nothing is left for the next start to recover.
+        for (const fs::path& folder : workFolders())
+            EXPECT_FALSE(fs::exists(folder / "RollbackManifest.xml.journal")) << folder;
     }
 }
 
@@ -359,6 +362,39 @@ TEST_F(RollbackTest, ACheckRunKeepsAStaleHistoryAndNothingAboveTheProductIsPrune
     EXPECT_EQ(r.exitCode, 0) << r.output << logText();
     EXPECT_FALSE(fs::exists(machine_->host(std::wstring(kInstallDir) + L"\\only.txt")));
     EXPECT_TRUE(fs::is_directory(machine_->host(kInstallDir)));
+}
+
+// A recovery killed after it had undone the file entries and started again: each undo entry finds its
+// work done and leaves it, so neither a stray copy nor a lost original remains.
+TEST_F(RollbackTest, ARecoveryRunTwiceUndoesEachEntryOnce) {
+    const std::string rename = R"(<File><Operation>rename</Operation><ObjectName>4</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/>
+      <RenamePath dir="[INSTALLDIR]" defName="renamed.txt"/>
+      <Checksum><AfterPatch>acca362a48577269b87ef58cd46e2c3a</AfterPatch></Checksum></File>)";
+    const std::string registry = R"(<PDSSet>
+    <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+      <KeyName>Version</KeyName><Value defValue="9.0.3"/><DataType>REG_SZ</DataType></PDS>
+    <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+      <KeyName>Other</KeyName><Value defValue="1"/><DataType>REG_SZ</DataType></PDS></PDSSet>)";
+    const std::string then[] = {
+        R"(<File><Operation>overwrite</Operation><ObjectName>2</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="renamed.txt"/></File>)",
+        R"(<File><Operation>add</Operation><ObjectName>1</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/></File>)",
+    };
+    for (const std::string& second : then) {
+        SCOPED_TRACE(second);
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        installProduct();
+        const std::string before = snapshot();
+        const fs::path& patcher = patcherWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Manifest><FileSet>" +
+                                              rename + second + "</FileSet>" + registry + "</Manifest>");
+        ASSERT_EQ(run({"-SILENT"}, patcher, {{"MENDWELL_FAULT", "kill:4"}}).exitCode, 137) << logText();
+        ASSERT_EQ(run({"-SILENT"}, patcher, {{"MENDWELL_FAULT", "killrollback:3"}}).exitCode, 137) << logText();
+        const PatcherRun r = run({"-SILENT", "-CHECK"}, patcher);
+        EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+        EXPECT_EQ(snapshot(), before) << logText();
+    }
 }
 
 // A registry add whose key path the system refuses, after a value it changed: refused before any change,
