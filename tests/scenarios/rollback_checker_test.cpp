@@ -4,8 +4,8 @@
 // journal is left, and the patch then runs as it would have. The same case without a fault on a second
 // machine gives the "new" state, so nothing here models what an entry should do.
 //
-// The fixed seeds run in every test run. ./build.sh chaos [SECONDS] runs OpenFindings and new seeds
-// (DISABLED_Chaos); ./build.sh chaos --seed N runs one seed again.
+// The fixed seeds run in every test run. ./build.sh chaos [SECONDS] runs OpenFindings, MoreSeeds and
+// new seeds (DISABLED_Chaos); ./build.sh chaos --seed N runs one seed again.
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -31,7 +31,8 @@ using testing_support::TempDir;
 
 const char* const kUninstallCode = "{7E2B9C40-1A5D-4F3E-8B6C-0D9E2F4A1B37}";
 const std::wstring kUninstallKey =
-    std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + win::fromUtf8(kUninstallCode);
+    std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
+    win::fromUtf8(kUninstallCode);
 const std::wstring kProductKey = L"SOFTWARE\\Orvex\\Lumen\\9.0";
 
 // splitmix64: the same cases from the same seed on every compiler (the standard distributions are not).
@@ -46,7 +47,9 @@ struct Draw {
     int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
     bool percent(int p) { return below(100) < p; }
     template <class T>
-    const T& among(const std::vector<T>& v) { return v[static_cast<std::size_t>(below(static_cast<int>(v.size())))]; }
+    const T& among(const std::vector<T>& v) {
+        return v[static_cast<std::size_t>(below(static_cast<int>(v.size())))];
+    }
 };
 
 std::string md5(const std::string& bytes) {
@@ -83,9 +86,11 @@ struct Trial {
     std::string mode;      // silent, update-manager or wizard
     bool cancel = false;   // wizard: the user cancels once the bar moves, and confirms
     std::string describe() const {
-        return "mode " + mode + (cancel ? " (cancelled)" : "") + ", fault " + (fault.empty() ? "none" : fault) +
-               (recoveryKill ? ", then the recovering start killed (killrollback:" + std::to_string(recoveryKill) + ")"
-                             : "");
+        return "mode " + mode + (cancel ? " (cancelled)" : "") + ", fault " +
+               (fault.empty() ? "none" : fault) +
+               (recoveryKill
+                    ? ", then the recovering start killed (killrollback:" + std::to_string(recoveryKill) + ")"
+                    : "");
     }
 };
 constexpr int kTrialsPerCase = 3;
@@ -156,16 +161,23 @@ Case drawCase(std::uint64_t seed) {
     Draw d{seed};
     Case c;
     c.seed = seed;
-    const std::vector<std::string> names = {"lumen.ini",         "readme.txt",        "bin\\lumen.dll",
-                                            "bin\\core.dll",     "bin\\Filters\\sharpen.flt",
-                                            "help\\guide.txt",   "Presets\\Default.preset",
-                                            "Profiles\\Lumen.icm", "plugins\\a\\one.plg", "data\\table.dat"};
+    const std::vector<std::string> names = {"lumen.ini",
+                                            "readme.txt",
+                                            "bin\\lumen.dll",
+                                            "bin\\core.dll",
+                                            "bin\\Filters\\sharpen.flt",
+                                            "help\\guide.txt",
+                                            "Presets\\Default.preset",
+                                            "Profiles\\Lumen.icm",
+                                            "plugins\\a\\one.plg",
+                                            "data\\table.dat"};
     for (const auto& name : names) {
         if (!d.percent(70)) continue;
         const bool profile = name.find(".icm") != std::string::npos;
         c.files[name] = profile ? colourProfile(2024, 'p')
-                                : name + " of 9.0\r\n" + std::string(static_cast<std::size_t>(d.below(3000)),
-                                                                     static_cast<char>('a' + d.below(26)));
+                                : name + " of 9.0\r\n" +
+                                      std::string(static_cast<std::size_t>(d.below(3000)),
+                                                  static_cast<char>('a' + d.below(26)));
         win::DWORD a = 0;
         if (d.percent(25)) a |= win::attr::readOnly;
         if (d.percent(12)) a |= win::attr::hidden;
@@ -227,8 +239,8 @@ Case drawCase(std::uint64_t seed) {
             if (blind && d.percent(35)) {
                 // The move after the overwrite makes no folders: a new name in the same one.
                 const auto slash = rel.rfind('\\');
-                const std::string to = (slash == std::string::npos ? "" : rel.substr(0, slash + 1)) + "renamed" +
-                                       std::to_string(++fresh) + ".txt";
+                const std::string to = (slash == std::string::npos ? "" : rel.substr(0, slash + 1)) +
+                                       "renamed" + std::to_string(++fresh) + ".txt";
                 entry += renamePath(to);
                 product.erase(rel);
                 freed.push_back(rel);
@@ -238,15 +250,15 @@ Case drawCase(std::uint64_t seed) {
             }
         } else if (op == 3) {  // remove
             const std::string rel = existing();
-            entry = "<Operation>remove</Operation><ObjectName>" + obj + "</ObjectName>" + dest(asWritten(rel)) +
-                    checksum(d.percent(30) ? md5(product[rel]) : "", "");
+            entry = "<Operation>remove</Operation><ObjectName>" + obj + "</ObjectName>" +
+                    dest(asWritten(rel)) + checksum(d.percent(30) ? md5(product[rel]) : "", "");
             product.erase(rel);
             freed.push_back(rel);
         } else if (op == 4) {  // rename
             const std::string rel = existing();
             const std::string to = newName(true);
-            entry = "<Operation>rename</Operation><ObjectName>" + obj + "</ObjectName>" + dest(asWritten(rel)) +
-                    renamePath(to) + checksum("", md5(product[rel]));
+            entry = "<Operation>rename</Operation><ObjectName>" + obj + "</ObjectName>" +
+                    dest(asWritten(rel)) + renamePath(to) + checksum("", md5(product[rel]));
             product[to] = product[rel];
             product.erase(rel);
             freed.push_back(rel);
@@ -259,9 +271,10 @@ Case drawCase(std::uint64_t seed) {
             bytes.insert(bytes.size() / 2, "patched in 9.0.3");
             if (!bytes.empty()) bytes[0] = static_cast<char>(bytes[0] ^ 0x20);
             const auto slash = rel.rfind('\\');
-            c.patch.payload[obj] = binaryDiff(product[rel], bytes, slash == std::string::npos ? rel : rel.substr(slash + 1));
-            entry = "<Operation>patch</Operation><ObjectName>" + obj + "</ObjectName>" + dest(asWritten(rel)) +
-                    checksum(md5(product[rel]), md5(bytes));
+            c.patch.payload[obj] =
+                binaryDiff(product[rel], bytes, slash == std::string::npos ? rel : rel.substr(slash + 1));
+            entry = "<Operation>patch</Operation><ObjectName>" + obj + "</ObjectName>" +
+                    dest(asWritten(rel)) + checksum(md5(product[rel]), md5(bytes));
             product[rel] = bytes;
             c.binaryPatches = true;
         }
@@ -278,37 +291,44 @@ Case drawCase(std::uint64_t seed) {
     }
     if (d.percent(50)) {
         ++directories;
-        directorySet += "<Directory><Operation>add</Operation><DirectoryBase>[INSTALLDIR]\\Presets\\Publishing\\"
-                        "Print</DirectoryBase><SubDirectoryTree/></Directory>\n";
+        directorySet +=
+            "<Directory><Operation>add</Operation><DirectoryBase>[INSTALLDIR]\\Presets\\Publishing\\"
+            "Print</DirectoryBase><SubDirectoryTree/></Directory>\n";
     }
 
     std::string registrySet;
     int registry = 0;
-    const std::vector<std::string> keys = {"SOFTWARE\\Orvex\\Lumen\\9.0", "SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins\\Inner",
-                                           "SOFTWARE\\Orvex\\Lumen\\9.0\\New\\Sub", "SOFTWARE\\Orvex\\Shared"};
+    const std::vector<std::string> keys = {
+        "SOFTWARE\\Orvex\\Lumen\\9.0", "SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins\\Inner",
+        "SOFTWARE\\Orvex\\Lumen\\9.0\\New\\Sub", "SOFTWARE\\Orvex\\Shared"};
     std::set<std::string> touchedKeys;
     for (int i = d.below(5); i > 0; --i, ++registry) {
         const int op = d.below(4);
         const std::string key = d.among(keys);
         if (op <= 1) {
-            const std::vector<std::pair<std::string, std::string>> values = {
-                {"REG_SZ", "9.0.3"}, {"REG_DWORD", "42"}, {"REG_BINARY", "0A1B2C"}, {"REG_SZ", "[INSTALLDIR]"}};
+            const std::vector<std::pair<std::string, std::string>> values = {{"REG_SZ", "9.0.3"},
+                                                                             {"REG_DWORD", "42"},
+                                                                             {"REG_BINARY", "0A1B2C"},
+                                                                             {"REG_SZ", "[INSTALLDIR]"}};
             const auto& [type, value] = d.among(values);
             const std::string name = d.among(std::vector<std::string>{"Version", "Level", "Made", "Blob"});
-            registrySet += "<PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>" + key + "</KeyPath><KeyName>" +
-                           name + "</KeyName><Value defValue=\"" + value + "\"/><DataType>" + type +
-                           "</DataType></PDS>\n";
+            registrySet += "<PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>" + key +
+                           "</KeyPath><KeyName>" + name + "</KeyName><Value defValue=\"" + value +
+                           "\"/><DataType>" + type + "</DataType></PDS>\n";
         } else if (op == 2) {
             registrySet += "<PDS><Operation>remove</Operation><Root>HKLM</Root><KeyPath>" + key +
-                           "</KeyPath><KeyName>" + d.among(std::vector<std::string>{"Obsolete", "Version", "Enabled"}) +
+                           "</KeyPath><KeyName>" +
+                           d.among(std::vector<std::string>{"Obsolete", "Version", "Enabled"}) +
                            "</KeyName><Value/><DataType/><SubRegistryTree/></PDS>\n";
         } else {
             const bool plugins = d.percent(50);
-            touchedKeys.insert(plugins ? "SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins" : "SOFTWARE\\Orvex\\Lumen\\9.0\\Cache");
-            registrySet += std::string("<PDS><Operation>remove</Operation><Root>HKLM</Root><KeyPath>") +
-                           (plugins ? "SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins" : "SOFTWARE\\Orvex\\Lumen\\9.0\\Cache") +
-                           "</KeyPath><KeyName>x</KeyName><Value/><DataType/><SubRegistryTree>" +
-                           (plugins ? "Plugins" : "Cache") + "</SubRegistryTree></PDS>\n";
+            touchedKeys.insert(plugins ? "SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins"
+                                       : "SOFTWARE\\Orvex\\Lumen\\9.0\\Cache");
+            registrySet +=
+                std::string("<PDS><Operation>remove</Operation><Root>HKLM</Root><KeyPath>") +
+                (plugins ? "SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins" : "SOFTWARE\\Orvex\\Lumen\\9.0\\Cache") +
+                "</KeyPath><KeyName>x</KeyName><Value/><DataType/><SubRegistryTree>" +
+                (plugins ? "Plugins" : "Cache") + "</SubRegistryTree></PDS>\n";
         }
         if (op <= 2) touchedKeys.insert(key);
     }
@@ -339,17 +359,20 @@ Case drawCase(std::uint64_t seed) {
 
     std::string addRemove;
     if (d.percent(40)) {
-        const std::vector<std::pair<std::string, std::string>> fields = {
-            {"DisplayName", "Lumen TX4 (9.0.3)"}, {"DisplayVersion", "9.0.3"},  {"Comment", "Patched"},
-            {"Publisher", "Orvex"},              {"SupportURL", "https://x.example"}, {"SupportPhoneNumber", "+1 555"}};
+        const std::vector<std::pair<std::string, std::string>> fields = {{"DisplayName", "Lumen TX4 (9.0.3)"},
+                                                                         {"DisplayVersion", "9.0.3"},
+                                                                         {"Comment", "Patched"},
+                                                                         {"Publisher", "Orvex"},
+                                                                         {"SupportURL", "https://x.example"},
+                                                                         {"SupportPhoneNumber", "+1 555"}};
         for (const auto& [field, value] : fields)
             if (d.percent(50)) addRemove += "<" + field + "><Value>" + value + "</Value></" + field + ">";
         addRemove = "<AddRemoveInfo>" + addRemove + "</AddRemoveInfo>\n";
     }
 
     c.patch.manifest = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Manifest>\n" +
-                       (serviceSet.empty() ? "" : "<ServiceSet>\n" + serviceSet + "</ServiceSet>\n") + "<FileSet>\n" +
-                       fileSet + "</FileSet>\n" +
+                       (serviceSet.empty() ? "" : "<ServiceSet>\n" + serviceSet + "</ServiceSet>\n") +
+                       "<FileSet>\n" + fileSet + "</FileSet>\n" +
                        (directorySet.empty() ? "" : "<DirectorySet>\n" + directorySet + "</DirectorySet>\n") +
                        (registrySet.empty() ? "" : "<PDSSet>\n" + registrySet + "</PDSSet>\n") + addRemove +
                        "</Manifest>\n";
@@ -395,15 +418,16 @@ class RollbackChecker : public ScenarioTest {
             machine_->writeFile(dir + L"\\" + win::fromUtf8(rel), bytes);
             // The product's installer installed its colour profiles too.
             if (rel.find(".icm") != std::string::npos)
-                machine_->writeFile(win::colorDirectory() + L"\\" + win::fromUtf8(rel.substr(rel.rfind('\\') + 1)),
-                                    bytes);
+                machine_->writeFile(
+                    win::colorDirectory() + L"\\" + win::fromUtf8(rel.substr(rel.rfind('\\') + 1)), bytes);
         }
         for (const auto& [rel, a] : c.attributes) {
             if (a) {
                 ASSERT_TRUE(win::setFileAttributes(dir + L"\\" + win::fromUtf8(rel), a));
             }
         }
-        for (const auto& f : c.emptyFolders) ASSERT_TRUE(win::createDirectory(dir + L"\\" + win::fromUtf8(f)));
+        for (const auto& f : c.emptyFolders)
+            ASSERT_TRUE(win::createDirectory(dir + L"\\" + win::fromUtf8(f)));
         fs::create_directories(machine_->host(L"C:\\QUD"));
         win::RegKey key;
         ASSERT_EQ(key.create(win::RegRoot::localMachine, kProductKey + L"\\Plugins\\Inner"), 0);
@@ -425,7 +449,8 @@ class RollbackChecker : public ScenarioTest {
             record.behaviour = s.behaviour;
             ASSERT_TRUE(win::addService(record));
         }
-        for (const auto& k : c.deniedKeys) ASSERT_EQ(win::setRegKeyDenied(win::RegRoot::localMachine, k, true), 0);
+        for (const auto& k : c.deniedKeys)
+            ASSERT_EQ(win::setRegKeyDenied(win::RegRoot::localMachine, k, true), 0);
     }
 
     // Files with their bytes and attributes (product, colour folder), the registry, the services and
@@ -488,24 +513,25 @@ class RollbackChecker : public ScenarioTest {
                      bool cancel = false) {
         if (mode == "wizard") {
             TempDir dir;
-            testing_support::writeHostFile(
-                dir.path() / "script", cancel ? "click 1\nawait progress 205 >= 1\nanswer yes\nclick 2\n"
-                                                "await text 1 Finish\nclick 1\n"
-                                              : "click 1\nawait text 1 Finish\nclick 1\n");
+            testing_support::writeHostFile(dir.path() / "script",
+                                           cancel ? "click 1\nawait progress 205 >= 1\nanswer yes\nclick 2\n"
+                                                    "await text 1 Finish\nclick 1\n"
+                                                  : "click 1\nawait text 1 Finish\nclick 1\n");
             env["MENDWELL_DIALOG_SCRIPT"] = (dir.path() / "script").string();
-            env["LSAN_OPTIONS"] = "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string();
+            env["LSAN_OPTIONS"] =
+                "suppressions=" + (testing_support::sourceDir() / "tests/lsan_qt.supp").string();
             env["QT_QPA_PLATFORM"] = "offscreen";
             // A wizard that never reaches its last page is a finding, not a hung test (124).
-            auto r = testing_support::runProgram("/usr/bin/timeout", {"-k", "10", "180", program.string()}, env);
+            auto r =
+                testing_support::runProgram("/usr/bin/timeout", {"-k", "10", "180", program.string()}, env);
             return {r.exitCode, r.output};
         }
         if (mode == "update-manager") {
             env["QT_QPA_PLATFORM"] = "offscreen";
-            auto r = testing_support::runProgram(
-                testing_support::binDir() / "qud-run",
-                {"--report", "C:\\QUD\\result.xml", "--install-path", win::toUtf8(kInstallDir), "--",
-                 program.string()},
-                env);
+            auto r = testing_support::runProgram(testing_support::binDir() / "qud-run",
+                                                 {"--report", "C:\\QUD\\result.xml", "--install-path",
+                                                  win::toUtf8(kInstallDir), "--", program.string()},
+                                                 env);
             return {r.exitCode, r.output};
         }
         return run({"-SILENT"}, program, env);
@@ -521,7 +547,8 @@ class RollbackChecker : public ScenarioTest {
     static std::string assemble(const Case& c, const fs::path& folder) {
         const fs::path bin = folder / "bin";
         fs::create_directories(bin);
-        std::vector<std::string> parts = {"Mendwell", "orvex_tally.so", "TVRLocalizedStrings.zip", "Verdicta.so"};
+        std::vector<std::string> parts = {"Mendwell", "orvex_tally.so", "TVRLocalizedStrings.zip",
+                                          "Verdicta.so"};
         if (c.binaryPatches) parts.insert(parts.end(), {"patch", "quadw32.dll"});
         for (const auto& name : parts) fs::create_symlink(testing_support::binDir() / name, bin / name);
         fs::create_directories(folder / "patch" / "payload");
@@ -529,9 +556,9 @@ class RollbackChecker : public ScenarioTest {
         testing_support::writeHostFile(folder / "patch" / "manifest.xml", c.patch.manifest);
         for (const auto& [name, bytes] : c.patch.payload)
             testing_support::writeHostFile(folder / "patch" / "payload" / name, bytes);
-        auto made = testing_support::runProgram(
-            testing_support::binDir() / "mendwell-build",
-            {"assemble", (folder / "patch").string(), "-o", (folder / "Mendwell").string(), "--bin", bin.string()});
+        auto made = testing_support::runProgram(testing_support::binDir() / "mendwell-build",
+                                                {"assemble", (folder / "patch").string(), "-o",
+                                                 (folder / "Mendwell").string(), "--bin", bin.string()});
         return made.exitCode == 0 ? "" : "mendwell-build failed: " + made.output;
     }
 
@@ -545,15 +572,18 @@ class RollbackChecker : public ScenarioTest {
         if (!t.fault.empty()) env["MENDWELL_FAULT"] = t.fault;
         const PatcherRun faulted = runHolding(c, [&] { return runIn(t.mode, program, env, t.cancel); });
         const std::string afterRun = state(c);
-        logs += "log of the run (exit " + std::to_string(faulted.exitCode) + "):\n" + logText() + faulted.output;
+        logs +=
+            "log of the run (exit " + std::to_string(faulted.exitCode) + "):\n" + logText() + faulted.output;
         if (faulted.exitCode == 0 && afterRun != patched)
-            return "the run reported success but the product is not patched\n" + differences(patched, afterRun);
+            return "the run reported success but the product is not patched\n" +
+                   differences(patched, afterRun);
         if (t.mode == "wizard" && faulted.exitCode == 1) return "sanitizer report in the wizard";
         if (faulted.exitCode == 124) return "the wizard never reached its last page";
         if (t.recoveryKill) {
-            const PatcherRun killed =
-                runIn("silent", program, {{"MENDWELL_FAULT", "killrollback:" + std::to_string(t.recoveryKill)}});
-            logs += "\nlog after the killed recovery (exit " + std::to_string(killed.exitCode) + "):\n" + logText();
+            const PatcherRun killed = runIn(
+                "silent", program, {{"MENDWELL_FAULT", "killrollback:" + std::to_string(t.recoveryKill)}});
+            logs += "\nlog after the killed recovery (exit " + std::to_string(killed.exitCode) + "):\n" +
+                    logText();
         }
         // The next start recovers a dead run and changes nothing of its own.
         const PatcherRun next = run({"-SILENT", "-CHECK"}, program);
@@ -572,11 +602,11 @@ class RollbackChecker : public ScenarioTest {
         logs += "\nlog of the run again (exit " + std::to_string(again.exitCode) + "):\n" + logText();
         if (isNew && isOld) return "";  // the patch changes nothing that is looked at
         if (isNew && (again.exitCode != 6 || last != patched))
-            return "the product is patched, but the patch then ends " + std::to_string(again.exitCode) + "\n" +
-                   differences(patched, last);
+            return "the product is patched, but the patch then ends " + std::to_string(again.exitCode) +
+                   "\n" + differences(patched, last);
         if (isOld && (again.exitCode != cleanExit || last != patched))
-            return "rolled back, but the patch then ends " + std::to_string(again.exitCode) + " (untouched machine: " +
-                   std::to_string(cleanExit) + ")\n" + differences(patched, last);
+            return "rolled back, but the patch then ends " + std::to_string(again.exitCode) +
+                   " (untouched machine: " + std::to_string(cleanExit) + ")\n" + differences(patched, last);
         return "";
     }
 
@@ -628,18 +658,22 @@ class RollbackChecker : public ScenarioTest {
                 if (!finding.empty()) break;
                 ++cases;
                 logs = "";
-                finding = tryOne(c, t, program, old, clean.exitCode == 0 ? patched : old, clean.exitCode, logs);
+                finding =
+                    tryOne(c, t, program, old, clean.exitCode == 0 ? patched : old, clean.exitCode, logs);
                 if (!finding.empty()) failing = &t;
             }
             std::cout << "seed " << seed << ": "
-                      << std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began).count()
+                      << std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                                          began)
+                             .count()
                       << " s" << (finding.empty() ? "" : ", FINDING") << std::endl;
             if (finding.empty()) continue;
             const fs::path artefacts = testing_support::buildDir() / "artefacts" / "checker";
             fs::create_directories(artefacts);
             const fs::path report = artefacts / ("seed-" + std::to_string(seed) + ".txt");
-            const std::string text = "FINDING " + c.describe() + "\n" + (failing ? failing->describe() : "") + "\n" +
-                                     finding + "\nrun it again: ./build.sh chaos --seed " + std::to_string(seed) + "\n";
+            const std::string text = "FINDING " + c.describe() + "\n" + (failing ? failing->describe() : "") +
+                                     "\n" + finding + "\nrun it again: ./build.sh chaos --seed " +
+                                     std::to_string(seed) + "\n";
             testing_support::writeHostFile(report, text + "\n" + logs);
             ADD_FAILURE() << text << "logs: " << report.string() << "\n";
         }
@@ -655,22 +689,26 @@ struct SeedRow {
 // Every test run: one seed per fault it found (each failed before the mend) and one drawn for coverage.
 const std::vector<SeedRow> kFixedSeeds = {
     {1, ""},
-    {6, "a hidden target passed the pre-flight and its copy then failed (5); the rollback of a rename "
-        "dropped the read-only bit"},
+    {6,
+     "a hidden target passed the pre-flight and its copy then failed (5); the rollback of a rename "
+     "dropped the read-only bit"},
     {1008, "the undo of a remove and of a rename restored the manifest's letter case (README.TXT) (wizard)"},
-    {2023, "the rollback reinstalled an unchanged colour profile with the product file's attributes "
-           "(killed recovery)"},
+    {2023,
+     "the rollback reinstalled an unchanged colour profile with the product file's attributes "
+     "(killed recovery)"},
     {2026, "the undo of a remove recreated the pruned folders and the file in the manifest's letter case"},
     {2029, "a blind overwrite's move to its RenamePath was never undone (killed in update-manager mode)"},
-    {3000, "a service that refuses to stop failed the run at its first entry and the rollback left the journal"},
+    {3000,
+     "a service that refuses to stop failed the run at its first entry and the rollback left the journal"},
     {3001, "a fault in the wizard deleted the backups and the next start's recovery lost the removed files"},
     {5005, "an overwrite of a held, hidden file failed mid-run and its rollback left the journal"},
 };
 // Seeds whose fault is not mended yet: run by ./build.sh chaos, kept out of the test run.
 const std::vector<SeedRow> kOpenFindings = {
     {1010, "a touch clears the read-only bit for good"},
-    {2015, "a recovery killed in the colour profile step leaves Lumen.icm._orxOLD in the colour folder, and "
-           "the folder's profile takes the product file's read-only bit"},
+    {2015,
+     "a recovery killed in the colour profile step leaves Lumen.icm._orxOLD in the colour folder, and "
+     "the folder's profile takes the product file's read-only bit"},
     {2030, "the undo of a patch restores the manifest's letter case (DEFAULT.PRESET)"},
     {3002, "a touch clears the read-only bit for good (fail at the entry after it)"},
     {4000, "the undo of a remove restores the manifest's letter case, in the colour folder too (LUMEN.ICM)"},
@@ -678,14 +716,19 @@ const std::vector<SeedRow> kOpenFindings = {
 };
 // More seeds that found a fault since mended, or were drawn for coverage: run by ./build.sh chaos.
 const std::vector<SeedRow> kMoreSeeds = {
-    {2, ""}, {3, ""}, {4, ""}, {5, ""},
+    {2, ""},
+    {3, ""},
+    {4, ""},
+    {5, ""},
     {2027, "as 2023, after an access violation in update-manager mode"},
-    {2032, "a blind overwrite's move to its RenamePath was never undone, and the undo of a remove restored "
-           "the manifest's letter case"},
+    {2032,
+     "a blind overwrite's move to its RenamePath was never undone, and the undo of a remove restored "
+     "the manifest's letter case"},
     {4002, "an undo restored the manifest's letter case (ONE.PLG)"},
     {5001, "an overwrite of a hidden file failed mid-run and its rollback left the journal"},
-    {5006, "a read-only and system target lost its read-only bit when its copy failed, and the colour "
-           "folder's profile took the product file's attributes"},
+    {5006,
+     "a read-only and system target lost its read-only bit when its copy failed, and the colour "
+     "folder's profile took the product file's attributes"},
 };
 
 void PrintTo(const SeedRow& row, std::ostream* out) {
@@ -728,18 +771,22 @@ TEST_F(RollbackChecker, DISABLED_Chaos) {
     const char* secondsText = std::getenv("MENDWELL_CHAOS_SECONDS");
     const auto seconds = std::chrono::seconds(secondsText ? std::atoi(secondsText) : 60);
     const char* first = std::getenv("MENDWELL_CHAOS_SEED");
-    std::uint64_t seed = first ? std::stoull(first)
-                               : static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    std::uint64_t seed =
+        first ? std::stoull(first)
+              : static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
     const auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < seconds) {
         checkSeeds({seed++}, cases);
         std::cout << "chaos: " << cases << " cases, "
-                  << std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count()
+                  << std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                                      start)
+                         .count()
                   << " s, next seed " << seed << std::endl;
     }
     const double minutes =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 60.0;
-    std::cout << "chaos: " << cases << " cases in " << minutes << " min (" << cases / minutes << " per minute)\n";
+    std::cout << "chaos: " << cases << " cases in " << minutes << " min (" << cases / minutes
+              << " per minute)\n";
 }
 
 }  // namespace
