@@ -6,6 +6,8 @@
 #          the fuzz targets (clang, build/fuzz) and run each over its corpus plus a few seconds
 #   build  install what is missing and build the test preset only
 #   fuzz [TARGET] [SECONDS]  build the fuzz targets and run one (or each) for SECONDS (default 600)
+#   chaos [SECONDS]  build the test preset's scenarios and run the rollback checker on new seeds for
+#          SECONDS (default 600) after its open findings and more seeds; chaos --seed N[,M...] runs those
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -34,7 +36,7 @@ build() {
 }
 
 usage() {
-  sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 # The fuzz targets have a build tree of their own, made with clang and libFuzzer.
@@ -88,6 +90,22 @@ case "${1:-}" in
   build)
     install_missing
     build test
+    ;;
+  chaos)
+    install_missing
+    cmake --preset test >/dev/null
+    cmake --build --preset test --target scenarios_tests
+    # The test preset's environment, as ctest would set it.
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      QT_QPA_PLATFORM=offscreen LSAN_OPTIONS="suppressions=$PWD/tests/lsan_qt.supp"
+    checker=(nice build/test/bin/scenarios_tests --gtest_also_run_disabled_tests)
+    if [ "${2:-}" = "--seed" ]; then
+      MENDWELL_CHAOS_SEEDS="${3:?chaos --seed needs a seed}" "${checker[@]}" \
+        --gtest_filter=RollbackChecker.DISABLED_Chaos
+    else
+      MENDWELL_CHAOS_SECONDS="${2:-600}" "${checker[@]}" \
+        --gtest_filter='RollbackChecker.DISABLED_OpenFindings:RollbackChecker.DISABLED_MoreSeeds:RollbackChecker.DISABLED_Chaos'
+    fi
     ;;
   -h|--help|help) usage ;;
   *) usage; exit 2 ;;

@@ -6,10 +6,14 @@
 #include "mendwell/base/patch_state.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/engine/services.h"
+#include "mendwell/engine/undo_failures.h"
 #include "mendwell/base/patchlog.h"
 #include "mendwell/app/startup.h"
 #include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
+#include "platform/process/process.h"
+#include "platform/text/text.h"
+#include "platform/system/system.h"
 
 namespace mw {
 
@@ -35,8 +39,35 @@ std::vector<std::wstring> foldersWithJournals() {
     return found;
 }
 
+// A run that died after writing its history entry: the product is as it was, so is its history.
+void restoreHistory(const JournalReplay& replay) {
+    if (replay.historyPath.empty()) return;
+    const bool restored = replay.historyKept.empty()
+                              ? (win::deleteFile(replay.historyPath) || !win::pathExists(replay.historyPath))
+                              : win::copyFile(replay.historyKept, replay.historyPath, false);
+    if (restored)
+        logInfo(L"The history file %s is as it was before the unfinished run.", replay.historyPath);
+    else
+        logError(L"The history file %s could not be put back as it was.", replay.historyPath);
+}
+
+// A child the dead run started (the patch tool, from its work folder) must not write the product while
+// it is restored. Such children end with their patcher; one left over is ended here.
+void endLeftoverChildren(const std::wstring& folder) {
+    const std::wstring prefix = folder + L"\\";
+    for (const win::ProcessEntry& process : win::listProcesses()) {
+        if (process.fullPath.size() <= prefix.size() ||
+            !win::iequals(std::wstring_view(process.fullPath).substr(0, prefix.size()), prefix))
+            continue;
+        if (win::terminateProcess(process.pid))
+            logWarning(L"The process %s (%d) of the unfinished patch run was still running and is ended.",
+                       process.fullPath, static_cast<int>(process.pid));
+    }
+}
+
 // The rollback of one dead run, in its own work folder, where its backups are.
 bool rollBack(const std::wstring& folder) {
+    endLeftoverChildren(folder);
     const std::wstring manifestPath = folder + L"\\RollbackManifest.xml";
     const std::wstring journalPath = manifestPath + L".journal";
     JournalReplay replay;
@@ -74,10 +105,22 @@ bool rollBack(const std::wstring& folder) {
     setWorkFolderOverride(folder);
     const std::wstring installFolder = replay.installFolder.empty() ? folder : replay.installFolder;
     PatchController::MyThreadProc(installFolder);
-    const bool rolledBack = g.block.state == stateRollbackFinished;
+    // What could not be undone and nothing holds is given up (logged by the rollback): only a journal
+    // still kept blocks the next patches.
+    const bool rolledBack = g.block.state == stateRollbackFinished ||
+                            (g.block.state == stateOperationFailed && !win::pathExists(journalPath));
     if (rolledBack) {
+        restoreHistory(replay);
         win::deleteFile(journalPath);
-        cleanBackupFolder();
+        // A backup that could not be put back stays where someone can find it.
+        if (undoFailures().empty()) cleanBackupFolder();
+    } else {
+        for (const UndoFailure& failure : undoFailures()) {
+            if (failure.hold.empty()) continue;
+            logError(L"Release %s so that the next start can finish the rollback.", failure.hold);
+            win::printToStandardError(L"\r\nRelease " + failure.hold +
+                                      L" so that the next start can finish the rollback.");
+        }
     }
     setWorkFolderOverride({});
     stoppedServices().clear();

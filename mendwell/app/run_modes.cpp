@@ -3,11 +3,11 @@
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/base/patch_state.h"
 #include "mendwell/engine/preflight.h"
-#include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
 #include "mendwell/records/running_apps.h"
 #include "mendwell/base/config_record.h"
 #include "mendwell/base/patchlog.h"
+#include "mendwell/app/history_record.h"
 #include "mendwell/app/recovery.h"
 #include "mendwell/app/startup.h"
 #include "mendwell/app/wizard.h"
@@ -29,15 +29,6 @@ bool contains(const std::wstring& text, std::wstring_view what) {
 const wchar_t* const kNotAdministratorLog =
     L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
 
-void recordSilentHistory(const PatcherConfigRecord& config) {
-    PatchHistoryFile history(detectedProductCode(config));
-    if (!history.record(config, workPath(L"\\RollbackManifest.xml"))) {
-        logError(L"The patch history file %s could not be written.", history.path());
-        win::printToParentConsole(
-            L"\r\nWarning: the patch history could not be written; the patch may be offered again.");
-    }
-}
-
 // Silent mode steps 5-11, with the controller alive for exactly this span.
 int silentPatch() {
     if (lastRecovery().failed) return returnFailed;
@@ -56,13 +47,16 @@ int silentPatch() {
 
     int result = returnPatched;
     PatchGlobals& g = patchGlobals();
-    if (validateHistory(config) && validateVersion(config, installDir) &&
+    if (validateHistory(config, checkOnly()) && validateVersion(config, installDir) &&
         findRunningApplications(config.appRunningPatterns).empty()) {
         globalConfig() = config;
-        controller.startPatchSynchronously(installDir);
         // History is what tells the next patch that this product is now at the new version.
+        writeHistoryWhenPatched(config);
+        controller.startPatchSynchronously(installDir);
         const bool applied = g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded;
-        if (applied && !checkOnly()) recordSilentHistory(config);
+        if (applied && !checkOnly() && !historyWritten())
+            win::printToParentConsole(
+                L"\r\nWarning: the patch history could not be written; the patch may be offered again.");
         if (g.block.state == stateCannotPatch) {
             // Refused by the pre-flight before any change: nothing to roll back.
             result = returnValidationRefused;

@@ -155,7 +155,9 @@ void showNotAdministratorMessage() {
 }
 
 void endRun() {
-    cleanBackupFolder();
+    // The backups go only with the journal: a run not yet patched or rolled back needs them at the next
+    // start.
+    if (!win::pathExists(workPath(L"\\RollbackManifest.xml.journal"))) cleanBackupFolder();
     logInfo(L"patching ends.");
     logInfo(L"************************************************************************************");
     PatchLog::instance().flush();

@@ -5,6 +5,7 @@
 
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/base/patch_state.h"
+#include "mendwell/app/history_record.h"
 #include "mendwell/records/patch_history.h"
 #include "mendwell/records/product_validation.h"
 #include "mendwell/records/rollback_manifest.h"
@@ -133,16 +134,6 @@ bool administratorCheck() {
     return true;
 }
 
-// After a successful run the product's history gains this patch, with the run's undo entries.
-// False when it could not be written: the result then warns that the patch may be offered again.
-bool recordHistory(const PatcherConfigRecord& config) {
-    const RollbackManifestFile* undo = rollbackManifest();
-    PatchHistoryFile history(detectedProductCode(config));
-    if (history.record(config, undo ? undo->path() : workPath(L"\\RollbackManifest.xml"))) return true;
-    logError(L"The patch history file %s could not be written.", history.path());
-    return false;
-}
-
 int patchForUpdateManager(std::wstring installDir) {
     logCritical(L"new pController");
     PatchController controller;
@@ -176,12 +167,14 @@ int patchForUpdateManager(std::wstring installDir) {
         reportRefusal(runningApplicationsText(running));
     } else {
         globalConfig() = config;
+        // After a successful run the product's history gains this patch, with the run's undo entries.
+        writeHistoryWhenPatched(config);
         controller.startPatchSynchronously(installDir);
         if (g.block.state == stateCannotPatch) {
             // Refused by the pre-flight before any change: nothing to roll back.
             reportRefusal();
         } else if (g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded) {
-            const bool recorded = recordHistory(config);
+            const bool recorded = historyWritten();
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
                                   config.productName) +
                           (recorded ? L"" : kHistoryNotWritten));

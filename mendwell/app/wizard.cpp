@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "mendwell/engine/patch_controller.h"
-#include "mendwell/records/patch_history.h"
+#include "mendwell/app/history_record.h"
 #include "mendwell/records/product_validation.h"
 #include "mendwell/records/running_apps.h"
 #include "mendwell/resources/wizard_dialog.h"
@@ -215,6 +215,7 @@ void Wizard::checkApplicationsAndInstall() {
     dialog_.show(idcStatus, true);
     // Next has nothing to do while the patch runs.
     dialog_.enable(idcNext, false);
+    writeHistoryWhenPatched(config_);
     if (controller_.StartPatch(installDir_) != statusGood) {
         outcome_ = outcomeFailed;
         showFinal(text(L"$$$/tvr/heading/installationUnsuccessful"),
@@ -301,9 +302,6 @@ std::intptr_t Wizard::onNotification(const PatchStateBlock& block) {
         dialog_.show(idcProgress, false);
         showFinal(text(L"$$$/tvr/heading/installationSuccessful"),
                   withProduct(L"$$$/tvr/info/message/patchSuccessFinish"));
-        PatchHistoryFile history(detectedProductCode(config_));
-        if (!history.record(config_, workPath(L"\\RollbackManifest.xml")))
-            logError(L"The patch history file %s could not be written.", history.path());
     } else if (block.result == statusFailed && block.state == stateOperationFailed && !rollingBack) {
         // The patch thread ends on its own after a failure; suspending it here would overwrite the
         // failed state it is about to act on, so the launcher only waits for it.

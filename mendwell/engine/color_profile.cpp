@@ -51,4 +51,12 @@ void installColorProfile(const std::wstring& target, int rollbackMode, bool inst
     win::deleteFile(old);
 }
 
+void uninstallAddedColorProfile(const std::wstring& target, const std::string& bytes) {
+    const std::wstring profile = win::colorDirectory() + L"\\" + win::fileNamePart(target);
+    std::string installed;
+    if (sameTextIgnoringCase(profile, target) || !win::readFile(profile, installed) || installed != bytes) return;
+    win::uninstallColorProfile(profile, true);
+    logInfo(L"The colour profile %s installed by the patch is uninstalled.", profile);
+}
+
 }  // namespace mw

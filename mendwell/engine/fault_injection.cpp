@@ -53,6 +53,10 @@ int& rollbackCounter() {
 
 }  // namespace
 
+void injectedKillWhenPatched(int step) {
+    if (plan().kind == L"killpatched" && plan().entry == step) die();
+}
+
 void resetFaultCount() {
     counter() = 0;
 }

@@ -8,7 +8,9 @@
 //   "killafter:N"    the same, once the N-th entry has made its change and is about to record its undo
 //                    entry (an entry that records nothing is not killed);
 //   "killrollback:N" the same, just before the N-th entry of a rollback run (a recovery's included);
-//   "fault:N"        an access violation just before the N-th entry.
+//   "fault:N"        an access violation just before the N-th entry;
+//   "killpatched:N"  the same, once the run has patched the product: 1 once its history entry is
+//                    written and before its journal goes, 2 just after the journal went.
 #pragma once
 
 namespace mw {
@@ -17,6 +19,8 @@ namespace mw {
 bool injectedFailure();
 // Called before an undo entry of the current entry is recorded.
 void injectedKillBeforeRecord();
+// At step `step` (1 or 2) of the end of a run that patched the product.
+void injectedKillWhenPatched(int step);
 // Starts the count again (each run of the patch thread).
 void resetFaultCount();
 

@@ -109,11 +109,32 @@ bool createDirectoryTree(const std::wstring& path) {
 }
 
 // A prefix without "\" (the bare drive) is never tried: "C:" names the current folder of drive C.
+namespace {
+
+std::wstring& productFolder() {
+    static std::wstring folder;
+    return folder;
+}
+
+}  // namespace
+
+void setProductFolder(std::wstring folder) {
+    normalizeSlashes(folder);
+    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    productFolder() = std::move(folder);
+}
+
 void pruneEmptyFolders(const std::wstring& file) {
+    const std::wstring& product = productFolder();
     std::wstring folder = file;
     for (std::size_t at = folder.rfind(L'\\'); at != std::wstring::npos; at = folder.rfind(L'\\')) {
         folder.resize(at);
         if (folder.find(L'\\') == std::wstring::npos) return;
+        // Only below the product's folder: C:\Program Files and the maker's folder are not the run's.
+        if (!product.empty() && (folder.size() <= product.size() ||
+                                 !sameTextIgnoringCase(folder.substr(0, product.size()), product) ||
+                                 folder[product.size()] != L'\\'))
+            return;
         if (!win::removeDirectory(folder)) return;
     }
 }

@@ -86,7 +86,9 @@ bool fileExists(const std::wstring& path);
 bool createDirectoryTree(const std::wstring& path);
 // Removes the emptied folders above a deleted or moved-away file, nearest first, up to the first that
 // stays. The bare drive is never tried.
+// Never the product's install folder or a folder above it, once the run has named it.
 void pruneEmptyFolders(const std::wstring& file);
+void setProductFolder(std::wstring folder);
 // Attributes without read-only, plus normal. True when the attributes could be set.
 bool clearReadOnly(const std::wstring& path);
 bool isReadOnly(const std::wstring& path);

@@ -80,6 +80,13 @@ int cFileOperationAdd::execute(const FileRecord& record) {
         // it emptied, so they are made again first; otherwise the file could not come back.
         // A file already put back read-only (by a recovery that was cut short) is replaced again.
         if (fileExists(sourcePath_) && fileExists(targetPath_)) clearReadOnly(targetPath_);
+        // No backup and no file: the file is lost, which is no success. (No backup with the file there
+        // is an entry that had not touched it yet.)
+        if (!fileExists(sourcePath_) && !fileExists(targetPath_)) {
+            logError(L"The backup %s to restore %s is missing.", sourcePath_, targetPath_);
+            trailingStepsAskingKind(record);
+            return fileOpFailed;
+        }
         result = !fileExists(sourcePath_) ||
                          (createDirectoryTree(targetPath_) && win::copyFile(sourcePath_, targetPath_, false))
                      ? fileOpDone

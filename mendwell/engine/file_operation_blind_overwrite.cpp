@@ -96,7 +96,18 @@ int cFileOperationBlindOverwrite::execute(const FileRecord& record) {
             result = fileOpNothingToDo;
         }
     } else if (mode == 1) {
-        // Undo: the backup goes back; a file the run added (no backup) goes away.
+        // Undo: the file the run moved on to the new name goes, the backup goes back; a file the run
+        // added (no backup) goes away.
+        std::wstring movedTo = record.renamePath;
+        normalizeSlashes(movedTo);
+        if (!movedTo.empty() && !sameTextIgnoringCase(movedTo, targetPath_) && fileExists(movedTo)) {
+            clearReadOnly(movedTo);
+            if (!win::deleteFile(movedTo)) {
+                logError(L"Unable to delete the file at the new name %s. Returned error code: %d", movedTo,
+                         static_cast<int>(win::lastError()));
+                return fileOpFailed;
+            }
+        }
         const bool backup = fileExists(sourcePath_);
         bool ok = false;
         if (backup) {
@@ -118,7 +129,7 @@ int cFileOperationBlindOverwrite::execute(const FileRecord& record) {
 
     std::wstring renamePath = record.renamePath;
     normalizeSlashes(renamePath);
-    if ((result == fileOpDone || result == fileOpNothingToDo) && !renamePath.empty() &&
+    if (mode == 0 && (result == fileOpDone || result == fileOpNothingToDo) && !renamePath.empty() &&
         renamePath != targetPath_ && fileExists(targetPath_)) {
         result =
             win::moveFile(targetPath_, renamePath, win::moveflag::writeThrough) ? fileOpDone : fileOpFailed;

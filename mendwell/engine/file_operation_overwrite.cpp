@@ -85,7 +85,18 @@ int cFileOperationOverwrite::execute(const FileRecord& record) {
         result = fileOpFailed;
     } else if (validation == validationGo) {
         if (mode == 0 && !takeBackup()) return fileOpFailed;
-        if (win::copyFile(sourcePath_, targetPath_, false) || (mode == 1 && !fileExists(sourcePath_))) {
+        // Gone from here since: an earlier recovery already restored it and a later undo moved it on.
+        if (mode == 1 && !fileExists(targetPath_)) {
+            logInfo(L"The file %s is no longer there; an earlier rollback already restored it.", targetPath_);
+            trailingStepsAskingKind(record);
+            return fileOpDone;
+        }
+        // An overwrite always took its backup: without it the old file cannot come back.
+        if (mode == 1 && !fileExists(sourcePath_)) {
+            logError(L"The backup %s to restore %s is missing.", sourcePath_, targetPath_);
+            return fileOpFailed;
+        }
+        if (win::copyFile(sourcePath_, targetPath_, false)) {
             logInfo(L"File overwrite operation success.");
             result = fileOpDone;
         } else {

@@ -137,6 +137,8 @@ int cFileOperationPatch::applyDifference(const FileRecord& record) {
     // The tool gets none of the patcher's handles: its progress lines would otherwise reach the standard
     // output of a silent or update-manager run. They go to the log instead.
     options.captureOutput = true;
+    // A killed patcher takes its tool along: nothing may write the target while a recovery restores it.
+    options.endWithParent = true;
     if (!child.start(commandLine, options)) {
         logError(L"File patching fails. Command line returned error.");
         return fileOpFailed;

@@ -1,3 +1,4 @@
+#include "mendwell/engine/file_checks.h"
 #include "mendwell/engine/file_operations.h"
 #include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
@@ -58,12 +59,22 @@ int cFileOperationRemove::execute(const FileRecord& record) {
         if (!fileExists(targetPath_)) {
             logInfo(L"File to be removed is not present at: %s ", targetPath_);
             result = fileOpDone;
+        } else if (!record.afterPatch.empty() && !sameChecksum(fileMd5Text(targetPath_), record.afterPatch)) {
+            // Not the file the run added: an earlier recovery already put the product's own one back.
+            logInfo(L"The file at %s is not the one the patch added; it stays.", targetPath_);
+            result = fileOpDone;
         } else {
             clearReadOnly(targetPath_);
             deleteStep = true;
         }
     }
+    // Undoing an add of a colour profile: the copy it installed in the colour directory goes with it.
+    std::string profileBytes;
+    int kind = kNoFileKind;
+    const bool profile = deleteStep && rollbackMode() == 1 && fileVersionKind(targetPath_, kind) &&
+                         kind == kColorProfileKind && win::readFile(targetPath_, profileBytes);
     if (deleteStep && win::deleteFile(targetPath_)) {
+        if (profile) uninstallAddedColorProfile(targetPath_, profileBytes);
         result = fileOpDone;
         // Undoing an add, only the folders that run made may go, and its undo entries name them: a
         // folder the product had before (its install folder, say) stays even when it is left empty.

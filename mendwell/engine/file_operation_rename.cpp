@@ -95,6 +95,9 @@ int cFileOperationRename::execute(const FileRecord& record) {
         if (!createDirectoryTree(renamePath) ||
             !win::moveFile(destination, renamePath, win::moveflag::writeThrough))
             logError(L"Patcher is unable to move the file back to its old name: %s", renamePath);
+        // The bit the rename cleared comes back with the old name (also when an earlier recovery moved it).
+        if (record.readOnly == L"true" && fileExists(renamePath))
+            win::setFileAttributes(renamePath, win::getFileAttributes(renamePath) | win::attr::readOnly);
         result = fileOpDone;
     }
     commonTrailingSteps(record, false, kNoFileKind, true);

@@ -55,5 +55,8 @@ class cFileOperationTouch : public cFileOperation {
 
 // Puts a colour profile into the system's colour directory (install) or takes it out (uninstall).
 void installColorProfile(const std::wstring& target, int rollbackMode, bool install);
+// The undo of an add of the profile `target` that held `bytes`: the installed copy goes when it is
+// still that profile (a newer one kept in its place stays).
+void uninstallAddedColorProfile(const std::wstring& target, const std::string& bytes);
 
 }  // namespace mw

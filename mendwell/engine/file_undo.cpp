@@ -1,6 +1,7 @@
 #include "mendwell/engine/file_undo.h"
 
 #include "mendwell/engine/fault_injection.h"
+#include "mendwell/engine/file_checks.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/patch_controller.h"
 #include "mendwell/engine/undo_record.h"
@@ -9,6 +10,18 @@
 #include "platform/fs/file.h"
 
 namespace mw {
+
+namespace {
+
+bool movesOnAfterOverwrite(const FileRecord& record) {
+    std::wstring destination = record.destinationPath;
+    std::wstring renamePath = record.renamePath;
+    normalizeSlashes(destination);
+    normalizeSlashes(renamePath);
+    return !renamePath.empty() && !sameTextIgnoringCase(renamePath, destination);
+}
+
+}  // namespace
 
 win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, bool targetExisted) {
     const std::wstring& op = record.operation;
@@ -30,10 +43,14 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
     if (op == L"rename") {
         file.appendElement(L"DestinationPath", record.renamePath);
         file.appendElement(L"RenamePath", record.destinationPath);
+        if (record.readOnly == L"true") file.appendElement(L"ReadOnly", L"true");
     } else {
         file.appendElement(L"DestinationPath", record.destinationPath);
+        // A blind overwrite that moved its file on: the file at the new name goes, the old one comes back.
+        if (op == L"blindoverwrite" && movesOnAfterOverwrite(record))
+            file.appendElement(L"RenamePath", record.renamePath);
     }
-    if (op == L"add" && !record.afterPatch.empty()) {
+    if ((op == L"add" || undo == L"remove") && !record.afterPatch.empty()) {
         file.appendElement(L"Checksum").appendElement(L"AfterPatch", record.afterPatch);
     }
     return file;
@@ -55,7 +72,20 @@ bool bringsNewFile(const FileRecord& record, const FileEntryState& before) {
 void recordFileUndo(const FileRecord& record, const FileEntryState& before) {
     if (RollbackManifestFile* manifest = rollbackManifest()) {
         injectedKillBeforeRecord();
-        manifest->journal(appendFileUndo(manifest->fileSet(), record, before.destinationExisted));
+        FileRecord undone = record;
+        if (before.destinationReadOnly) undone.readOnly = L"true";
+        // The undo of a file the run put in place takes away only that file: a recovery run twice must
+        // not take the product's own one that an earlier pass already put back.
+        if (undone.afterPatch.empty() && !before.destinationExisted) {
+            std::wstring destination = record.destinationPath;
+            normalizeSlashes(destination);
+            undone.afterPatch = fileMd5Text(destination);
+        }
+        // A blind overwrite that left the file as it was (a newer one) and only moved it on: a rename.
+        if (record.operation == L"blindoverwrite" && movesOnAfterOverwrite(record) && before.destinationExisted &&
+            !win::pathExists(workPath(L"\\BackUp\\" + record.objectName)))
+            undone.operation = L"rename";
+        manifest->journal(appendFileUndo(manifest->fileSet(), undone, before.destinationExisted));
         if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
     }
 }
@@ -68,6 +98,7 @@ FileEntryState probeFileEntry(const FileRecord& record) {
     FileEntryState state;
     state.destinationExisted = fileExists(destination);
     state.renamePathExisted = !renamePath.empty() && fileExists(renamePath);
+    state.destinationReadOnly = state.destinationExisted && isReadOnly(destination);
     // The folders of the path the entry puts a file at (a rename's new name), found by walking up from
     // its folder to the first that exists. A file already there has them all. Never the bare drive: a
     // prefix without "\\" is not a folder a run could make.
@@ -118,15 +149,32 @@ void recordPendingFileUndo(const FileRecord& record, const FileEntryState& befor
     };
     if (op == L"rename") {
         // Only a rename that can happen is undone: moving back never replaces a file.
-        if (before.destinationExisted && !before.renamePathExisted)
-            entry(L"rename", record.renamePath).appendElement(L"RenamePath", record.destinationPath);
+        if (before.destinationExisted && !before.renamePathExisted) {
+            win::xml::Node undo = entry(L"rename", record.renamePath);
+            undo.appendElement(L"RenamePath", record.destinationPath);
+            if (before.destinationReadOnly) undo.appendElement(L"ReadOnly", L"true");
+        }
     } else if (op == L"add") {
-        // An add never changes a file that is there.
-        if (!before.destinationExisted) entry(L"remove", record.destinationPath);
+        // An add never changes a file that is there; the one it brings is known by its checksum.
+        if (!before.destinationExisted) {
+            const std::wstring md5 = fileMd5Text(workPath(L"\\StagingArea\\" + record.objectName));
+            win::xml::Node undo = entry(L"remove", record.destinationPath);
+            if (!md5.empty()) undo.appendElement(L"Checksum").appendElement(L"AfterPatch", md5);
+        }
     } else if (op == L"remove" || op == L"overwrite" || op == L"patch" || op == L"blindoverwrite") {
         // The backup, once it exists, is the file as it was: it goes back (nothing when there is none,
         // since the entry then had not touched the file); a file that was not there goes away.
         entry(before.destinationExisted ? L"add" : L"remove", record.destinationPath);
+        // A blind overwrite may have moved the file on to a name where there was none: a file the run
+        // added goes from there; the product's own moves back first, and its backup then goes over it.
+        if (op == L"blindoverwrite" && movesOnAfterOverwrite(record) && !before.renamePathExisted) {
+            if (before.destinationExisted) {
+                win::xml::Node undo = entry(L"rename", record.renamePath);
+                undo.appendElement(L"RenamePath", record.destinationPath);
+                if (before.destinationReadOnly) undo.appendElement(L"ReadOnly", L"true");
+            } else
+                entry(L"remove", record.renamePath);
+        }
     }
     if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
 }

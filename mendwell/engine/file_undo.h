@@ -20,6 +20,7 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
 struct FileEntryState {
     bool destinationExisted = false;
     bool renamePathExisted = false;
+    bool destinationReadOnly = false;
     std::vector<std::wstring> missingFolders;
 };
 // To the rollback manifest of this run and its journal; nothing when there is none. An entry that

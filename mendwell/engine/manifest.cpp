@@ -57,6 +57,7 @@ FileEntryRead readFileRecord(const XMLDocumentNode& file, const std::wstring& la
     if (rollbackMode) {
         record.destinationPath = destination.text();
         if (rename) record.renamePath = rename->text();
+        record.readOnly = childText(file, L"ReadOnly", L"");
     } else {
         record.destinationPath = localizedPath(destination, language);
         if (record.destinationPath.empty()) {

@@ -25,6 +25,8 @@ struct FileRecord {
     std::wstring touch = L"false";
     std::wstring defaultFileName{};
     std::wstring ascii = L"true";
+    // Undo entries of a rename only: "true" when the file was read-only under its old name.
+    std::wstring readOnly{};
 };
 
 struct DirectoryRecord {

@@ -35,6 +35,15 @@ struct PatchObserver {
 };
 void setPatchObserver(PatchObserver observer);
 
+// What the mode keeps about a run that patched the product: the history entry. The run writes it
+// before its journal goes, so that no kill leaves a patched product without it; the history file as it
+// was is kept and named in the journal first, so that a recovery that rolls the run back restores it.
+struct PatchedRecord {
+    std::wstring path;           // the file `write` changes
+    std::function<bool()> write;
+};
+void setPatchedRecord(PatchedRecord record);
+
 class PatchController {
   public:
     // State 501 (normal) or 506 (rollback mode), result 509.

@@ -7,6 +7,7 @@
 #include "mendwell/engine/file_undo.h"
 #include "mendwell/engine/manifest.h"
 #include "mendwell/engine/operation_links.h"
+#include "mendwell/engine/undo_failures.h"
 #include "mendwell/engine/undo_record.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/engine/patch_controller.h"
@@ -95,6 +96,8 @@ class PatchRun {
         registryPass();
         addRemovePass();
         servicePass(false);
+        // A rollback undoes all it can; what it could not undo fails it at the end.
+        if (rollback_ && !undoFailures().empty() && running()) fail(stateOperationFailed);
         if (running()) {
             g.block.state = rollback_ ? stateRollbackFinished : stateSucceeded;
             g.block.result = statusGood;
@@ -164,7 +167,11 @@ class PatchRun {
         const XMLNodeList entries = startSet(kFileSetPath, fileSet);
         showStatusText(L"$$$/tvr/info/patching");
         if (entries.empty()) logInfo(L"No Files are being found to operate.");
+        int index = -1;
         for (const XMLDocumentNode* entry : entries) {
+            ++index;
+            // A confirmed cancel stops the set before its next entry, not at its end.
+            checkCancel();
             FileRecord record;
             const FileEntryRead read = readFileRecord(*entry, language_, rollback_, record);
             if (read == FileEntryRead::missingTags) {
@@ -203,8 +210,12 @@ class PatchRun {
             ahead.finished(result != fileOpFailed || fileEntryUntouched(record, before));
             if (result == fileOpFailed) {
                 logError(L"File operation failed.");
-                fail(stateOperationFailed);
-                break;
+                if (rollback_) {
+                    undoFailures().push_back(fileUndoFailure(record, index));
+                } else {
+                    fail(stateOperationFailed);
+                    break;
+                }
             }
             if (result != fileOpUnknown) countEntry(fileSet, true);
             notifyWizard();
@@ -239,7 +250,10 @@ class PatchRun {
         if (!running()) return;
         const XMLNodeList entries = startSet(kDirectorySetPath, directorySet);
         if (entries.empty()) logInfo(L"No directories are being found to operate.");
+        int index = -1;
         for (const XMLDocumentNode* entry : entries) {
+            ++index;
+            checkCancel();
             DirectoryRecord record = readDirectoryRecord(*entry);
             record.directoryBase = prepareDirectoryPath(record.directoryBase, installDir_);
             if (record.operation == L"add") {
@@ -250,14 +264,17 @@ class PatchRun {
             const bool ok = !injectedFailure() && runDirectoryEntry(record);
             if (!ok) {
                 PatchLog::instance().writef(logTypeError, L"MyThreadProc", L"Directory operation failed.");
-                fail(stateOperationFailed);
+                if (rollback_)
+                    undoFailures().push_back(directoryUndoFailure(record, index));
+                else
+                    fail(stateOperationFailed);
             } else {
                 logInfo(L"Directory operation success.");
             }
             countEntry(directorySet, false);
             notifyWizard();
             win::sleepMs(1);
-            if (!ok) return;
+            if (!ok && !rollback_) return;
         }
     }
 
@@ -266,7 +283,10 @@ class PatchRun {
         PatchGlobals& g = patchGlobals();
         const XMLNodeList entries = startSet(kPdsSetPath, registrySet);
         if (entries.empty()) logInfo(L"No Registry entries found to operate. ");
+        int index = -1;
         for (const XMLDocumentNode* entry : entries) {
+            ++index;
+            checkCancel();
             RegistryRecord record = readRegistryRecord(*entry, language_);
             if (record.operation != L"remove")
                 record.value = prepareRegistryValue(record.value, installDir_, language_);
@@ -276,12 +296,15 @@ class PatchRun {
             if (!ok) {
                 g.validationReason = reasonRegistryFailed;
                 PatchLog::instance().writef(logTypeError, L"MyThreadProc", L"Registry operation failed.");
-                fail(stateOperationFailed);
+                if (rollback_)
+                    undoFailures().push_back(registryUndoFailure(record, index));
+                else
+                    fail(stateOperationFailed);
             }
             countEntry(registrySet, false);
             notifyWizard();
             win::sleepMs(1);
-            if (!ok) return;
+            if (!ok && !rollback_) return;
         }
     }
 
@@ -306,8 +329,35 @@ class PatchRun {
     const bool rollback_;
 };
 
+PatchedRecord& patchedRecord() {
+    static PatchedRecord record;
+    return record;
+}
+
+// The history goes in while the journal can still undo it, and the journal goes only once it is in.
+void recordPatchedAndDiscardJournal(RollbackManifestFile* undo) {
+    const PatchedRecord& record = patchedRecord();
+    if (record.write) {
+        const std::wstring kept = workPath(L"\\History.patch.old");
+        const bool existed = win::pathExists(record.path) && win::copyFile(record.path, kept, false);
+        if (undo->journalHistory(record.path, existed ? kept : std::wstring())) record.write();
+        else logError(L"The history file %s is not written: the journal cannot name it.", record.path);
+    }
+    injectedKillWhenPatched(1);
+    undo->discardJournal();
+    injectedKillWhenPatched(2);
+}
+
+}  // namespace
+
+void setPatchedRecord(PatchedRecord record) {
+    patchedRecord() = std::move(record);
+}
+
+namespace {
+
 // Step 16.
-int finish() {
+int finish(const std::wstring& installFolder = {}) {
     PatchGlobals& g = patchGlobals();
     // A run that ends patched or rolled back leaves nothing for a recovery to do.
     RollbackManifestFile* undo = rollbackManifest();
@@ -316,11 +366,18 @@ int finish() {
         g.block.result = statusGood;
         g.patchStatus = statusGood;
         g.block.state = stateSucceeded;
-        if (closeRollbackManifest()) undo->discardJournal();
+        if (closeRollbackManifest()) recordPatchedAndDiscardJournal(undo);
     } else if (g.block.state == stateAlreadyUpdated) {
         if (closeRollbackManifest()) undo->discardJournal();
-    } else if (g.block.state == stateRollbackFinished && undo) {
-        undo->discardJournal();
+    } else if (g.rollbackMode == 1 &&
+               (g.block.state == stateRollbackFinished || !undoFailures().empty())) {
+        // A rollback that could not read its manifest (504) keeps the journal for the next start.
+        // Rolled back, or all but what could not be undone: the journal keeps only what is held.
+        if (undo) undo->discardJournal();
+        if (!undoFailures().empty()) {
+            logError(L"The rollback could not undo %d change(s).", static_cast<int>(undoFailures().size()));
+            settleJournalAfterRollback(workPath(L"\\RollbackManifest.xml"), installFolder);
+        }
     }
     notifyWizard();
     logFlush();
@@ -338,6 +395,7 @@ int PatchController::MyThreadProc(std::wstring installDir) {
     const bool rollback = g.rollbackMode == 1;
     try {
         // 1. A normal run starts with an empty request and its backup folder.
+        if (rollback) undoFailures().clear();
         if (!rollback) {
             resetFaultCount();
             if (cancelRequested()) return g.configStatus;
@@ -431,9 +489,10 @@ int PatchController::MyThreadProc(std::wstring installDir) {
 
         // 9-15.
         if (!rollback && rollbackManifest()) rollbackManifest()->setInstallFolder(folder);
+        setProductFolder(folder);
         PatchRun run(parser.dom(), folder, language);
         run.walk();
-        return finish();
+        return finish(folder);
     } catch (const Cancelled&) {
         return g.configStatus;
     } catch (...) {

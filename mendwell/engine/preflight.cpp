@@ -21,6 +21,7 @@
 #include "platform/registry/registry.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
+#include "platform/text/text.h"
 
 namespace mw {
 
@@ -190,6 +191,7 @@ bool heldByOther(const std::wstring& path, win::DWORD access, win::DWORD share) 
 }
 
 constexpr win::DWORD kShareAll = win::share::read | win::share::write | win::share::del;
+constexpr std::size_t kMaxPath = 260;  // MAX_PATH, the terminating character included
 
 class Preflight {
   public:
@@ -259,6 +261,44 @@ class Preflight {
         files_.putFile(target, md5, content, size);
     }
 
+    // What no operation can act on, found before any change rather than by a failure half-way.
+    std::wstring unfitPaths(const FileRecord& record) {
+        const std::wstring& op = record.operation;
+        if (op != L"add" && op != L"overwrite" && op != L"blindoverwrite" && op != L"patch" && op != L"remove" &&
+            op != L"rename" && op != L"touch")
+            return {};
+        if (record.objectName.empty() && op != L"touch") return L"the entry names no object (ObjectName is empty)";
+        const bool moves = op == L"rename" || (op == L"blindoverwrite" && !record.renamePath.empty());
+        for (const std::wstring* path : {&record.destinationPath, moves ? &record.renamePath : nullptr}) {
+            if (!path) continue;
+            if (path->size() >= kMaxPath) return L"the path " + *path + L" is longer than the system allows";
+            const std::wstring name = win::fileNamePart(*path);
+            std::wstring stem = name.substr(0, name.find(L'.'));
+            while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+            if (isDeviceName(stem)) return L"the name " + name + L" is a device of the system, not a file";
+            if (!files_.planned(*path) && win::isDirectory(*path))
+                return L"a folder is at " + *path + L", where the entry names a file";
+        }
+        // A hidden or system file refuses to be replaced: it is refused here, before any change, rather
+        // than have its attributes changed behind its owner's back.
+        const win::DWORD attributes = win::getFileAttributes(record.destinationPath);
+        if (op != L"add" && !files_.planned(record.destinationPath) && attributes != win::attr::invalid &&
+            (attributes & (win::attr::hidden | win::attr::system)) != 0)
+            return L"the file " + record.destinationPath + L" is hidden or a system file";
+        return {};
+    }
+
+    static bool isDeviceName(const std::wstring& stem) {
+        static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CLOCK$"};
+        const std::wstring upper = win::toUpper(stem);
+        for (const wchar_t* device : devices)
+            if (upper == device) return true;
+        if (upper.size() == 4 && (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0) &&
+            upper[3] >= L'1' && upper[3] <= L'9')
+            return true;
+        return false;
+    }
+
     void judgeFile(const XMLDocumentNode& entry, int index) {
         FileRecord record;
         const FileEntryRead read = readFileRecord(entry, language_, false, record);
@@ -274,6 +314,8 @@ class Preflight {
         normalizeSlashes(record.renamePath);
         const std::wstring& op = record.operation;
         const std::wstring entryName = name + L" (" + op + L" " + record.destinationPath + L")";
+
+        if (const std::wstring why = unfitPaths(record); !why.empty()) return finding(entryName, why);
 
         const std::unique_ptr<cFileOperation> operation = makeFileOperation(record);
         if (!operation) {
@@ -455,6 +497,10 @@ class Preflight {
                                        record.operation + L" " + record.root + L"\\" + record.keyPath + L" " +
                                        record.keyName + L")";
         const auto hive = registryHive(record.root);
+        // The system refuses such a path (error 161) only once the entries before it have acted.
+        if (!record.keyPath.empty() && (record.keyPath.front() == L'\\' ||
+            record.keyPath.find(L"\\\\") != std::wstring::npos))
+            return finding(entryName, L"the registry key path " + record.keyPath + L" is not valid");
         if (record.operation == L"add") {
             if (!hive) return finding(entryName, L"no registry hive is named " + record.root);
             if (const auto denied = deniedOnTheWay(*hive, record.root, record.keyPath))

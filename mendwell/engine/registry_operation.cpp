@@ -334,8 +334,14 @@ bool cRegistryOperationRemove::execute(const RegistryRecord& entry) {
             status = rootKey.open(*hive, L"");
             if (status == 0) status = rootKey.deleteTree(target);
         }
-        // Undoing, a tree that is already gone is what the undo wants (a repeated recovery meets it).
-        if (status == 2 && rollback) status = 0;
+        // Undoing, a tree that is not there is what the undo wants: a repeated recovery meets it gone, and
+        // the undo entry written ahead of a key that was never made (its path may not even be valid)
+        // meets it absent. Only a key that is there and stays, or a denied one, fails the undo.
+        if (status != 0 && rollback && hive) {
+            win::RegKey gone;
+            const win::LONG open = gone.open(*hive, target);
+            if (open != 0 && open != static_cast<win::LONG>(win::err::accessDenied)) status = 0;
+        }
         if (status == 0) {
             logInfo(L"Registry tree deleted successfully.");
             recordRegistryTreeRemoved(snapshot);

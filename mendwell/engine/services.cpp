@@ -80,13 +80,15 @@ bool stopService(const ServiceRecord& entry) {
         logError(L"Unable to stop the service: %s. Returned error code: %d", name, win::lastError());
         return false;
     }
+    // Asked to stop by this run: started again by the start pass (or the rollback) whatever the wait
+    // below finds.
+    flag = 1;
     logInfo(L"waiting for service to stop completely.");
     if (!waitUntilStopped(service, status)) {
         logError(L"The service %s did not stop within %d milliseconds. Patch will fail.", name,
                  static_cast<int>(g_wait.limitMs));
         return false;
     }
-    flag = 1;
     logInfo(L"Service stopped completely. Patch will progress.");
     logInfo(L"Successfully stopped the service: %s", name);
     return true;
@@ -109,6 +111,11 @@ bool startService(const ServiceRecord& entry) {
         error == win::err::serviceDoesNotExist) {
         logInfo(L"Service was already running. No action is taken. Patch will progress.");
         return true;
+    }
+    // A service still stopping cannot be started: its stop is waited for first.
+    if (status.currentState == win::svcstate::stopPending) {
+        logInfo(L"The service %s is still stopping; patcher waits for it before starting it.", name);
+        waitUntilStopped(service, status);
     }
     logInfo(L"Number of arguments specified: %d", static_cast<int>(entry.arguments.size()));
     if (!service.start(entry.arguments)) {

@@ -116,7 +116,7 @@ bool isKnownInstallDir(const PatcherConfigRecord& config, const std::wstring& fo
     return false;
 }
 
-bool validateHistory(const PatcherConfigRecord& config) {
+bool validateHistory(const PatcherConfigRecord& config, bool changeNothing) {
     const std::wstring code = detectedProductCode(config);
     logInfo(L"Patcher is validating the <Orvexcode>.patch file.");
     PatchHistoryFile history(code);
@@ -149,7 +149,7 @@ bool validateHistory(const PatcherConfigRecord& config) {
         logInfo(
             L"Timestamps from <Orvexcode>.patch and TALLY do not match. It means product was un-installed "
             L"after applying the patch. <OrvexCode>.patch will be deleted and new file wil be created.");
-        if (history.isLoaded()) history.remove();
+        if (history.isLoaded() && !changeNothing) history.remove();
         return true;
     }
     logInfo(

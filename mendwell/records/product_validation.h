@@ -27,7 +27,8 @@ bool isKnownInstallDir(const PatcherConfigRecord& config, const std::wstring& fo
 // Compares the history file of the detected product with the database. False when the history shows
 // a newer version than this patch brings (qudUserMessage is then set); true otherwise. An out-of-date
 // history file is deleted here.
-bool validateHistory(const PatcherConfigRecord& config);
+// A check run (`changeNothing`) leaves a stale history file in place.
+bool validateHistory(const PatcherConfigRecord& config, bool changeNothing = false);
 
 // Checks the installed version against oldVersion/newVersion (combo rules included) and then the disk
 // space. False with validationReason 4 (version does not fit), 6 (product newer than the patch),

@@ -41,19 +41,9 @@ win::xml::Node RollbackManifestFile::serviceSet() {
     return set;
 }
 
-bool RollbackManifestFile::writeJournalLine(const std::wstring& xml) {
-    if (!journal_.isOpen()) {
-        if (!journal_.open(journalPath(), win::access::write, win::share::read,
-                           win::Disposition::createAlways)) {
-            logWarning(L"Unable to write the rollback journal: %s", journalPath());
-            return false;
-        }
-        win::xml::Document header;
-        if (header.create(L"Run") && header.root().setAttribute(L"InstallDir", installFolder_)) {
-            const std::string line = win::toUtf8(header.root().toString()) + "\n";
-            journal_.write(line.data(), line.size());
-        }
-    }
+namespace {
+
+std::string journalLine(const std::wstring& xml) {
     // One entry per line: line breaks inside values become character references, which read back the same.
     std::wstring line;
     for (wchar_t c : xml) {
@@ -64,7 +54,29 @@ bool RollbackManifestFile::writeJournalLine(const std::wstring& xml) {
         else
             line += c;
     }
-    const std::string bytes = win::toUtf8(line) + "\n";
+    return win::toUtf8(line) + "\n";
+}
+
+std::string journalHeader(const std::wstring& installFolder) {
+    win::xml::Document header;
+    if (header.create(L"Run") && header.root().setAttribute(L"InstallDir", installFolder))
+        return win::toUtf8(header.root().toString()) + "\n";
+    return {};
+}
+
+}  // namespace
+
+bool RollbackManifestFile::writeJournalLine(const std::wstring& xml) {
+    if (!journal_.isOpen()) {
+        if (!journal_.open(journalPath(), win::access::write, win::share::read,
+                           win::Disposition::createAlways)) {
+            logWarning(L"Unable to write the rollback journal: %s", journalPath());
+            return false;
+        }
+        const std::string header = journalHeader(installFolder_);
+        journal_.write(header.data(), header.size());
+    }
+    const std::string bytes = journalLine(xml);
     return journal_.write(bytes.data(), bytes.size());
 }
 
@@ -120,6 +132,14 @@ void RollbackManifestFile::keepPending() {
     pending_.close();
 }
 
+bool RollbackManifestFile::journalHistory(const std::wstring& path, const std::wstring& kept) {
+    win::xml::Document line;
+    if (!line.create(L"History") || !line.root().setAttribute(L"Path", path) ||
+        !line.root().setAttribute(L"Kept", kept))
+        return false;
+    return writeJournalLine(line.root().toString());
+}
+
 void RollbackManifestFile::discardJournal() {
     if (journal_.isOpen()) journal_.close();
     win::deleteFile(journalPath());
@@ -159,13 +179,20 @@ bool readJournal(const std::wstring& journalPath, JournalReplay& replay) {
         const std::wstring name = doc.root().name();
         if (name == L"Run") {
             replay.installFolder = doc.root().attribute(L"InstallDir");
+        } else if (name == L"History") {
+            replay.historyPath = doc.root().attribute(L"Path");
+            replay.historyKept = doc.root().attribute(L"Kept");
         } else if (name == L"Settled") {
             pending.clear();
         } else if (name == L"Pending") {
             // An entry that failed keeps its pending line unsettled; the next one does not cancel it.
             keepPendingEntries();
+            // Its entries are newest first already; the lines are read back to front below, so they go in
+            // back to front here, to be undone in the same order as by the run's own rollback.
             for (const win::xml::Node& set : doc.root().children()) {
-                for (const win::xml::Node& entry : set.children()) {
+                const std::vector<win::xml::Node> entries = set.children();
+                for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+                    const win::xml::Node& entry = *it;
                     win::xml::Document one;
                     if (!one.create(entry.name())) continue;
                     for (const win::xml::Node& child : entry.children()) one.root().appendCopy(child);
@@ -195,6 +222,29 @@ bool readJournal(const std::wstring& journalPath, JournalReplay& replay) {
         }
     }
     return true;
+}
+
+bool keepJournalEntries(const std::wstring& manifestPath, const std::wstring& installFolder,
+                        const std::vector<JournalEntryRef>& keep) {
+    const std::wstring journalPath = manifestPath + L".journal";
+    if (keep.empty()) return win::deleteFile(journalPath) || !win::pathExists(journalPath);
+    win::xml::Document manifest;
+    if (!manifest.load(manifestPath)) return false;
+    std::vector<std::wstring> lines;
+    for (const JournalEntryRef& ref : keep) {
+        const win::xml::Node set = manifest.root().firstChild(ref.set);
+        if (!set) continue;
+        const std::vector<win::xml::Node> entries = set.children();
+        if (ref.index >= 0 && static_cast<std::size_t>(ref.index) < entries.size())
+            lines.push_back(entries[ref.index].toString());
+    }
+    // The manifest keeps the newest first; the journal is written in the order the changes were made.
+    std::string bytes = journalHeader(installFolder);
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) bytes += journalLine(*it);
+    win::File journal;
+    if (!journal.open(journalPath, win::access::write, win::share::read, win::Disposition::createAlways))
+        return false;
+    return journal.write(bytes.data(), bytes.size());
 }
 
 }  // namespace mw

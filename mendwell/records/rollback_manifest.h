@@ -2,6 +2,7 @@
 // the rollback run reads it with the manifest readers.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "platform/fs/file.h"
 #include "platform/xmldom/xmldom.h"
@@ -48,6 +49,9 @@ class RollbackManifestFile {
     void settle();
     void keepPending();
 
+    // Before the run writes the history file `path`: where its former content is kept (empty when
+    // there was none), so that a recovery that rolls the run back puts it back.
+    bool journalHistory(const std::wstring& path, const std::wstring& kept);
     // The run ended with the product in a known state (patched, or rolled back): the journal goes.
     void discardJournal();
     // Writes the file the first time it succeeds; later calls do nothing and return true.
@@ -73,10 +77,22 @@ class RollbackManifestFile {
 // being written when the patcher died) are skipped.
 struct JournalReplay {
     std::wstring installFolder;
+    std::wstring historyPath;  // a history file the run may have written, and its former content's copy
+    std::wstring historyKept;
     int entries = 0;
     int skippedLines = 0;
     win::xml::Document manifest;  // Manifest with FileSet, DirectorySet, PDSSet and ServiceSet
 };
 bool readJournal(const std::wstring& journalPath, JournalReplay& replay);
+
+// Rewrites the journal beside the rollback manifest at `manifestPath` with only the named entries of
+// that manifest (set element name, index in the set); none named: the journal goes. False when the
+// manifest cannot be read or the journal cannot be written.
+struct JournalEntryRef {
+    std::wstring set;
+    int index = 0;
+};
+bool keepJournalEntries(const std::wstring& manifestPath, const std::wstring& installFolder,
+                        const std::vector<JournalEntryRef>& keep);
 
 }  // namespace mw

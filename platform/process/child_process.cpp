@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -140,6 +141,53 @@ ChildProcess::~ChildProcess() = default;
 
 namespace {
 
+// fork and exec, the child asking the kernel to kill it when its parent goes. Between the two only
+// async-signal-safe calls: the parent may have other threads. The exec's error comes back through a
+// pipe that the exec closes.
+int spawnEndingWithParent(const std::filesystem::path& program, std::vector<char*>& args,
+                          std::vector<char*>& envp, const std::filesystem::path& hostDirectory,
+                          const ChildOptions& options, int outFd, pid_t& pid) {
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) return errno;
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int e = errno;
+        ::close(errorPipe[0]);
+        ::close(errorPipe[1]);
+        return e;
+    }
+    if (child == 0) {
+        ::close(errorPipe[0]);
+        int e = 0;
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
+        if (options.hideWindow) {
+            const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (null >= 0 && null != 0) ::dup2(null, 0);
+        }
+        if (options.captureOutput && (::dup2(outFd, 1) < 0 || ::dup2(outFd, 2) < 0)) e = errno;
+        if (e == 0 && !hostDirectory.empty() && ::chdir(hostDirectory.c_str()) != 0) e = errno;
+        if (e == 0) {
+            ::execve(program.c_str(), args.data(), envp.data());
+            e = errno;
+        }
+        [[maybe_unused]] const ssize_t n = ::write(errorPipe[1], &e, sizeof e);
+        ::_exit(127);
+    }
+    ::close(errorPipe[1]);
+    int e = 0;
+    ssize_t n;
+    do n = ::read(errorPipe[0], &e, sizeof e);
+    while (n < 0 && errno == EINTR);
+    ::close(errorPipe[0]);
+    if (n == static_cast<ssize_t>(sizeof e)) {
+        ::waitpid(child, nullptr, 0);
+        return e;
+    }
+    pid = child;
+    return 0;
+}
+
 bool spawn(const std::filesystem::path& program, const std::vector<std::string>& argv,
            const std::vector<std::string>& env, const std::filesystem::path& hostDirectory,
            const ChildOptions& options, pid_t& pid, int& outFd) {
@@ -165,7 +213,9 @@ bool spawn(const std::filesystem::path& program, const std::vector<std::string>&
     envp.push_back(nullptr);
 
     pid_t child = -1;
-    const int rc = ::posix_spawn(&child, program.c_str(), &actions, nullptr, args.data(), envp.data());
+    const int rc = options.endWithParent
+                       ? spawnEndingWithParent(program, args, envp, hostDirectory, options, pipeFds[1], child)
+                       : ::posix_spawn(&child, program.c_str(), &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (options.captureOutput) ::close(pipeFds[1]);
     if (rc != 0) {

@@ -37,6 +37,8 @@ struct ChildOptions {
     std::wstring currentDirectory;  // empty: the parent's
     bool captureOutput = false;     // standard output and error into output()
     bool hideWindow = true;
+    // The child is ended when this process ends, however it ends (a job object that kills on close).
+    bool endWithParent = false;
     std::vector<std::pair<std::wstring, std::wstring>> environment;  // added or replaced variables
 };
 
@@ -74,6 +76,8 @@ struct ProcessEntry {
     std::wstring fullPath;              // Windows path when inside the machine, else the host path
     std::vector<std::wstring> modules;  // file names of the loaded modules (executable first)
 };
+// TerminateProcess on another process of the machine; false when it is gone or may not be ended.
+bool terminateProcess(DWORD pid);
 // Processes readable from /proc (others are skipped, as EnumProcesses skips protected ones) that run on
 // the current machine: those started on it (MENDWELL_MACHINE in their environment), and this process.
 std::vector<ProcessEntry> listProcesses();

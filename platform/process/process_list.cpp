@@ -1,4 +1,8 @@
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -131,6 +135,24 @@ std::vector<ProcessEntry> listProcesses() {
         list.push_back(std::move(entry));
     }
     return list;
+}
+
+bool terminateProcess(DWORD pid) {
+    if (pid == 0 || ::kill(static_cast<pid_t>(pid), SIGKILL) != 0) {
+        setLastError(errno == ESRCH ? err::invalidParameter : err::accessDenied);
+        return false;
+    }
+    // TerminateProcess returns once the process is on its way out; here it has gone when it can no
+    // longer be signalled or is a zombie of a parent that has not reaped it.
+    for (int i = 0; i < 500 && ::kill(static_cast<pid_t>(pid), 0) == 0; ++i) {
+        std::string stat;
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::getline(in, stat);
+        const std::size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z') break;
+        ::usleep(10000);
+    }
+    return true;
 }
 
 }  // namespace win

@@ -106,7 +106,10 @@ TEST_F(FileOperationTable, Add) {
              Row{.name = "absent, staged differs", .op = L"add", .after = kOld, .result = 3},
              Row{.name = "rollback, backup restored", .op = L"add", .target = kStaged, .backupBefore = kOld,
                  .mode = 1, .result = 4, .targetAfter = kOld, .backupAfter = kOld},
-             Row{.name = "rollback without backup does nothing", .op = L"add", .mode = 1, .result = 4},
+             // A file gone with its backup is lost: no success. One still there was never touched.
+             Row{.name = "rollback without backup or file fails", .op = L"add", .mode = 1, .result = 3},
+             Row{.name = "rollback without backup keeps the file", .op = L"add", .target = kOld, .mode = 1,
+                 .result = 4, .targetAfter = kOld},
          }) {
         // clang-format on
         check(row);
@@ -132,8 +135,8 @@ TEST_F(FileOperationTable, Overwrite) {
                  .backupBefore = "earlier", .result = 3, .targetAfter = kOld, .backupAfter = "earlier"},
              Row{.name = "rollback restores the backup", .op = L"overwrite", .target = kStaged, .targetReadOnly = true,
                  .backupBefore = kOld, .mode = 1, .result = 4, .targetAfter = kOld, .backupAfter = kOld},
-             Row{.name = "rollback without backup counts as done", .op = L"overwrite", .target = kStaged, .mode = 1,
-                 .result = 4, .targetAfter = kStaged},
+             Row{.name = "rollback without backup fails", .op = L"overwrite", .target = kStaged, .mode = 1,
+                 .result = 3, .targetAfter = kStaged},
              Row{.name = "unknown rollback mode", .op = L"overwrite", .target = kOld, .mode = 2, .result = 3,
                  .targetAfter = kOld},
          }) {

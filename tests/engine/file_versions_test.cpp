@@ -2,6 +2,7 @@
 // put into the system's colour directory.
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_operations.h"
+#include "mendwell/base/patch_state.h"
 #include "platform/fs/file.h"
 #include "platform/system/system.h"
 #include "tests/engine/engine_fixture.h"
@@ -49,6 +50,23 @@ TEST_F(EngineTest, BlindOverwriteOfAnOlderProfileInstallsItInTheColourDirectory)
     EXPECT_EQ(read(target), iccProfile(2025, 'n'));
     EXPECT_EQ(read(installed), iccProfile(2025, 'n'));
     EXPECT_FALSE(win::pathExists(installed + L"._orxOLD"));
+}
+
+// The undo of an add takes the profile it installed out of the colour directory again.
+TEST_F(EngineTest, AnAddedProfileRolledBackLeavesTheColourDirectory) {
+    const std::wstring target = L"C:\\P\\sRGB.icc";
+    const std::wstring installed = win::colorDirectory() + L"\\sRGB.icc";
+    stage(L"5", iccProfile(2025, 'n'));
+    mw::FileRecord add = blind(target);
+    add.operation = L"add";
+    EXPECT_EQ(mw::runFileOperation(add), mw::fileOpDone);
+    EXPECT_EQ(read(installed), iccProfile(2025, 'n'));
+    mw::patchGlobals().rollbackMode = 1;
+    add.operation = L"remove";
+    EXPECT_EQ(mw::runFileOperation(add), mw::fileOpDone);
+    mw::patchGlobals().rollbackMode = 0;
+    EXPECT_FALSE(win::pathExists(target));
+    EXPECT_FALSE(win::pathExists(installed));
 }
 
 TEST_F(EngineTest, ANewerInstalledProfileIsKept) {

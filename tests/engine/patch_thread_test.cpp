@@ -53,6 +53,7 @@ TEST_F(RollbackRunTest, RestoresEveryRecordedFileAndFinishes) {
     EXPECT_FALSE(logged(L"INFO", L"Exiting patch thread, creating rollback thread..."));
 }
 
+// The rollback undoes everything else, ends in 507 and names what it could not undo.
 TEST_F(RollbackRunTest, AFailingUndoEntryEndsTheRollbackIn507) {
     put(L"C:\\P\\changed.txt", "new");
     put(backup(L"1"), "old");
@@ -63,8 +64,11 @@ TEST_F(RollbackRunTest, AFailingUndoEntryEndsTheRollbackIn507) {
     runRollback();
     EXPECT_EQ(mw::patchGlobals().block.state, mw::stateOperationFailed);
     EXPECT_EQ(mw::patchGlobals().patchStatus, mw::statusPatchFailed);
-    EXPECT_EQ(read(L"C:\\P\\changed.txt"), "new");  // the set stops at the failing entry
+    EXPECT_EQ(read(L"C:\\P\\changed.txt"), "old");
     EXPECT_TRUE(logged(L"ERROR", L"File operation failed."));
+    EXPECT_TRUE(logged(L"ERROR", 
+                       L"The rollback could not undo overwrite C:\\P\\folder.txt; nothing outside the patcher "
+                       L"holds it, so it is not tried again."));
 }
 
 TEST_F(RollbackRunTest, AMissingRollbackManifestFailsLikeAnUnreadableManifest) {

@@ -98,6 +98,7 @@ struct Put {
     const wchar_t* path;  // a staged object's name when it has no "\"
     const char* bytes;
     bool readOnly = false;
+    bool hidden = false;
 };
 
 struct Row {
@@ -201,6 +202,20 @@ TEST_F(PreflightTest, JudgesEachEntryAgainstThePlanAndChangesNothing) {
          pds("remove", "Software\\T\\Gone", "Gone"),
          nullptr,
          "to delete does not exist"},
+        // Entries the operations would only fail on half-way through the run.
+        {"a device name", {{L"1", "new"}}, [] { return file("add", "1", "C:\\P\\NUL"); }, "", "", nullptr,
+         "is a device of the system"},
+        {"a path past the limit", {{L"1", "new"}},
+         [] { return file("add", "1", "C:\\P\\" + std::string(260, 'a') + ".txt"); }, "", "", nullptr,
+         "longer than the system allows"},
+        {"an empty object name", {}, [] { return file("add", "", "C:\\P\\n.txt"); }, "", "", nullptr,
+         "names no object"},
+        {"a folder where a file is named", {{L"C:\\P\\dir\\inner.txt", "x"}, {L"1", "new"}},
+         [] { return file("overwrite", "1", "C:\\P\\dir"); }, "", "", nullptr, "a folder is at C:\\P\\dir"},
+        {"a hidden target", {{L"C:\\P\\a.dll", "old", false, true}, {L"1", "new"}},
+         [] { return file("overwrite", "1", "C:\\P\\a.dll"); }, "", "", nullptr, "is hidden or a system file"},
+        {"a key path with a leading backslash", {}, none, "", pds("add", "\\Software\\T\\Bad"), nullptr,
+         "registry key path \\Software\\T\\Bad is not valid"},
         {"a value below a denied key",
          {},
          none,
@@ -225,6 +240,9 @@ TEST_F(PreflightTest, JudgesEachEntryAgainstThePlanAndChangesNothing) {
                 stage(f.path, f.bytes);
             else
                 put(f.path, f.bytes, f.readOnly);
+            if (f.hidden) {
+                ASSERT_TRUE(win::setFileAttributes(f.path, win::getFileAttributes(f.path) | win::attr::hidden));
+            }
         }
         if (row.deniedKey) {
             makeKey(row.deniedKey);

@@ -135,6 +135,8 @@ TEST_F(RegistryOperationTest, EveryChangeRollsBackToTheExactFormerState) {
         entry(L"remove", L"Software\\Orvex\\App\\Deep", L"Path", L"", L"", L"App\\Deep"),
     };
     for (const RegistryRecord& r : changes) EXPECT_TRUE(run(r)) << r.keyPath << L" " << r.keyName;
+    // A path the system refuses: the undo written ahead of it finds nothing to undo.
+    EXPECT_FALSE(run(entry(L"add", L"\\Software\\Orvex\\Bad", L"V", L"1", L"REG_SZ")));
     EXPECT_NE(dump(), before);
     rollBack();
     EXPECT_EQ(dump(), before);

@@ -82,12 +82,13 @@ TEST_F(Services, StopPassFlagsWhatItStopped) {
          running,
          L"ERROR",
          L"Unable to stop the service: Stubborn. Returned error code: 1061"},
-        // Never leaves stop-pending: the bounded wait fails the step instead of hanging the patch.
+        // Never leaves stop-pending: the bounded wait fails the step instead of hanging the patch. It was
+        // asked to stop, so it is flagged to be started again.
         {L"Stuck",
          running,
          {.stopPendingPolls = 1000000},
          false,
-         0,
+         1,
          stopPending,
          L"ERROR",
          L"The service Stuck did not stop within 200 milliseconds. Patch will fail."},
@@ -107,6 +108,11 @@ TEST_F(Services, StopPassFlagsWhatItStopped) {
     // A second entry for a service the first one stopped keeps its flag, so the start pass restarts it.
     EXPECT_TRUE(mw::stopService(entry(L"plain")));
     EXPECT_EQ(flag(L"Plain"), 1);
+
+    // One still stopping when the start pass comes is started once its stop has finished.
+    add(L"Lagging", stopPending, {.stopPendingPolls = 3});
+    EXPECT_TRUE(mw::startService(entry(L"Lagging")));
+    EXPECT_EQ(state(L"Lagging"), running);
 }
 
 TEST_F(Services, StartPassStartsWithTheEntrysArguments) {

@@ -25,7 +25,8 @@ const char* const kEveryKindManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
     <File><Operation>overwrite</Operation><ObjectName>2</ObjectName>
       <DestinationPath dir="[INSTALLDIR]\bin" defName="lumen.dll"/></File>
     <File><Operation>blindoverwrite</Operation><ObjectName>3</ObjectName>
-      <DestinationPath dir="[INSTALLDIR]" defName="lumen.ini"/></File>
+      <DestinationPath dir="[INSTALLDIR]" defName="lumen.ini"/>
+      <RenamePath dir="[INSTALLDIR]" defName="lumen-9.ini"/></File>
     <File><Operation>rename</Operation><ObjectName>4</ObjectName>
       <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/>
       <RenamePath dir="[INSTALLDIR]\moved\in" defName="new-name.txt"/>
@@ -108,6 +109,7 @@ class RollbackTest : public ScenarioTest {
         machine_->writeFile(dir + L"\\touched.txt", "touched");
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\lonely\\gone.txt", win::attr::readOnly));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\bin\\lumen.dll", win::attr::readOnly));
+        ASSERT_TRUE(win::setFileAttributes(dir + L"\\old-name.txt", win::attr::readOnly));
         ASSERT_TRUE(win::createDirectory(dir + L"\\Empty"));
         win::RegKey key;
         ASSERT_EQ(key.create(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins\\Inner"), 0);
@@ -154,7 +156,7 @@ TEST_F(RollbackTest, TheWholePatchAppliesAndEachChangeIsVisible) {
     PatcherRun r = run({"-SILENT"}, everyKindPatcher());
     ASSERT_EQ(r.exitCode, 0) << r.output << logText();
     const std::string after = snapshot();
-    for (const char* part : {"new/deeper/added.txt", "lumen.dll of 9.0.3", "moved/in/new-name.txt",
+    for (const char* part : {"new/deeper/added.txt", "lumen.dll of 9.0.3", "moved/in/new-name.txt", "lumen-9.ini",
                              "Presets/Publishing", "[SOFTWARE\\Orvex\\Lumen\\9.0\\New\\Sub]"})
         EXPECT_TRUE(contains(after, part)) << part;
     for (const char* part : {"lonely/gone.txt", "Empty", "Obsolete", "Plugins"})
@@ -173,6 +175,9 @@ TEST_F(RollbackTest, AFailureAtAnyEntryRollsTheProductBackExactly) {
         EXPECT_EQ(r.exitCode, 9) << r.output;
         EXPECT_TRUE(contains(logText(), "Injected fault at entry " + std::to_string(entry) + "."));
         EXPECT_EQ(snapshot(), before) << logText();
+        // Rolled back: nothing is left for the next start to recover.
+        for (const fs::path& folder : workFolders())
+            EXPECT_FALSE(fs::exists(folder / "RollbackManifest.xml.journal")) << folder;
     }
 }
 
@@ -301,6 +306,117 @@ TEST_F(RollbackTest, APatcherKilledAtAnyMomentIsRolledBackByTheNextStart) {
     EXPECT_GE(killedAfterChange, 10);
 }
 
+// A patcher killed as it ends a run that patched the product: before its journal goes (the history entry
+// already written) the next start rolls the run back and its history with it; after, the product is
+// patched and its history says so. Either way the same patch then applies or is already applied.
+TEST_F(RollbackTest, APatcherKilledAsItEndsLeavesHistoryAndProductAgreeing) {
+    const auto histories = [this] {
+        return static_cast<int>(treeOf(machine_->host(L"C:\\Program Files\\Common Files\\Orvex\\Installers")).size());
+    };
+    for (int step : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "killed at step " << step);
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        installProduct();
+        const std::string before = snapshot();
+        PatcherRun r = run({"-SILENT"}, everyKindPatcher(), {{"MENDWELL_FAULT", "killpatched:" + std::to_string(step)}});
+        ASSERT_EQ(r.exitCode, 137) << r.output << logText();
+        r = run({"-SILENT"}, everyKindPatcher());
+        if (step == 1) {
+            EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+            EXPECT_TRUE(contains(logText(), "is as it was before the unfinished run.")) << logText();
+        } else {
+            EXPECT_EQ(r.exitCode, 6) << r.output;
+            EXPECT_TRUE(contains(logText(), "is already updated")) << logText();
+        }
+        EXPECT_NE(snapshot(), before);
+        EXPECT_EQ(histories(), 1);
+    }
+}
+
+// A check run changes nothing, not even a history file whose time stamps no longer match; and removing
+// the product's last file never takes the folders above the product with it.
+TEST_F(RollbackTest, ACheckRunKeepsAStaleHistoryAndNothingAboveTheProductIsPruned) {
+    installProduct();
+    auto t = testing_support::runProgram(testing_support::binDir() / "tally",
+                                         {"add", kProductCode, "--collection", "LUMEN", "--installed",
+                                          "1700000000", "--modified", "1700000000"});
+    ASSERT_EQ(t.exitCode, 0) << t.output;
+    ASSERT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0);
+    const fs::path history =
+        machine_->host(std::wstring(L"C:\\Program Files\\Common Files\\Orvex\\Installers\\") +
+                       win::fromUtf8(kProductCode) + L".patch");
+    ASSERT_TRUE(fs::exists(history));
+    t = testing_support::runProgram(testing_support::binDir() / "tally",
+                                    {"set", kProductCode, "tsInstalled", "1790000000"});
+    ASSERT_EQ(t.exitCode, 0) << t.output;
+    run({"-SILENT", "-CHECK"}, everyKindPatcher());
+    EXPECT_TRUE(fs::exists(history)) << logText();
+
+    machine_ = std::make_unique<testing_support::TestMachine>();
+    registerProduct("9.0");
+    machine_->writeFile(std::wstring(kInstallDir) + L"\\only.txt", "the last file");
+    const PatcherRun r = run({"-SILENT"}, patcherWith(R"(<?xml version="1.0" encoding="UTF-8"?>
+<Manifest><FileSet><File><Operation>remove</Operation><ObjectName>1</ObjectName>
+  <DestinationPath dir="[INSTALLDIR]" defName="only.txt"/></File></FileSet></Manifest>
+)"));
+    EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+    EXPECT_FALSE(fs::exists(machine_->host(std::wstring(kInstallDir) + L"\\only.txt")));
+    EXPECT_TRUE(fs::is_directory(machine_->host(kInstallDir)));
+}
+
+// A recovery killed after it had undone the file entries and started again: each undo entry finds its
+// work done and leaves it, so neither a stray copy nor a lost original remains.
+TEST_F(RollbackTest, ARecoveryRunTwiceUndoesEachEntryOnce) {
+    const std::string rename = R"(<File><Operation>rename</Operation><ObjectName>4</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/>
+      <RenamePath dir="[INSTALLDIR]" defName="renamed.txt"/>
+      <Checksum><AfterPatch>acca362a48577269b87ef58cd46e2c3a</AfterPatch></Checksum></File>)";
+    const std::string registry = R"(<PDSSet>
+    <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+      <KeyName>Version</KeyName><Value defValue="9.0.3"/><DataType>REG_SZ</DataType></PDS>
+    <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+      <KeyName>Other</KeyName><Value defValue="1"/><DataType>REG_SZ</DataType></PDS></PDSSet>)";
+    const std::string then[] = {
+        R"(<File><Operation>overwrite</Operation><ObjectName>2</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="renamed.txt"/></File>)",
+        R"(<File><Operation>add</Operation><ObjectName>1</ObjectName>
+      <DestinationPath dir="[INSTALLDIR]" defName="old-name.txt"/></File>)",
+    };
+    for (const std::string& second : then) {
+        SCOPED_TRACE(second);
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        installProduct();
+        const std::string before = snapshot();
+        const fs::path& patcher = patcherWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Manifest><FileSet>" +
+                                              rename + second + "</FileSet>" + registry + "</Manifest>");
+        ASSERT_EQ(run({"-SILENT"}, patcher, {{"MENDWELL_FAULT", "kill:4"}}).exitCode, 137) << logText();
+        ASSERT_EQ(run({"-SILENT"}, patcher, {{"MENDWELL_FAULT", "killrollback:3"}}).exitCode, 137) << logText();
+        const PatcherRun r = run({"-SILENT", "-CHECK"}, patcher);
+        EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+        EXPECT_EQ(snapshot(), before) << logText();
+    }
+}
+
+// A registry add whose key path the system refuses, after a value it changed: refused before any change,
+// and the next patch runs.
+TEST_F(RollbackTest, AnInvalidKeyPathIsRefusedBeforeAnyChange) {
+    installProduct();
+    const std::string before = snapshot();
+    const std::string manifest = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Manifest><PDSSet>
+  <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>SOFTWARE\Orvex\Lumen\9.0</KeyPath>
+    <KeyName>Version</KeyName><Value defValue="9.0.3"/><DataType>REG_SZ</DataType></PDS>
+  <PDS><Operation>add</Operation><Root>HKLM</Root><KeyPath>\SOFTWARE\Orvex\Bad</KeyPath>
+    <KeyName>V</KeyName><Value defValue="1"/><DataType>REG_SZ</DataType></PDS>
+</PDSSet></Manifest>
+)";
+    PatcherRun r = run({"-SILENT"}, patcherWith(manifest));
+    EXPECT_EQ(r.exitCode, 6) << r.output << logText();
+    EXPECT_TRUE(contains(logText(), "registry key path \\SOFTWARE\\Orvex\\Bad is not valid")) << logText();
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(run({"-SILENT"}, everyKindPatcher()).exitCode, 0) << logText();
+}
+
 // A recovery killed in its turn is done again by the next start; one that cannot finish (a file held
 // open) keeps the journal, applies nothing and ends in 9 until it can.
 TEST_F(RollbackTest, ARecoveryThatDiesOrFailsIsDoneAgainByTheNextStart) {
@@ -316,6 +432,10 @@ TEST_F(RollbackTest, ARecoveryThatDiesOrFailsIsDoneAgainByTheNextStart) {
     holder.close();
     EXPECT_EQ(r.exitCode, 9) << r.output;
     EXPECT_TRUE(contains(logText(), "could not be rolled back; no patch is applied until it is."));
+    // Everything else is undone; what to release is named on standard error.
+    const auto registryOf = [](const std::string& state) { return state.substr(state.find("[SOFTWARE")); };
+    EXPECT_EQ(registryOf(snapshot()), registryOf(before)) << logText();
+    EXPECT_TRUE(contains(r.output, "Release the file " + win::toUtf8(held))) << r.output;
 
     r = run({"-SILENT", "-CHECK"}, everyKindPatcher());
     EXPECT_EQ(r.exitCode, 0) << r.output;

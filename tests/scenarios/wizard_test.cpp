@@ -194,22 +194,33 @@ TEST_F(WizardTest, CancelWhileInstallingYesRollsBack) {
         << w.all;
     for (int i = 1; i <= 8; ++i)
         EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
+    // The run stopped at the entry after the answer, not at the end of the set.
+    const std::string log = logText();
+    EXPECT_TRUE(contains(log, record("INFO", "Exiting patch thread, creating rollback thread..."))) << log;
+    EXPECT_FALSE(contains(log, "Adding file: " + win::toUtf8(product(L"f8.txt")))) << log;
 }
 
 // A fault of the operating system while the wizard runs (an access violation in the patch thread): the
-// log names it, the run ends with 2, and the next start rolls back the half-applied patch.
+// log names it, the run ends with 2, keeps the backups, and the next start rolls back the half-applied
+// patch, the overwritten file included.
 TEST_F(WizardTest, AFaultEndsTheRunWithTwoAndTheNextStartRollsItBack) {
+    PatchFolder patch = eightFiles();
+    patch.manifest.replace(patch.manifest.find("<Operation>add</Operation><ObjectName>1<"), 26,
+                           "<Operation>overwrite</Operation>");
     registerProduct("9.0");
-    WizardRun w = runWizard("click 1\nawait text 1 Finish\n", patcherFor(eightFiles()),
+    machine_->writeFile(product(L"f1.txt"), "f1 of 9.0");
+    WizardRun w = runWizard("click 1\nawait text 1 Finish\n", patcherFor(patch),
                             {{"MENDWELL_FAULT", "fault:4"}});
     EXPECT_EQ(w.exitCode, 2) << w.all;
     const std::string log = logText();
     EXPECT_TRUE(contains(log, record("ERROR", "Returned error code = Exception Code = 3221225477"))) << log;
     EXPECT_TRUE(contains(log, record("INFO", "patching ends."))) << log;
+    EXPECT_FALSE(contains(log, "deleting backup file")) << log;
     EXPECT_TRUE(machine_->exists(product(L"f3.txt")));
-    PatcherRun again = run({"-SILENT"}, patcherFor(eightFiles()), {{"MENDWELL_FAULT", "fail:1"}});
+    PatcherRun again = run({"-SILENT"}, patcherFor(patch), {{"MENDWELL_FAULT", "fail:1"}});
     EXPECT_EQ(again.exitCode, 9) << logText();
-    for (int i = 1; i <= 3; ++i)
+    EXPECT_EQ(machine_->readFile(product(L"f1.txt")), "f1 of 9.0") << logText();
+    for (int i = 2; i <= 3; ++i)
         EXPECT_FALSE(machine_->exists(product(win::fromUtf8("f" + std::to_string(i) + ".txt").c_str()))) << i;
 }
 

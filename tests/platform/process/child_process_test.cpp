@@ -112,6 +112,37 @@ TEST(ChildProcess, ExitCodesOutputAndWaiting) {
     EXPECT_NE(code, 259u);
 }
 
+// A child started to end with its parent is gone once the parent is killed; terminateProcess ends any
+// other process of the machine.
+TEST(ChildProcess, AChildEndsWithItsParentAndAnyProcessCanBeEnded) {
+    TestMachine machine;
+    probe::install(machine, L"C:\\probe.exe");
+    const auto gone = [](DWORD pid) {
+        for (int i = 0; i < 500; ++i) {
+            const auto list = win::listProcesses();
+            if (std::none_of(list.begin(), list.end(), [&](const win::ProcessEntry& p) { return p.pid == pid; }))
+                return true;
+            win::sleepMs(10);
+        }
+        return false;
+    };
+    win::ChildProcess parent;
+    ASSERT_TRUE(parent.start(L"C:\\probe.exe child 60", captured()));
+    for (int i = 0; i < 200 && parent.output().find('\n') == std::string::npos; ++i) parent.wait(50);
+    const DWORD grandchild = static_cast<DWORD>(std::atoi(parent.output().c_str()));
+    ASSERT_GT(grandchild, 0u) << parent.output();
+    const auto list = win::listProcesses();
+    EXPECT_TRUE(std::any_of(list.begin(), list.end(), [&](const win::ProcessEntry& p) { return p.pid == grandchild; }));
+    ASSERT_TRUE(parent.kill());
+    EXPECT_TRUE(gone(grandchild));
+
+    win::ChildProcess sleeper;
+    ASSERT_TRUE(sleeper.start(L"C:\\probe.exe sleep 30"));
+    EXPECT_TRUE(win::terminateProcess(sleeper.pid()));
+    ASSERT_TRUE(sleeper.wait(10000));
+    EXPECT_FALSE(win::terminateProcess(sleeper.pid()));
+}
+
 TEST(ChildProcess, ChildStartsInTheGivenDirectoryOnTheSameMachine) {
     TestMachine machine;
     probe::install(machine, L"C:\\probe.exe");
