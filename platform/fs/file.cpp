@@ -156,6 +156,25 @@ bool File::read(void* buffer, std::size_t size, std::size_t& bytesRead) {
     return true;
 }
 
+bool File::readAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& bytesRead) {
+    bytesRead = 0;
+    if (!isOpen()) return hostfs::fail(err::invalidHandle);
+    if (!state_->canRead) return hostfs::fail(err::accessDenied);
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return hostfs::fail(err::invalidParameter);
+    auto* out = static_cast<char*>(buffer);
+    while (bytesRead < size) {
+        const ssize_t n = ::pread(state_->fd, out + bytesRead, size - bytesRead,
+                                  static_cast<off_t>(offset + bytesRead));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return hostfs::fail(errno, state_->host);
+        }
+        if (n == 0) break;
+        bytesRead += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool File::write(const void* data, std::size_t size) {
     if (!isOpen()) return hostfs::fail(err::invalidHandle);
     if (!state_->canWrite) return hostfs::fail(err::accessDenied);
@@ -217,7 +236,7 @@ bool File::setTimes(const FileTime* creation, const FileTime* lastAccess, const 
     if (lastWrite) times[1] = hostfs::toTimespec(*lastWrite);
     if ((lastAccess || lastWrite) && ::futimens(state_->fd, times) != 0)
         return hostfs::fail(errno, state_->host);
-    if (creation && !hostfs::storeCreationTime(state_->host, *creation))
+    if (creation && !hostfs::storeCreationTime(state_->fd, *creation))
         return hostfs::fail(errno, state_->host);
     return true;
 }

@@ -34,6 +34,8 @@ struct Entry {
 
 struct Folder {
     int watch = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
     std::unordered_map<std::wstring, Entry> names;  // by upper-cased name
 };
 
@@ -45,12 +47,16 @@ class Cache {
   public:
     std::mutex mutex;
 
-    bool resolve(const fs::path& drive, const std::vector<std::wstring>& parts,
-                 const std::vector<std::string>& names, fs::path& out) {
+    bool resolve(const fs::path& drive, const struct stat& driveId, const std::vector<std::wstring>& parts,
+                 const std::vector<std::string>& names, fs::path& out, bool& found) {
         if (!ready()) return false;
         drain();
         std::string current = drive.native();
         Folder* folder = kept(current);
+        if (folder && (folder->device != driveId.st_dev || folder->inode != driveId.st_ino)) {
+            dropAll();
+            folder = kept(current);
+        }
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (!folder) return false;
             const auto it = folder->names.find(toUpper(parts[i]));
@@ -59,6 +65,7 @@ class Cache {
                 fs::path result(current);
                 for (std::size_t j = i; j < names.size(); ++j) result /= names[j];
                 out = std::move(result);
+                found = false;
                 return true;
             }
             if (it->second.ambiguous) return false;
@@ -67,6 +74,7 @@ class Cache {
             if (i + 1 < names.size()) folder = it->second.folder ? kept(current) : nullptr;
         }
         out = fs::path(std::move(current));
+        found = true;
         return true;
     }
 
@@ -212,16 +220,24 @@ class Cache {
             ::inotify_rm_watch(fd_, watch);
             return nullptr;
         }
+        struct stat st {};
+        if (::fstat(::dirfd(dir), &st) != 0) {
+            ::closedir(dir);
+            ::inotify_rm_watch(fd_, watch);
+            return nullptr;
+        }
         Folder& folder = folders_[path];
         folder.watch = watch;
+        folder.device = st.st_dev;
+        folder.inode = st.st_ino;
         byWatch_[watch] = path;
         while (dirent* e = ::readdir(dir)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
             bool isFolder = e->d_type == DT_DIR;
             if (e->d_type == DT_UNKNOWN) {
-                struct stat st {};
-                isFolder = ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           S_ISDIR(st.st_mode);
+                struct stat entry {};
+                isFolder = ::fstatat(::dirfd(dir), e->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                           S_ISDIR(entry.st_mode);
             }
             add(folder, e->d_name, isFolder);
         }
@@ -245,11 +261,11 @@ Cache& cache() {
 
 }  // namespace
 
-bool resolveFolded(const fs::path& drive, const std::vector<std::wstring>& parts,
-                   const std::vector<std::string>& names, fs::path& out) {
+bool resolveFolded(const fs::path& drive, const struct stat& driveId, const std::vector<std::wstring>& parts,
+                   const std::vector<std::string>& names, fs::path& out, bool& found) {
     Cache& c = cache();
     std::lock_guard lock(c.mutex);
-    return c.resolve(drive, parts, names, out);
+    return c.resolve(drive, driveId, parts, names, out, found);
 }
 
 std::size_t keptFolders() {

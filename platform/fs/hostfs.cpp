@@ -180,4 +180,9 @@ bool storeCreationTime(const fs::path& host, FileTime time) {
     return writeNumber(host, kCreatedName, time);
 }
 
+bool storeCreationTime(int fd, FileTime time) {
+    const std::string text = std::to_string(time);
+    return ::fsetxattr(fd, kCreatedName, text.data(), text.size(), 0) == 0;
+}
+
 }  // namespace win::hostfs

@@ -49,6 +49,7 @@ bool isReadOnly(const std::filesystem::path& host, const struct stat& st);
 // Creation time kept beside the host's own times (Linux cannot set a birth time).
 FileTime creationTimeOf(const std::filesystem::path& host, const struct stat& st);
 bool storeCreationTime(const std::filesystem::path& host, FileTime time);
+bool storeCreationTime(int fd, FileTime time);
 
 FileTime fromTimespec(const struct timespec& ts);
 struct timespec toTimespec(FileTime time);

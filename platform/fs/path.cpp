@@ -261,8 +261,10 @@ bool hostOfFullPath(const std::wstring& full, Lookup& out, bool withStat) {
         out.host = std::move(current);
         return true;
     }
-    if (resolveFolded(drive, parts, names, current)) {
-        out.exists = withStat && ::stat(current.c_str(), &out.st) == 0;
+    bool found = false;
+    if (resolveFolded(drive, st, parts, names, current, found)) {
+        // A name the kept folders do not hold is not there: no call needed to say so.
+        out.exists = found && withStat && ::stat(current.c_str(), &out.st) == 0;
         out.host = std::move(current);
         return true;
     }
