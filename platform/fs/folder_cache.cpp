@@ -82,7 +82,8 @@ class Cache {
         return folders_.size();
     }
 
-    // After fork() the child has its own descriptor table: it starts without a cache.
+    // After fork() the child starts without a cache (its watches would be its parent's); at the end
+    // everything is let go.
     void resetInChild() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
@@ -246,29 +247,42 @@ class Cache {
     }
 };
 
+// Set when the cache is destroyed (at exit, or when a library holding this layer is unloaded); plain
+// bool, so it can still be read afterwards.
+bool g_cacheGone = false;
+
 Cache& cache() {
-    static Cache* instance = [] {
-        auto* made = new Cache();  // never destroyed: lookups may run during exit
-        ::pthread_atfork([] { cache().mutex.lock(); }, [] { cache().mutex.unlock(); },
-                         [] {
-                             cache().mutex.unlock();
-                             cache().resetInChild();
-                         });
-        return made;
-    }();
-    return *instance;
+    struct Owned : Cache {
+        Owned() {
+            ::pthread_atfork([] { if (!g_cacheGone) cache().mutex.lock(); },
+                             [] { if (!g_cacheGone) cache().mutex.unlock(); },
+                             [] {
+                                 if (g_cacheGone) return;
+                                 cache().mutex.unlock();
+                                 cache().resetInChild();
+                             });
+        }
+        ~Owned() {
+            resetInChild();
+            g_cacheGone = true;
+        }
+    };
+    static Owned instance;
+    return instance;
 }
 
 }  // namespace
 
 bool resolveFolded(const fs::path& drive, const struct stat& driveId, const std::vector<std::wstring>& parts,
                    const std::vector<std::string>& names, fs::path& out, bool& found) {
+    if (g_cacheGone) return false;
     Cache& c = cache();
     std::lock_guard lock(c.mutex);
     return c.resolve(drive, driveId, parts, names, out, found);
 }
 
 std::size_t keptFolders() {
+    if (g_cacheGone) return 0;
     Cache& c = cache();
     std::lock_guard lock(c.mutex);
     return c.size();

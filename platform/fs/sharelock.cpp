@@ -73,32 +73,59 @@ struct LockFile {
     }
 };
 
+// Set when the kept lock file is gone (at exit, or when a library holding this layer is unloaded).
+bool g_lockFileGone = false;
+
 LockFile& lockFile() {
-    static LockFile* instance = [] {
-        auto* made = new LockFile();  // never destroyed: handles may close during exit
-        ::pthread_atfork([] { lockFile().mutex.lock(); }, [] { lockFile().mutex.unlock(); },
-                         [] {
-                             LockFile& f = lockFile();
-                             if (f.fd >= 0) ::close(f.fd);  // the parent's lock stays the parent's
-                             f.fd = -1;
-                             f.mutex.unlock();
-                         });
-        return made;
-    }();
-    return *instance;
+    struct Owned : LockFile {
+        Owned() {
+            ::pthread_atfork([] { if (!g_lockFileGone) lockFile().mutex.lock(); },
+                             [] { if (!g_lockFileGone) lockFile().mutex.unlock(); },
+                             [] {
+                                 if (g_lockFileGone) return;
+                                 LockFile& f = lockFile();
+                                 if (f.fd >= 0) ::close(f.fd);  // the parent's lock stays the parent's
+                                 f.fd = -1;
+                                 f.mutex.unlock();
+                             });
+        }
+        ~Owned() {
+            if (fd >= 0) ::close(fd);
+            g_lockFileGone = true;
+        }
+    };
+    static Owned instance;
+    return instance;
+}
+
+std::mutex& lateMutex() {
+    static std::mutex m;  // trivially destructible in practice; for guards taken during exit
+    return m;
 }
 
 }  // namespace
 
-Guard::Guard() : local_(lockFile().mutex) {
-    fd_ = lockFile().get();
+Guard::Guard() : local_(g_lockFileGone ? lateMutex() : lockFile().mutex) {
+    if (g_lockFileGone) {
+        // During exit: the lock file is opened for this guard alone, as a fresh description.
+        const Machine& machine = Machine::current();
+        if (!machine.ok()) return;
+        fd_ = ::open((machine.root() / "share.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        owned_ = fd_ >= 0;
+    } else {
+        fd_ = lockFile().get();
+    }
     if (fd_ < 0) return;
     while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
     }
 }
 
 Guard::~Guard() {
-    if (fd_ >= 0) ::flock(fd_, LOCK_UN);
+    if (fd_ < 0) return;
+    if (owned_)
+        ::close(fd_);  // releases the flock
+    else
+        ::flock(fd_, LOCK_UN);
 }
 
 bool conflicts(int fd, DWORD access, DWORD share) {
