@@ -170,7 +170,8 @@ void benchOne(const fs::path& bin, int entries) {
                 word += *c;
             }
         }
-        if (!command.empty() && command[0].find('/') == std::string::npos) command[0] = "/usr/bin/" + command[0];
+        if (!command.empty() && command[0].find('/') == std::string::npos)
+            command[0] = "/usr/bin/" + command[0];
     }
     command.push_back(patcher.string());
     command.push_back("-SILENT");

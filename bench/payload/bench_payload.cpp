@@ -285,8 +285,8 @@ int main(int argc, char** argv) {
     }
     std::printf("median: TVRZipExtractor %.0f ms, unzip %.0f ms, ratio %.2f; extractor peak RssAnon %ld kB\n",
                 median(ours), median(theirs), median(ours) / median(theirs), peakAnon);
-    std::printf("median: zlib inflate only %.0f ms; TVRZipExtractor / inflate only %.2f\n", median(inflateOnly),
-                median(ours) / median(inflateOnly));
+    std::printf("median: zlib inflate only %.0f ms; TVRZipExtractor / inflate only %.2f\n",
+                median(inflateOnly), median(ours) / median(inflateOnly));
     // MW_BENCH_KEEP leaves the machine and its archive for profiling the extractor on its own.
     if (std::getenv("MW_BENCH_KEEP")) {
         std::printf("kept %s\n", root.c_str());

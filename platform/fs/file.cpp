@@ -60,7 +60,8 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
     if (target.exists) {
         if (disposition == Disposition::createNew) return hostfs::fail(err::fileExists);
         // Read-only lives in the write permission of a file.
-        if ((write || truncates) && (target.st.st_mode & S_IWUSR) == 0) return hostfs::fail(err::accessDenied);
+        if ((write || truncates) && (target.st.st_mode & S_IWUSR) == 0)
+            return hostfs::fail(err::accessDenied);
         if (disposition == Disposition::createAlways) {
             // CREATE_ALWAYS refuses to replace a hidden or system file with one that would lose the bits.
             existing = hostfs::attributesOf(target.host, target.st);
@@ -163,8 +164,8 @@ bool File::readAt(std::uint64_t offset, void* buffer, std::size_t size, std::siz
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return hostfs::fail(err::invalidParameter);
     auto* out = static_cast<char*>(buffer);
     while (bytesRead < size) {
-        const ssize_t n = ::pread(state_->fd, out + bytesRead, size - bytesRead,
-                                  static_cast<off_t>(offset + bytesRead));
+        const ssize_t n =
+            ::pread(state_->fd, out + bytesRead, size - bytesRead, static_cast<off_t>(offset + bytesRead));
         if (n < 0) {
             if (errno == EINTR) continue;
             return hostfs::fail(errno, state_->host);

@@ -148,7 +148,8 @@ bool copyFile(std::wstring_view from, std::wstring_view to, bool failIfExists) {
     // The copy is a new or rewritten file: archive is set whatever the source had. Opening it stored
     // everything but read-only, which could only be set once the bytes were in.
     if ((attributes & attr::readOnly) &&
-        !hostfs::storeAttributes(target, false, (attributes == attr::normal ? 0 : attributes) | attr::archive)) {
+        !hostfs::storeAttributes(target, false,
+                                 (attributes == attr::normal ? 0 : attributes) | attr::archive)) {
         return hostfs::fail(errno, target);
     }
     setLastError(err::success);

@@ -78,9 +78,7 @@ class Cache {
         return true;
     }
 
-    std::size_t size() {
-        return folders_.size();
-    }
+    std::size_t size() { return folders_.size(); }
 
     // After fork() the child starts without a cache (its watches would be its parent's); at the end
     // everything is let go.
@@ -254,13 +252,18 @@ bool g_cacheGone = false;
 Cache& cache() {
     struct Owned : Cache {
         Owned() {
-            ::pthread_atfork([] { if (!g_cacheGone) cache().mutex.lock(); },
-                             [] { if (!g_cacheGone) cache().mutex.unlock(); },
-                             [] {
-                                 if (g_cacheGone) return;
-                                 cache().mutex.unlock();
-                                 cache().resetInChild();
-                             });
+            ::pthread_atfork(
+                [] {
+                    if (!g_cacheGone) cache().mutex.lock();
+                },
+                [] {
+                    if (!g_cacheGone) cache().mutex.unlock();
+                },
+                [] {
+                    if (g_cacheGone) return;
+                    cache().mutex.unlock();
+                    cache().resetInChild();
+                });
         }
         ~Owned() {
             resetInChild();

@@ -79,15 +79,20 @@ bool g_lockFileGone = false;
 LockFile& lockFile() {
     struct Owned : LockFile {
         Owned() {
-            ::pthread_atfork([] { if (!g_lockFileGone) lockFile().mutex.lock(); },
-                             [] { if (!g_lockFileGone) lockFile().mutex.unlock(); },
-                             [] {
-                                 if (g_lockFileGone) return;
-                                 LockFile& f = lockFile();
-                                 if (f.fd >= 0) ::close(f.fd);  // the parent's lock stays the parent's
-                                 f.fd = -1;
-                                 f.mutex.unlock();
-                             });
+            ::pthread_atfork(
+                [] {
+                    if (!g_lockFileGone) lockFile().mutex.lock();
+                },
+                [] {
+                    if (!g_lockFileGone) lockFile().mutex.unlock();
+                },
+                [] {
+                    if (g_lockFileGone) return;
+                    LockFile& f = lockFile();
+                    if (f.fd >= 0) ::close(f.fd);  // the parent's lock stays the parent's
+                    f.fd = -1;
+                    f.mutex.unlock();
+                });
         }
         ~Owned() {
             if (fd >= 0) ::close(fd);
@@ -145,7 +150,11 @@ bool conflicts(int fd, DWORD access, DWORD share) {
 bool mark(int fd, DWORD access, DWORD share) {
     const Rights want = rightsOf(access);
     if (!want.any()) return true;
-    const bool set[6] = {want.read, want.write, want.del, !(share & share::read), !(share & share::write),
+    const bool set[6] = {want.read,
+                         want.write,
+                         want.del,
+                         !(share & share::read),
+                         !(share & share::write),
                          !(share & share::del)};
     // Neighbouring markers go in one lock each run.
     bool ok = true;

@@ -95,7 +95,9 @@ TEST(HostPath, KeptNamesFollowChangesMadeByOtherProcesses) {
     };
     const Row rows[] = {
         {"file renamed to another case",
-         [](const fs::path& c) { fs::rename(c / "Program Files/Orvex/Patch.exe", c / "Program Files/Orvex/PATCH.exe"); },
+         [](const fs::path& c) {
+             fs::rename(c / "Program Files/Orvex/Patch.exe", c / "Program Files/Orvex/PATCH.exe");
+         },
          L"C:\\program files\\orvex\\patch.exe", "Program Files/Orvex/PATCH.exe"},
         {"file removed", [](const fs::path& c) { fs::remove(c / "Program Files/Orvex/Patch.exe"); },
          L"C:\\program files\\orvex\\patch.exe", "Program Files/Orvex/patch.exe"},
@@ -140,7 +142,8 @@ TEST(HostPath, KeptNamesFollowChangesMadeByOtherProcesses) {
         // The layer's own changes show at once too.
         ASSERT_TRUE(win::writeFile(L"C:\\Program Files\\Orvex\\mine.txt", "z")) << row.what;
         ASSERT_TRUE(win::createDirectory(L"C:\\PROGRAM FILES\\orvex\\New")) << row.what;
-        ASSERT_TRUE(win::moveFile(L"c:\\program files\\orvex\\MINE.TXT", L"C:\\Program Files\\Orvex\\NEW\\X.dll", 0))
+        ASSERT_TRUE(
+            win::moveFile(L"c:\\program files\\orvex\\MINE.TXT", L"C:\\Program Files\\Orvex\\NEW\\X.dll", 0))
             << row.what;
         EXPECT_TRUE(win::pathExists(L"C:\\PROGRAM FILES\\ORVEX\\new\\x.DLL")) << row.what;
         EXPECT_FALSE(win::pathExists(L"C:\\PROGRAM FILES\\ORVEX\\Mine.txt")) << row.what;
