@@ -1,6 +1,7 @@
 // A silent run of an overwrite manifest over a product of real-looking names, against `cp -r` of the
 // same bytes in the same run, and the patcher's peak memory. Usage:
 //   bench_engine BIN_DIR [ENTRIES...]        (default 3000 30000; about 22 KB per file)
+// MW_BENCH_WRAP="strace -f -c -o FILE" runs the patcher under that command.
 // BIN_DIR holds Mendwell, mendwell-build, machine, tally and orvex_tally.so of a release build.
 #include <spawn.h>
 #include <sys/resource.h>
@@ -156,7 +157,25 @@ void benchOne(const fs::path& bin, int entries) {
         std::exit(1);
     }
     const Outcome copy = runProgram({"/bin/cp", "-r", product.string(), (root / "copy").string()});
-    const Outcome run = runProgram({patcher.string(), "-SILENT"});
+    // MW_BENCH_WRAP puts a command in front of the patcher (e.g. "strace -f -c -o FILE") for counting.
+    std::vector<std::string> command;
+    if (const char* wrap = std::getenv("MW_BENCH_WRAP")) {
+        std::string word;
+        for (const char* c = wrap;; ++c) {
+            if (*c == ' ' || *c == '\0') {
+                if (!word.empty()) command.push_back(word);
+                word.clear();
+                if (*c == '\0') break;
+            } else {
+                word += *c;
+            }
+        }
+        if (!command.empty() && command[0].find('/') == std::string::npos)
+            command[0] = "/usr/bin/" + command[0];
+    }
+    command.push_back(patcher.string());
+    command.push_back("-SILENT");
+    const Outcome run = runProgram(command);
     std::printf("%-28s %7d %10.2f %10.2f %8.2f %10ld  rc=%d\n", "silent overwrite run", entries, run.seconds,
                 copy.seconds, run.seconds / copy.seconds, run.peakKb / 1024, run.status);
     std::fflush(stdout);

@@ -2,12 +2,14 @@
 // (about 65 MB in 3000 deflated entries named by number: text, already-compressed data and real
 // binaries from this machine), then extracts it with TVRZipExtractor and with `unzip -o -q` into fresh
 // folders, alternating which goes first, and reports the medians and the extractor's peak anonymous
-// memory (sampled from /proc while it runs in its own process).
+// memory (sampled from /proc while it runs in its own process). Each run also inflates the archive
+// without writing anything (`--inflate`), the floor an extraction can reach.
 //
 //   bench_payload [runs=5]
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <unzip.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -193,10 +195,33 @@ int extractMode(const char* archive, const char* destination) {
     return rc == 1 ? 0 : 1;
 }
 
+// Child mode: inflate every entry of the archive into one buffer and drop the bytes: what zlib alone
+// costs (minizip over stdio, CRC checked as the extractor's), the floor for any extraction.
+int inflateMode(const char* archive) {
+    unzFile zip = unzOpen64(archive);
+    if (!zip) return 1;
+    std::vector<char> buffer(20480);
+    std::uint64_t total = 0;
+    int rc = unzGoToFirstFile(zip);
+    while (rc == UNZ_OK) {
+        if (unzOpenCurrentFile(zip) != UNZ_OK) return 1;
+        int n = 0;
+        while ((n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) {
+            total += static_cast<std::uint64_t>(n);
+        }
+        if (n < 0 || unzCloseCurrentFile(zip) != UNZ_OK) return 1;
+        rc = unzGoToNextFile(zip);
+    }
+    unzClose(zip);
+    std::printf("inflated %llu bytes\n", static_cast<unsigned long long>(total));
+    return rc == UNZ_END_OF_LIST_OF_FILE ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--extract") return extractMode(argv[2], argv[3]);
+    if (argc == 3 && std::string(argv[1]) == "--inflate") return inflateMode(argv[2]);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
     const fs::path root = fs::temp_directory_path() / ("mw-bench-payload-" + std::to_string(getpid()));
@@ -216,6 +241,7 @@ int main(int argc, char** argv) {
     const std::string self = fs::canonical("/proc/self/exe").string();
     std::vector<double> ours;
     std::vector<double> theirs;
+    std::vector<double> inflateOnly;
     long peakAnon = 0;
     for (int i = 0; i < runs; ++i) {
         const fs::path a = bench / ("ours" + std::to_string(i));
@@ -223,13 +249,17 @@ int main(int argc, char** argv) {
         const std::string winDest = "C:\\bench\\ours" + std::to_string(i);
         Run r1;
         Run r2;
+        Run r3;
         auto runOurs = [&] { r1 = runMeasured({self, "--extract", "C:\\bench\\PatchFiles.zip", winDest}); };
         auto runUnzip = [&] { r2 = runMeasured({"unzip", "-o", "-q", archive.string(), "-d", b.string()}); };
+        auto runInflate = [&] { r3 = runMeasured({self, "--inflate", archive.string()}); };
         if (i % 2 == 0) {
             runOurs();
+            runInflate();
             runUnzip();
         } else {
             runUnzip();
+            runInflate();
             runOurs();
         }
         std::size_t fa = 0;
@@ -237,23 +267,26 @@ int main(int argc, char** argv) {
         const std::uint64_t ba = treeBytes(a, fa);
         const std::uint64_t bb = treeBytes(b, fb);
         std::printf(
-            "run %d: TVRZipExtractor %.0f ms (exit %d, peak RssAnon %ld kB), unzip %.0f ms (exit %d); "
-            "files %zu/%zu, bytes %llu/%llu\n",
-            i + 1, r1.ms, r1.status, r1.peakAnonKb, r2.ms, r2.status, fa, fb,
+            "run %d: TVRZipExtractor %.0f ms (exit %d, peak RssAnon %ld kB), inflate only %.0f ms (exit %d), "
+            "unzip %.0f ms (exit %d); files %zu/%zu, bytes %llu/%llu\n",
+            i + 1, r1.ms, r1.status, r1.peakAnonKb, r3.ms, r3.status, r2.ms, r2.status, fa, fb,
             static_cast<unsigned long long>(ba), static_cast<unsigned long long>(bb));
-        if (r1.status != 0 || r2.status != 0 || fa != fb || ba != bb) {
+        if (r1.status != 0 || r2.status != 0 || r3.status != 0 || fa != fb || ba != bb) {
             std::cerr << "extractions differ or failed\n";
             fs::remove_all(root);
             return 1;
         }
         ours.push_back(r1.ms);
         theirs.push_back(r2.ms);
+        inflateOnly.push_back(r3.ms);
         peakAnon = std::max(peakAnon, r1.peakAnonKb);
         fs::remove_all(a);
         fs::remove_all(b);
     }
     std::printf("median: TVRZipExtractor %.0f ms, unzip %.0f ms, ratio %.2f; extractor peak RssAnon %ld kB\n",
                 median(ours), median(theirs), median(ours) / median(theirs), peakAnon);
+    std::printf("median: zlib inflate only %.0f ms; TVRZipExtractor / inflate only %.2f\n",
+                median(inflateOnly), median(ours) / median(inflateOnly));
     // MW_BENCH_KEEP leaves the machine and its archive for profiling the extractor on its own.
     if (std::getenv("MW_BENCH_KEEP")) {
         std::printf("kept %s\n", root.c_str());

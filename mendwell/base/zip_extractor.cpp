@@ -229,6 +229,16 @@ bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatt
         total += static_cast<std::uint64_t>(n);
     }
     const win::DWORD writeError = win::lastError();
+    if (!damaged && !writeFailed) {
+        // Set through the handle: the file's name need not be looked up again.
+        win::FileTime local = 0;
+        const auto dosDate = static_cast<std::uint16_t>(info.dosDate >> 16);
+        const auto dosTime = static_cast<std::uint16_t>(info.dosDate & 0xFFFF);
+        if (win::dosDateTimeToFileTime(dosDate, dosTime, local)) {
+            const win::FileTime utc = win::localToFileTime(local);
+            file.setTimes(&utc, nullptr, &utc);
+        }
+    }
     file.close();
     const int closed = unzCloseCurrentFile(zip);
     // minizip checks the CRC only when all the declared data was read, so the size is checked too.
@@ -244,14 +254,6 @@ bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatt
         return false;
     }
     ++filesWritten_;
-
-    win::FileTime local = 0;
-    const auto dosDate = static_cast<std::uint16_t>(info.dosDate >> 16);
-    const auto dosTime = static_cast<std::uint16_t>(info.dosDate & 0xFFFF);
-    if (win::dosDateTimeToFileTime(dosDate, dosTime, local)) {
-        const win::FileTime utc = win::localToFileTime(local);
-        win::setFileTimes(target, &utc, nullptr, &utc);
-    }
     return true;
 }
 

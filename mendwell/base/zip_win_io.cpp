@@ -34,7 +34,7 @@ struct Stream {
 };
 
 bool readAt(Stream& s, std::uint64_t offset, void* buffer, std::size_t size, std::size_t& got) {
-    return s.file.seek(offset) && s.file.read(buffer, size, got);
+    return s.file.readAt(offset, buffer, size, got);
 }
 
 // The window holding `offset`, refilling the least recently used one when neither does; null on error.

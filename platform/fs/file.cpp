@@ -55,15 +55,19 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
         disposition == Disposition::createAlways || disposition == Disposition::truncateExisting;
     if (disposition == Disposition::truncateExisting && !write) return hostfs::fail(err::invalidParameter);
 
+    // What the file carries beyond its permission bits is only read when the request depends on it.
+    DWORD existing = attr::invalid;
     if (target.exists) {
         if (disposition == Disposition::createNew) return hostfs::fail(err::fileExists);
-        const DWORD existing = hostfs::attributesOf(target.host, target.st);
-        if ((write || truncates) && (existing & attr::readOnly)) return hostfs::fail(err::accessDenied);
-        // CREATE_ALWAYS refuses to replace a hidden or system file with one that would lose the bits.
-        constexpr DWORD kKept = attr::hidden | attr::system;
-        const DWORD asked = attributes == attr::normal ? 0 : attributes;
-        if (disposition == Disposition::createAlways && (existing & kKept & ~asked) != 0) {
+        // Read-only lives in the write permission of a file.
+        if ((write || truncates) && (target.st.st_mode & S_IWUSR) == 0)
             return hostfs::fail(err::accessDenied);
+        if (disposition == Disposition::createAlways) {
+            // CREATE_ALWAYS refuses to replace a hidden or system file with one that would lose the bits.
+            existing = hostfs::attributesOf(target.host, target.st);
+            constexpr DWORD kKept = attr::hidden | attr::system;
+            const DWORD asked = attributes == attr::normal ? 0 : attributes;
+            if ((existing & kKept & ~asked) != 0) return hostfs::fail(err::accessDenied);
         }
     } else if (disposition == Disposition::openExisting || disposition == Disposition::truncateExisting) {
         return hostfs::fail(hostfs::missingError(target.host));
@@ -73,9 +77,10 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
     state->host = target.host;
     state->canRead = read;
     state->canWrite = write;
-    // Root ignores permission bits, so the descriptor asks for what the handle may do only.
+    // A writer opens for reading too, so one description carries the data and the share markers (a
+    // read lock needs a readable descriptor); the handle still refuses the reads it was not given.
     int flags = O_CLOEXEC | O_NOFOLLOW;
-    flags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    flags |= write ? O_RDWR : O_RDONLY;
     bool created = false;
     {
         sharing::Guard guard;
@@ -89,6 +94,11 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
                 created = state->fd >= 0;
             }
         } else {
+            state->fd = ::open(target.host.c_str(), flags);
+        }
+        if (state->fd < 0 && errno == EACCES && write && !read && target.exists) {
+            // A file that may be written but not read: write-only, markers on a second description.
+            flags = (flags & ~O_ACCMODE) | O_WRONLY;
             state->fd = ::open(target.host.c_str(), flags);
         }
         if (state->fd < 0) return hostfs::fail(errno, target.host);
@@ -111,9 +121,10 @@ bool File::open(std::wstring_view path, DWORD desiredAccess, DWORD shareMode, Di
     }
     if (target.exists && truncates && ::ftruncate(state->fd, 0) != 0) return hostfs::fail(errno, target.host);
     // A file made or overwritten gets the asked attributes and archive, as the file system sets it.
+    // Archive alone is what a file without stored attributes reports, so that costs no host call.
     const bool replaced = target.exists && disposition == Disposition::createAlways;
-    if ((created && attributes != attr::normal) || replaced) {
-        const DWORD bits = (attributes == attr::normal ? 0 : attributes) | attr::archive;
+    const DWORD bits = (attributes == attr::normal ? 0 : attributes) | attr::archive;
+    if ((created && bits != attr::archive) || (replaced && existing != bits)) {
         if (!hostfs::storeAttributes(target.host, false, bits)) return hostfs::fail(errno, target.host);
     }
     state_ = std::move(state);
@@ -136,6 +147,25 @@ bool File::read(void* buffer, std::size_t size, std::size_t& bytesRead) {
     auto* out = static_cast<char*>(buffer);
     while (bytesRead < size) {
         const ssize_t n = ::read(state_->fd, out + bytesRead, size - bytesRead);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return hostfs::fail(errno, state_->host);
+        }
+        if (n == 0) break;
+        bytesRead += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool File::readAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& bytesRead) {
+    bytesRead = 0;
+    if (!isOpen()) return hostfs::fail(err::invalidHandle);
+    if (!state_->canRead) return hostfs::fail(err::accessDenied);
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return hostfs::fail(err::invalidParameter);
+    auto* out = static_cast<char*>(buffer);
+    while (bytesRead < size) {
+        const ssize_t n =
+            ::pread(state_->fd, out + bytesRead, size - bytesRead, static_cast<off_t>(offset + bytesRead));
         if (n < 0) {
             if (errno == EINTR) continue;
             return hostfs::fail(errno, state_->host);
@@ -207,7 +237,7 @@ bool File::setTimes(const FileTime* creation, const FileTime* lastAccess, const 
     if (lastWrite) times[1] = hostfs::toTimespec(*lastWrite);
     if ((lastAccess || lastWrite) && ::futimens(state_->fd, times) != 0)
         return hostfs::fail(errno, state_->host);
-    if (creation && !hostfs::storeCreationTime(state_->host, *creation))
+    if (creation && !hostfs::storeCreationTime(state_->fd, *creation))
         return hostfs::fail(errno, state_->host);
     return true;
 }

@@ -129,6 +129,9 @@ class File {
               DWORD attributes = attr::normal);
     bool isOpen() const;
     bool read(void* buffer, std::size_t size, std::size_t& bytesRead);
+    // Reads at `offset` and leaves the file position as it was: one host call where seek and read take
+    // two.
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t size, std::size_t& bytesRead);
     bool write(const void* data, std::size_t size);  // writes everything or fails
     bool seek(std::uint64_t offset);
     bool seekEnd();

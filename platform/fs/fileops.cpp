@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "platform/fs/file.h"
@@ -37,13 +39,15 @@ void syncPath(const fs::path& host) {
     }
 }
 
-bool copyData(File& in, File& out) {
-    std::vector<char> buffer(1 << 20);
+// A buffer the size of the file, up to 1 MB, left uninitialised: small files are the common case.
+bool copyData(File& in, File& out, std::uint64_t expected) {
+    const std::size_t size = static_cast<std::size_t>(std::clamp<std::uint64_t>(expected + 1, 4096, 1 << 20));
+    const auto buffer = std::make_unique_for_overwrite<char[]>(size);
     while (true) {
         std::size_t got = 0;
-        if (!in.read(buffer.data(), buffer.size(), got)) return false;
+        if (!in.read(buffer.get(), size, got)) return false;
         if (got == 0) return true;
-        if (!out.write(buffer.data(), got)) return false;
+        if (!out.write(buffer.get(), got)) return false;
     }
 }
 
@@ -125,7 +129,7 @@ bool copyFile(std::wstring_view from, std::wstring_view to, bool failIfExists) {
     }
     const bool created = lastError() != err::alreadyExists;
     const fs::path target = dst.exists ? dst.host : writtenName(to, dst.host);
-    if (!copyData(in, out)) {
+    if (!copyData(in, out, static_cast<std::uint64_t>(src.st.st_size))) {
         const DWORD error = lastError();
         out.close();
         // Never leave half a copy under a name that did not exist before.
@@ -141,8 +145,10 @@ bool copyFile(std::wstring_view from, std::wstring_view to, bool failIfExists) {
     times[1] = src.st.st_mtim;
     if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0) return hostfs::fail(errno, target);
     if (created) hostfs::storeCreationTime(target, currentFileTime());
-    // The copy is a new or rewritten file: archive is set whatever the source had.
-    if (!hostfs::storeAttributes(target, false,
+    // The copy is a new or rewritten file: archive is set whatever the source had. Opening it stored
+    // everything but read-only, which could only be set once the bytes were in.
+    if ((attributes & attr::readOnly) &&
+        !hostfs::storeAttributes(target, false,
                                  (attributes == attr::normal ? 0 : attributes) | attr::archive)) {
         return hostfs::fail(errno, target);
     }

@@ -46,9 +46,12 @@ bool resolve(std::wstring_view path, Target& out) {
         if (full.size() >= kMaxPath) return fail(err::pathNotFound);
         if (isReservedDeviceName(fileNamePart(removeBackslash(full)))) return fail(err::invalidName);
     }
-    if (!hostPath(path, out.host)) return false;
+    Lookup found;
+    if (!hostOfFullPath(full, found)) return false;
+    out.host = std::move(found.host);
+    out.st = found.st;
+    out.exists = found.exists;
     out.namesFolder = full.size() > 3 && full.back() == L'\\';
-    out.exists = ::stat(out.host.c_str(), &out.st) == 0;
     if (out.namesFolder && out.exists && !S_ISDIR(out.st.st_mode)) return fail(err::invalidName);
     return true;
 }
@@ -175,6 +178,11 @@ FileTime creationTimeOf(const fs::path& host, const struct stat& st) {
 
 bool storeCreationTime(const fs::path& host, FileTime time) {
     return writeNumber(host, kCreatedName, time);
+}
+
+bool storeCreationTime(int fd, FileTime time) {
+    const std::string text = std::to_string(time);
+    return ::fsetxattr(fd, kCreatedName, text.data(), text.size(), 0) == 0;
 }
 
 }  // namespace win::hostfs

@@ -22,6 +22,16 @@ struct Target {
 };
 bool resolve(std::wstring_view path, Target& out);
 
+// Host path of a full Windows path (as fullPath gives it) with the stat of what is there, found with
+// as few host calls as the case of the names allows (`withStat` false: `st` and `exists` are left
+// unset unless the first call gave them). False with the last error when it cannot map.
+struct Lookup {
+    std::filesystem::path host;
+    struct stat st {};
+    bool exists = false;
+};
+bool hostOfFullPath(const std::wstring& full, Lookup& out, bool withStat = true);
+
 // 2 when the folder of `host` exists, else 3: what Windows says of a missing file.
 DWORD missingError(const std::filesystem::path& host);
 // Win32 error for an errno raised on `host`.
@@ -39,6 +49,7 @@ bool isReadOnly(const std::filesystem::path& host, const struct stat& st);
 // Creation time kept beside the host's own times (Linux cannot set a birth time).
 FileTime creationTimeOf(const std::filesystem::path& host, const struct stat& st);
 bool storeCreationTime(const std::filesystem::path& host, FileTime time);
+bool storeCreationTime(int fd, FileTime time);
 
 FileTime fromTimespec(const struct timespec& ts);
 struct timespec toTimespec(FileTime time);

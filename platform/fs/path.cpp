@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/fs/folder_cache.h"
+#include "platform/fs/hostfs.h"
 #include "platform/machine/machine.h"
 #include "platform/system/environment_lock.h"
 #include "platform/text/text.h"
@@ -207,6 +209,18 @@ std::wstring withoutTrailingBackslash(std::wstring path) {
 }
 
 bool hostOfFull(const std::wstring& full, fs::path& out) {
+    hostfs::Lookup found;
+    if (!hostfs::hostOfFullPath(full, found, false)) return false;
+    out = std::move(found.host);
+    return true;
+}
+
+}  // namespace
+
+namespace hostfs {
+
+bool hostOfFullPath(const std::wstring& full, Lookup& out, bool withStat) {
+    out = Lookup();
     const Machine& machine = Machine::current();
     if (!machine.ok()) {
         setLastError(err::accessDenied);
@@ -231,13 +245,28 @@ bool hostOfFull(const std::wstring& full, fs::path& out) {
     struct stat st {};
     // Most paths are written in the case they exist in: one system call answers them.
     if (!names.empty() && ::lstat(direct.c_str(), &st) == 0) {
-        out = std::move(direct);
+        out.exists = !S_ISLNK(st.st_mode) || ::stat(direct.c_str(), &st) == 0;
+        if (out.exists) out.st = st;
+        out.host = std::move(direct);
         return true;
     }
     fs::path current = drive;
     if (::stat(current.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         setLastError(err::pathNotFound);
         return false;
+    }
+    if (names.empty()) {
+        out.exists = true;
+        out.st = st;
+        out.host = std::move(current);
+        return true;
+    }
+    bool found = false;
+    if (resolveFolded(drive, st, parts, names, current, found)) {
+        // A name the kept folders do not hold is not there: no call needed to say so.
+        out.exists = found && withStat && ::stat(current.c_str(), &out.st) == 0;
+        out.host = std::move(current);
+        return true;
     }
     bool lookup = true;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -253,11 +282,12 @@ bool hostOfFull(const std::wstring& full, fs::path& out) {
         }
         current = std::move(candidate);
     }
-    out = std::move(current);
+    out.exists = withStat && ::stat(current.c_str(), &out.st) == 0;
+    out.host = std::move(current);
     return true;
 }
 
-}  // namespace
+}  // namespace hostfs
 
 bool isLongPathForm(std::wstring_view path) {
     return path.substr(0, kLongPrefix.size()) == kLongPrefix;

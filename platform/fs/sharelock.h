@@ -21,6 +21,7 @@ class Guard {
   private:
     std::unique_lock<std::mutex> local_;
     int fd_ = -1;
+    bool owned_ = false;
 };
 
 // Whether a handle asking for `access` with `share` conflicts with the handles of other open file

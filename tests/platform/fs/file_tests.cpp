@@ -131,6 +131,11 @@ TEST(FileHandle, DispositionsReadWriteAndTimes) {
     std::size_t got = 0;
     ASSERT_TRUE(f.read(buf, sizeof buf, got));
     EXPECT_EQ(std::string(buf, got), "hello");
+    // Reading at an offset leaves the position where it was (at the end here).
+    ASSERT_TRUE(f.readAt(1, buf, 3, got));
+    EXPECT_EQ(std::string(buf, got), "ell");
+    ASSERT_TRUE(f.read(buf, sizeof buf, got));
+    EXPECT_EQ(got, 0u);
     const win::FileTime when = 125000000000000000ULL;
     ASSERT_TRUE(f.setTimes(nullptr, nullptr, &when));
     f.close();
@@ -143,6 +148,9 @@ TEST(FileHandle, DispositionsReadWriteAndTimes) {
     ASSERT_TRUE(f.open(L"C:\\n.bin", win::access::read, 0, win::Disposition::openAlways));
     EXPECT_EQ(win::lastError(), win::err::alreadyExists);
     EXPECT_FAILS_WITH(f.write("x", 1), win::err::accessDenied);
+    ASSERT_TRUE(f.open(L"C:\\n.bin", win::access::write, win::share::read, win::Disposition::openExisting));
+    EXPECT_FAILS_WITH(f.read(buf, sizeof buf, got), win::err::accessDenied);
+    EXPECT_FAILS_WITH(f.readAt(0, buf, sizeof buf, got), win::err::accessDenied);
     f.close();
     EXPECT_FAILS_WITH(f.open(L"C:\\Windows", win::access::read, 0, win::Disposition::openExisting),
                       win::err::accessDenied);

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
 #include "platform/fs/file.h"
+#include "platform/fs/folder_cache.h"
 #include "platform/win.h"
 #include "tests/support/testmachine.h"
 
@@ -75,6 +81,73 @@ TEST(HostPath, MapsCaseInsensitivelyAndNeverLeavesTheDrive) {
     EXPECT_EQ(win::lastError(), win::err::pathNotFound);
     EXPECT_FALSE(win::hostPath(L"C:\\a<b", host));
     EXPECT_EQ(win::lastError(), win::err::invalidName);
+}
+
+// Names looked up in another case are kept per folder between calls; whatever another process does to
+// the folders afterwards, the next lookup must see it.
+TEST(HostPath, KeptNamesFollowChangesMadeByOtherProcesses) {
+    namespace fs = std::filesystem;
+    struct Row {
+        const char* what;
+        void (*change)(const fs::path& c);  // run in a child process, on the host
+        const wchar_t* lookup;
+        const char* expected;  // below drive_c
+    };
+    const Row rows[] = {
+        {"file renamed to another case",
+         [](const fs::path& c) {
+             fs::rename(c / "Program Files/Orvex/Patch.exe", c / "Program Files/Orvex/PATCH.exe");
+         },
+         L"C:\\program files\\orvex\\patch.exe", "Program Files/Orvex/PATCH.exe"},
+        {"file removed", [](const fs::path& c) { fs::remove(c / "Program Files/Orvex/Patch.exe"); },
+         L"C:\\program files\\orvex\\patch.exe", "Program Files/Orvex/patch.exe"},
+        {"folder moved away and made again in another case",
+         [](const fs::path& c) {
+             fs::rename(c / "Program Files/Orvex", c / "Program Files/Gone");
+             fs::create_directories(c / "Program Files/ORVEX");
+             std::ofstream(c / "Program Files/ORVEX/patch.EXE") << "y";
+         },
+         L"C:\\program files\\orvex\\patch.exe", "Program Files/ORVEX/patch.EXE"},
+        {"a folder above moved away and made again",
+         [](const fs::path& c) {
+             fs::rename(c / "Program Files", c / "Old");
+             fs::create_directories(c / "program files/orvex");
+             std::ofstream(c / "program files/orvex/PATCH.exe") << "y";
+         },
+         L"C:\\PROGRAM FILES\\ORVEX\\patch.exe", "program files/orvex/PATCH.exe"},
+        {"a second spelling of the same name",
+         [](const fs::path& c) { std::ofstream(c / "Program Files/Orvex/patch.exe") << "y"; },
+         L"C:\\program files\\orvex\\patch.exe", "Program Files/Orvex/patch.exe"},
+    };
+    for (const Row& row : rows) {
+        TestMachine machine;
+        machine.writeFile(L"C:\\Program Files\\Orvex\\Patch.exe", "x");
+        machine.writeFile(L"C:\\Program Files\\Orvex\\Other.dll", "x");
+        std::filesystem::path host;
+        ASSERT_TRUE(win::hostPath(L"C:\\PROGRAM FILES\\ORVEX\\PATCH.EXE", host)) << row.what;
+        EXPECT_EQ(host, machine.root() / "drive_c/Program Files/Orvex/Patch.exe") << row.what;
+        EXPECT_GT(win::hostfs::keptFolders(), 0u) << "names are not kept: nothing here is tested";
+        const fs::path c = machine.root() / "drive_c";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            row.change(c);
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row.what;
+        ASSERT_TRUE(win::hostPath(row.lookup, host)) << row.what;
+        EXPECT_EQ(host, c / row.expected) << row.what;
+        EXPECT_EQ(win::pathExists(row.lookup), fs::exists(c / row.expected)) << row.what;
+        // The layer's own changes show at once too.
+        ASSERT_TRUE(win::writeFile(L"C:\\Program Files\\Orvex\\mine.txt", "z")) << row.what;
+        ASSERT_TRUE(win::createDirectory(L"C:\\PROGRAM FILES\\orvex\\New")) << row.what;
+        ASSERT_TRUE(
+            win::moveFile(L"c:\\program files\\orvex\\MINE.TXT", L"C:\\Program Files\\Orvex\\NEW\\X.dll", 0))
+            << row.what;
+        EXPECT_TRUE(win::pathExists(L"C:\\PROGRAM FILES\\ORVEX\\new\\x.DLL")) << row.what;
+        EXPECT_FALSE(win::pathExists(L"C:\\PROGRAM FILES\\ORVEX\\Mine.txt")) << row.what;
+    }
 }
 
 TEST(CurrentDirectory, RefusesFilesAndMissingFolders) {
