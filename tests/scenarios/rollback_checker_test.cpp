@@ -713,6 +713,10 @@ const std::vector<SeedRow> kOpenFindings = {
     {3002, "a touch clears the read-only bit for good (fail at the entry after it)"},
     {4000, "the undo of a remove restores the manifest's letter case, in the colour folder too (LUMEN.ICM)"},
     {5000, "a touch clears the read-only bit for good (killed after a later entry)"},
+    {7030,
+     "the undo restores the manifest's letter case (LUMEN.DLL) and a read-only bit is lost, after a "
+     "killed recovery"},
+    {7033, "the colour folder keeps the new profile after a recovery killed and done again"},
 };
 // More seeds that found a fault since mended, or were drawn for coverage: run by ./build.sh chaos.
 const std::vector<SeedRow> kMoreSeeds = {
