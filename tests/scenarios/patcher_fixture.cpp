@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/fs/path.h"
+#include "platform/registry/registry.h"
 #include "platform/system/system.h"
 #include "platform/text/text.h"
 
@@ -219,6 +220,21 @@ std::vector<std::string> treeOf(const fs::path& root) {
         out.push_back(it->path().lexically_relative(root).generic_string());
     std::sort(out.begin(), out.end());
     return out;
+}
+
+void dumpRegistryKey(const std::wstring& path, std::ostream& out) {
+    win::RegKey key;
+    if (key.open(win::RegRoot::localMachine, path) != 0) return;
+    out << "[" << win::toUtf8(path) << "]\n";
+    std::wstring name;
+    win::DWORD type = 0;
+    std::vector<std::uint8_t> data;
+    for (win::DWORD i = 0; key.enumValue(i, name, type, data) == 0; ++i) {
+        out << win::toUtf8(name) << " " << type << ":";
+        for (auto b : data) out << int(b) << ",";
+        out << "\n";
+    }
+    for (win::DWORD i = 0; key.enumKey(i, name) == 0; ++i) dumpRegistryKey(path + L"\\" + name, out);
 }
 
 }  // namespace scenarios

@@ -73,5 +73,7 @@ bool contains(const std::string& text, const std::string& what);
 std::string record(const std::string& type, const std::string& message);
 // Every file and folder under `root`, relative, sorted.
 std::vector<std::string> treeOf(const std::filesystem::path& root);
+// The HKLM key `path` with its values (type and bytes) and every key below it, one line a value.
+void dumpRegistryKey(const std::wstring& path, std::ostream& out);
 
 }  // namespace scenarios

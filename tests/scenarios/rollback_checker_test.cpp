@@ -469,8 +469,8 @@ class RollbackChecker : public ScenarioTest {
         };
         files(L"C:\\Program Files");
         files(win::colorDirectory());
-        dumpKey(L"SOFTWARE\\Orvex", out);
-        dumpKey(kUninstallKey, out);
+        dumpRegistryKey(L"SOFTWARE\\Orvex", out);
+        dumpRegistryKey(kUninstallKey, out);
         for (const auto& s : c.services) {
             win::ServiceRecord record;
             win::DWORD state = win::getService(win::fromUtf8(s.name), record) ? record.state : 0;
@@ -483,20 +483,6 @@ class RollbackChecker : public ScenarioTest {
         return out.str();
     }
 
-    static void dumpKey(const std::wstring& path, std::ostringstream& out) {
-        win::RegKey key;
-        if (key.open(win::RegRoot::localMachine, path) != 0) return;
-        out << "[" << win::toUtf8(path) << "]\n";
-        std::wstring name;
-        win::DWORD type = 0;
-        std::vector<std::uint8_t> data;
-        for (win::DWORD i = 0; key.enumValue(i, name, type, data) == 0; ++i) {
-            out << win::toUtf8(name) << " " << type << ":";
-            for (auto b : data) out << int(b) << ",";
-            out << "\n";
-        }
-        for (win::DWORD i = 0; key.enumKey(i, name) == 0; ++i) dumpKey(path + L"\\" + name, out);
-    }
 
     // Runs with the case's files held open by this process (share modes hold between processes).
     PatcherRun runHolding(const Case& c, const std::function<PatcherRun()>& body) {

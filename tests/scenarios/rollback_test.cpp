@@ -130,24 +130,10 @@ class RollbackTest : public ScenarioTest {
                 out << " bytes " << testing_support::readHostFile(root / rel);
             out << "\n";
         }
-        dumpKey(L"SOFTWARE\\Orvex", out);
+        dumpRegistryKey(L"SOFTWARE\\Orvex", out);
         return out.str();
     }
 
-    static void dumpKey(const std::wstring& path, std::ostringstream& out) {
-        win::RegKey key;
-        if (key.open(win::RegRoot::localMachine, path) != 0) return;
-        out << "[" << win::toUtf8(path) << "]\n";
-        std::wstring name;
-        win::DWORD type = 0;
-        std::vector<std::uint8_t> data;
-        for (win::DWORD i = 0; key.enumValue(i, name, type, data) == 0; ++i) {
-            out << win::toUtf8(name) << " " << type << ":";
-            for (auto b : data) out << int(b) << ",";
-            out << "\n";
-        }
-        for (win::DWORD i = 0; key.enumKey(i, name) == 0; ++i) dumpKey(path + L"\\" + name, out);
-    }
 };
 
 TEST_F(RollbackTest, TheWholePatchAppliesAndEachChangeIsVisible) {
