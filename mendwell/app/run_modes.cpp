@@ -55,8 +55,7 @@ int silentPatch() {
         controller.startPatchSynchronously(installDir);
         const bool applied = g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded;
         if (applied && !checkOnly() && !historyWritten())
-            win::printToParentConsole(
-                L"\r\nWarning: the patch history could not be written; the patch may be offered again.");
+            win::printToParentConsole(L"\r\n" + std::wstring(kHistoryNotWrittenWarning));
         if (g.block.state == stateCannotPatch) {
             // Refused by the pre-flight before any change: nothing to roll back.
             result = returnValidationRefused;

@@ -300,8 +300,9 @@ std::intptr_t Wizard::onNotification(const PatchStateBlock& block) {
         if (page_ != pageInstalling) return 0;
         dialog_.setProgress(idcProgress, 100);
         dialog_.show(idcProgress, false);
-        showFinal(text(L"$$$/tvr/heading/installationSuccessful"),
-                  withProduct(L"$$$/tvr/info/message/patchSuccessFinish"));
+        std::wstring message = withProduct(L"$$$/tvr/info/message/patchSuccessFinish");
+        if (!historyWritten()) message += L"\r\n\r\n" + std::wstring(kHistoryNotWrittenWarning);
+        showFinal(text(L"$$$/tvr/heading/installationSuccessful"), message);
     } else if (block.result == statusFailed && block.state == stateOperationFailed && !rollingBack) {
         // The patch thread ends on its own after a failure; suspending it here would overwrite the
         // failed state it is about to act on, so the launcher only waits for it.
