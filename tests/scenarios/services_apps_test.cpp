@@ -113,5 +113,23 @@ TEST_F(ServicesAppsTest, RollbackStartsTheServiceTheRunStopped) {
     EXPECT_FALSE(machine_->exists(kReadme));
 }
 
+// A service still stopping when the stop wait runs out fails the run; the rollback starts it again all
+// the same, since this run asked it to stop.
+TEST_F(ServicesAppsTest, ASlowStopFailsTheRunAndTheRollbackStartsTheServiceAgain) {
+    registerProduct("9.0");
+    const auto added = testing_support::runProgram(
+        testing_support::binDir() / "machine",
+        {"service", "add", "LumenSync", "--state", "running", "--stop-pending", "350"});
+    ASSERT_EQ(added.exitCode, 0) << added.output;
+    PatchFolder patch;
+    patch.manifest = withService("LumenSync", "");
+    patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}};
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_TRUE(contains(logText(), "The service LumenSync did not stop within 30000 milliseconds")) << logText();
+    EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running) << logText();
+    EXPECT_FALSE(machine_->exists(kReadme));
+}
+
 }  // namespace
 }  // namespace scenarios
