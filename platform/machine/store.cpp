@@ -166,7 +166,8 @@ bool check(const fs::path& file, std::string& error) {
         sqlite3_finalize(stmt);
     }
     // Stores made before services had a process get the column; one only readable is used as it is.
-    if (sqlite3_prepare_v2(d.db, "SELECT process_id FROM services LIMIT 1", -1, &stmt, nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(d.db, "SELECT process_id FROM services LIMIT 1", -1, &stmt, nullptr) ==
+        SQLITE_OK) {
         sqlite3_finalize(stmt);
     } else {
         sqlite3_exec(d.db, "ALTER TABLE services ADD COLUMN process_id INTEGER NOT NULL DEFAULT 0", nullptr,

@@ -82,10 +82,10 @@ TEST(FaultHandler, AFaultWhileTheLogIsHeldEndsTheRunAndReachesTheLog) {
         const std::string fault = "Returned error code = Exception Code = 3221225477";
         std::smatch m;
         if (format == mw::logFormatText) {
-            const std::regex order(
-                R"re(   INFO {14}buffered before the fault\r\n)re"
-                R"re((\d\d/\d\d/\d\d  \d\d:\d\d:\d\d)   ERROR {13})re" + fault +
-                R"re(\r\n[^\r]*   INFO {14}patching ends\.\r\n[^\r]*  \*{84}\r\n$)re");
+            const std::regex order(R"re(   INFO {14}buffered before the fault\r\n)re"
+                                   R"re((\d\d/\d\d/\d\d  \d\d:\d\d:\d\d)   ERROR {13})re" +
+                                   fault +
+                                   R"re(\r\n[^\r]*   INFO {14}patching ends\.\r\n[^\r]*  \*{84}\r\n$)re");
             ASSERT_TRUE(std::regex_search(text, m, order)) << text;
             // The stamp is the local clock's, computed in the handler by arithmetic alone.
             std::tm stamp{};
@@ -96,7 +96,8 @@ TEST(FaultHandler, AFaultWhileTheLogIsHeldEndsTheRunAndReachesTheLog) {
             const std::regex order(
                 R"re(<message>buffered before the fault</message>[\s\S]*)re"
                 R"re(<LogUnit ID="\d{20}" Type=" ERROR {9}" Date="\d\d/\d\d/\d\d" )re"
-                R"re(Time="\d\d:\d\d:\d\d:\d{3}" Sender="">\r\n\t\t<message>)re" + fault +
+                R"re(Time="\d\d:\d\d:\d\d:\d{3}" Sender="">\r\n\t\t<message>)re" +
+                fault +
                 R"re(</message>[\s\S]*<message>patching ends\.</message>[\s\S]*</LogUnit>\r\n</LogManifest>$)re");
             EXPECT_TRUE(std::regex_search(text, order)) << text;
         }

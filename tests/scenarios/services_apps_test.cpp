@@ -142,8 +142,9 @@ void ServicesAppsTest::replaceTheFileOfARunningService(bool alsoHeldElsewhere) {
     PatchFolder patch;
     patch.manifest = withService("LumenSync", "");
     const std::size_t files = patch.manifest.find("</FileSet>");
-    patch.manifest.insert(files, "<File><Operation>overwrite</Operation><ObjectName>2</ObjectName>"
-                                 "<DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"LumenSync.dll\"/></File>");
+    patch.manifest.insert(files,
+                          "<File><Operation>overwrite</Operation><ObjectName>2</ObjectName>"
+                          "<DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"LumenSync.dll\"/></File>");
     patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}, {"2", "9.0.3 sync"}};
     PatcherRun r = run({"-SILENT"}, patcherFor(patch));
     other.close();
@@ -183,7 +184,8 @@ TEST_F(ServicesAppsTest, ASlowStopFailsTheRunAndTheRollbackStartsTheServiceAgain
     patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}};
     PatcherRun r = run({"-SILENT"}, patcherFor(patch));
     EXPECT_EQ(r.exitCode, 9) << r.output;
-    EXPECT_TRUE(contains(logText(), "The service LumenSync did not stop within 30000 milliseconds")) << logText();
+    EXPECT_TRUE(contains(logText(), "The service LumenSync did not stop within 30000 milliseconds"))
+        << logText();
     EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running) << logText();
     EXPECT_FALSE(machine_->exists(kReadme));
 }
