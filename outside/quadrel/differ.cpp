@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "outside/quadrel/exe_filter.h"
 #include "outside/quadrel/md5.h"
 
 namespace quadrel {
@@ -67,7 +68,8 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
         std::array<std::string, 3> streams;
         const bool wantZstd = request == Request::zstd || request == Request::automatic;
         const bool wantMatch = request == Request::match || request == Request::automatic;
-        const bool wantExe = request == Request::exe || (request == Request::automatic && h.chunks.size() == 1);
+        const bool wantExe = request == Request::exe ||
+                             (request == Request::automatic && h.chunks.size() == 1 && isRewritable(part));
         if (wantZstd && !makeZstd(ref, part, frame)) {
             error = "zstd failed to make a difference";
             return false;

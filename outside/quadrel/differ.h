@@ -9,7 +9,7 @@
 
 namespace quadrel {
 
-// automatic: the smallest of the three methods ("exe" only for files made of one chunk).
+// automatic: the smallest of the three methods ("exe" only for an executable made of one chunk).
 enum class Request { automatic, zstd, match, exe };
 
 // New ranges and their old reference ranges. Below kChunkThreshold one chunk covers both files;

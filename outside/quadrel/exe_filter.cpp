@@ -221,6 +221,11 @@ std::string header(std::uint8_t kind) {
 
 std::uint64_t maxEncodedSize(std::uint64_t size) { return 4 * size + (1u << 20); }
 
+bool isRewritable(std::span<const std::uint8_t> image) {
+    Layout l;
+    return readLayout(image, l);
+}
+
 std::string encodeExeRaw(std::span<const std::uint8_t> image) {
     std::string out = header(kPlain);
     out.append(reinterpret_cast<const char*>(image.data()), image.size());

@@ -22,6 +22,9 @@ struct ExeLabels {
 // that correspond to the reference's keep its indexes. `labels`, when given, receives this image's.
 std::string encodeExe(std::span<const std::uint8_t> image, const ExeLabels* reference = nullptr,
                       ExeLabels* labels = nullptr);
+// An ELF or PE image of x86 or x86-64 whose layout the rewrite understands.
+bool isRewritable(std::span<const std::uint8_t> image);
+
 // The plain form only (when a rewrite does not come back exactly).
 std::string encodeExeRaw(std::span<const std::uint8_t> image);
 
