@@ -8,14 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace quadrel {
+#include "outside/quadrel/exe_labels.h"
 
-// The labels of a rewritten image in index order, with a fingerprint of the code or data at each, so
-// that the next build's labels can take the same indexes.
-struct ExeLabels {
-    std::vector<std::uint64_t> addresses;
-    std::vector<std::uint64_t> prints;  // 0: none
-};
+namespace quadrel {
 
 // The rewritten form of `image`. An image whose layout is not understood is kept as it is, behind a
 // small marker. With `reference` (the labels of the build this one is differenced against), labels
