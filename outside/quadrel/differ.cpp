@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "outside/quadrel/exe_filter.h"
 #include "outside/quadrel/md5.h"
 
 namespace quadrel {
@@ -57,7 +58,7 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
     }
     file.write(placeholder.data(), static_cast<std::streamsize>(placeholder.size()));
     report = {};
-    bool sawZstd = false, sawMatch = false;
+    bool sawZstd = false, sawMatch = false, sawExe = false;
     for (Chunk& c : h.chunks) {
         const Bytes ref = old.subspan(c.refOffset, c.refSize);
         std::uint64_t newStart = 0;
@@ -65,8 +66,10 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
         const Bytes part = neu.subspan(newStart, c.newSize);
         std::string frame;
         std::array<std::string, 3> streams;
-        const bool wantZstd = request != Request::match;
-        const bool wantMatch = request != Request::zstd;
+        const bool wantZstd = request == Request::zstd || request == Request::automatic;
+        const bool wantMatch = request == Request::match || request == Request::automatic;
+        const bool wantExe = request == Request::exe ||
+                             (request == Request::automatic && h.chunks.size() == 1 && isRewritable(part));
         if (wantZstd && !makeZstd(ref, part, frame)) {
             error = "zstd failed to make a difference";
             return false;
@@ -75,10 +78,22 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
             error = "the match method failed (out of memory?)";
             return false;
         }
+        std::string exe;
+        std::array<std::uint64_t, 3> exeSizes{};
+        if (wantExe && !makeExe(ref, part, exe, exeSizes)) {
+            error = "the exe method failed (out of memory?)";
+            return false;
+        }
         const std::uint64_t matchSize = streams[0].size() + streams[1].size() + streams[2].size();
         report.zstdBytes += frame.size();
         report.matchBytes += matchSize;
-        if (wantZstd && (!wantMatch || frame.size() <= matchSize)) {
+        report.exeBytes += exe.size();
+        if (wantExe && (!wantZstd || exe.size() < frame.size()) && (!wantMatch || exe.size() < matchSize)) {
+            c.method = Method::exe;
+            c.sizes = exeSizes;
+            file.write(exe.data(), static_cast<std::streamsize>(exe.size()));
+            sawExe = true;
+        } else if (wantZstd && (!wantMatch || frame.size() <= matchSize)) {
             c.method = Method::zstd;
             c.sizes = {frame.size(), 0, 0};
             file.write(frame.data(), static_cast<std::streamsize>(frame.size()));
@@ -92,7 +107,10 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
             sawMatch = true;
         }
     }
-    h.method = sawZstd && sawMatch ? Method::mixed : (sawMatch ? Method::match : Method::zstd);
+    h.method = int(sawZstd) + int(sawMatch) + int(sawExe) > 1 ? Method::mixed
+               : sawExe                                     ? Method::exe
+               : sawMatch                                   ? Method::match
+                                                            : Method::zstd;
     const std::string header = encodeHeader(h);
     file.seekp(0);
     file.write(header.data(), static_cast<std::streamsize>(header.size()));

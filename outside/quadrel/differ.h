@@ -9,7 +9,8 @@
 
 namespace quadrel {
 
-enum class Request { automatic, zstd, match };
+// automatic: the smallest of the three methods ("exe" only for an executable made of one chunk).
+enum class Request { automatic, zstd, match, exe };
 
 // New ranges and their old reference ranges. Below kChunkThreshold one chunk covers both files;
 // above it the new file is cut into `chunkSize` pieces, each referring to the old range at the same
@@ -21,6 +22,7 @@ struct MakeReport {
     std::uint64_t fileSize = 0;
     std::uint64_t zstdBytes = 0;   // summed over chunks where made
     std::uint64_t matchBytes = 0;
+    std::uint64_t exeBytes = 0;
     Method method = Method::zstd;
 };
 

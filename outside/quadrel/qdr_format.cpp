@@ -28,7 +28,7 @@ std::uint64_t get(const std::uint8_t* p, int bytes) {
     return v;
 }
 bool validMethod(std::uint8_t m, bool allowMixed) {
-    return m == 1 || m == 2 || (allowMixed && m == 3);
+    return m == 1 || m == 2 || m == 4 || (allowMixed && m == 3);
 }
 
 }  // namespace
@@ -92,6 +92,7 @@ const char* methodName(Method method) {
         case Method::zstd: return "zstd";
         case Method::match: return "match";
         case Method::mixed: return "mixed";
+        case Method::exe: return "exe";
     }
     return "?";
 }
