@@ -162,7 +162,7 @@ bool sameChecksum(const std::wstring& md5, const std::wstring& expected) {
 }
 
 bool verifyChecksum(const std::wstring& path, const std::wstring& expected, ChecksumMessages messages) {
-    return verifyChecksum(liveProbe(), path, expected, messages);
+    return verifyChecksum(freshProbe(), path, expected, messages);
 }
 
 bool verifyChecksum(FileProbe& probe, const std::wstring& path, const std::wstring& expected,
