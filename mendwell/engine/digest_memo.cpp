@@ -1,8 +1,11 @@
 #include "mendwell/engine/digest_memo.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cwctype>
-#include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "mendwell/engine/file_checks.h"
 #include "platform/fs/file.h"
@@ -19,9 +22,11 @@ struct Stamp {
     win::FileTime lastWrite = 0;
 };
 
+// A few dozen bytes per file, for runs of tens of thousands of entries: the path by a 64-bit hash of its
+// folded text (a collision must also match size and time), the digest as its 32 hex digits.
 struct Kept {
     Stamp stamp;
-    std::wstring md5;
+    std::array<char, 32> md5{};
 };
 
 std::mutex& guard() {
@@ -29,15 +34,18 @@ std::mutex& guard() {
     return m;
 }
 
-std::map<std::wstring, Kept>& memo() {
-    static std::map<std::wstring, Kept> kept;
+std::unordered_map<std::uint64_t, Kept>& memo() {
+    static std::unordered_map<std::uint64_t, Kept> kept;
     return kept;
 }
 
-std::wstring keyOf(const std::wstring& path) {
-    std::wstring key = path;
-    for (wchar_t& c : key) c = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towlower(c));
-    return key;
+std::uint64_t keyOf(const std::wstring& path) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (wchar_t c : path) {
+        const wchar_t folded = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towlower(c));
+        hash = (hash ^ static_cast<std::uint32_t>(folded)) * 1099511628211ull;
+    }
+    return hash;
 }
 
 bool stampOf(const std::wstring& path, Stamp& stamp) {
@@ -49,7 +57,7 @@ bool stampOf(const std::wstring& path, Stamp& stamp) {
 }  // namespace
 
 std::wstring memoMd5Text(const std::wstring& path) {
-    const std::wstring key = keyOf(path);
+    const std::uint64_t key = keyOf(path);
     Stamp now;
     const bool stamped = stampOf(path, now);
     {
@@ -57,7 +65,7 @@ std::wstring memoMd5Text(const std::wstring& path) {
         const auto it = memo().find(key);
         if (it != memo().end()) {
             if (stamped && it->second.stamp.size == now.size && it->second.stamp.lastWrite == now.lastWrite)
-                return it->second.md5;
+                return std::wstring(it->second.md5.begin(), it->second.md5.end());
             memo().erase(it);
         }
     }
@@ -65,9 +73,11 @@ std::wstring memoMd5Text(const std::wstring& path) {
     std::wstring md5 = fileMd5Text(path);
     // A write during or after the read gives a last-write time after `hashedAt` - a tick, which the
     // settled file's stamp does not match.
-    if (stamped && !md5.empty() && now.lastWrite + kSettled < hashedAt) {
+    if (stamped && md5.size() == 32 && now.lastWrite + kSettled < hashedAt) {
+        Kept kept{now, {}};
+        std::transform(md5.begin(), md5.end(), kept.md5.begin(), [](wchar_t c) { return static_cast<char>(c); });
         std::lock_guard lock(guard());
-        memo()[key] = Kept{now, md5};
+        memo()[key] = kept;
     }
     return md5;
 }
