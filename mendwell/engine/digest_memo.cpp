@@ -50,8 +50,9 @@ std::uint64_t keyOf(const std::wstring& path) {
 
 bool stampOf(const std::wstring& path, Stamp& stamp) {
     win::FileTimes times;
-    return win::getFileSize(path, stamp.size) && win::getFileTimes(path, times) &&
-           (stamp.lastWrite = times.lastWrite, true);
+    if (!win::getFileSize(path, stamp.size) || !win::getFileTimes(path, times)) return false;
+    stamp.lastWrite = times.lastWrite;
+    return true;
 }
 
 }  // namespace
