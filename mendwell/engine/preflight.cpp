@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "mendwell/engine/digest_memo.h"
 #include "mendwell/engine/file_checks.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_operations.h"
@@ -84,7 +85,7 @@ class PlanProbe final : public FileProbe {
     }
     std::wstring md5(const std::wstring& path) override {
         Planned* p = find(path);
-        if (!p) return fileMd5Text(path);
+        if (!p) return memoMd5Text(path);
         if (!p->exists || p->directory) return {};
         if (p->md5.empty() && !p->content.empty()) p->md5 = fileMd5Text(p->content);
         return p->md5;
