@@ -199,7 +199,8 @@ std::wstring pathAsOnDisk(const std::wstring& path) {
     std::wstring out = path.substr(0, at);
     while (at != std::wstring::npos) {
         const std::size_t next = path.find(L'\\', at + 1);
-        const std::wstring name = path.substr(at + 1, next == std::wstring::npos ? std::wstring::npos : next - at - 1);
+        const std::wstring name =
+            path.substr(at + 1, next == std::wstring::npos ? std::wstring::npos : next - at - 1);
         win::FindFile find;
         win::FindData found;
         if (name.empty() || name.find_first_of(L"*?") != std::wstring::npos ||

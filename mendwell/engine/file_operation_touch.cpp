@@ -55,7 +55,8 @@ int cFileOperationTouch::undo(const FileRecord& record) {
         ok = win::setFileTimes(sourcePath_, nullptr, nullptr, &time);
     }
     if (record.readOnly == L"true")
-        ok = win::setFileAttributes(sourcePath_, win::getFileAttributes(sourcePath_) | win::attr::readOnly) && ok;
+        ok = win::setFileAttributes(sourcePath_, win::getFileAttributes(sourcePath_) | win::attr::readOnly) &&
+             ok;
     if (!ok) {
         logError(L"Unable to give %s back its attributes and time. Returned error code: %d", sourcePath_,
                  static_cast<int>(win::lastError()));

@@ -195,7 +195,8 @@ void recordPendingFileUndo(const FileRecord& entryRecord, const FileEntryState& 
     } else if (op == L"touch" && before.destinationExisted) {
         win::xml::Node undo = entry(L"touch", record.destinationPath);
         if (before.destinationReadOnly) undo.appendElement(L"ReadOnly", L"true");
-        if (!before.destinationLastWrite.empty()) undo.appendElement(L"LastWrite", before.destinationLastWrite);
+        if (!before.destinationLastWrite.empty())
+            undo.appendElement(L"LastWrite", before.destinationLastWrite);
     }
     if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
 }
@@ -203,7 +204,8 @@ void recordPendingFileUndo(const FileRecord& entryRecord, const FileEntryState& 
 bool recordColourProfileUndo(const std::wstring& profile, const std::wstring& incomingMd5) {
     RollbackManifestFile* manifest = rollbackManifest();
     if (!manifest || !manifest->isOpen() || patchGlobals().rollbackMode != 0) return true;
-    const auto entry = [&](const wchar_t* operation, const std::wstring& objectName, const std::wstring& path) {
+    const auto entry = [&](const wchar_t* operation, const std::wstring& objectName,
+                           const std::wstring& path) {
         win::xml::Node file = manifest->fileSet().prependElement(L"File");
         file.appendElement(L"Operation", operation);
         file.appendElement(L"ObjectName", objectName);

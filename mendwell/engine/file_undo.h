@@ -21,7 +21,7 @@ struct FileEntryState {
     bool destinationExisted = false;
     bool renamePathExisted = false;
     bool destinationReadOnly = false;
-    std::wstring destinationOnDisk;  // the destination as spelt on the disk, when it existed
+    std::wstring destinationOnDisk;     // the destination as spelt on the disk, when it existed
     std::wstring destinationLastWrite;  // its last-write time, decimal
     std::vector<std::wstring> missingFolders;
 };

@@ -74,15 +74,17 @@ TEST_F(EngineTest, TheRollbackOfAnAddedProfileLeavesTheColourDirectoryAsItWas) {
         const std::wstring folder = win::colorDirectory();
         std::filesystem::remove_all(machine_->host(folder));
         std::filesystem::create_directories(machine_->host(folder));
-        if (*row.installedName) put(folder + L"\\" + row.installedName, iccProfile(row.year, 'i'), row.readOnly);
+        if (*row.installedName)
+            put(folder + L"\\" + row.installedName, iccProfile(row.year, 'i'), row.readOnly);
         const auto listing = [&] {
             std::string out;
             win::FindFile find;
             win::FindData entry;
             for (bool more = find.first(folder + L"\\*", entry); more; more = find.next(entry))
                 if (!(entry.attributes & win::attr::directory))
-                    out += win::toUtf8(entry.name) + " " + std::to_string(entry.attributes & win::attr::readOnly) +
-                           " " + read(folder + L"\\" + entry.name) + "\n";
+                    out += win::toUtf8(entry.name) + " " +
+                           std::to_string(entry.attributes & win::attr::readOnly) + " " +
+                           read(folder + L"\\" + entry.name) + "\n";
             return out;
         };
         const std::string before = listing();

@@ -110,7 +110,8 @@ class RollbackTest : public ScenarioTest {
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\lonely\\gone.txt", win::attr::readOnly));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\bin\\lumen.dll", win::attr::readOnly));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\old-name.txt", win::attr::readOnly));
-        // A fixed time: the touch's undo entry keeps it, and the history then reads the same on every machine.
+        // A fixed time: the touch's undo entry keeps it, and the history then reads the same on every
+        // machine.
         const win::FileTime installed = 133000000000000000ull;
         ASSERT_TRUE(win::setFileTimes(dir + L"\\touched.txt", nullptr, nullptr, &installed));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\touched.txt", win::attr::readOnly));
