@@ -705,6 +705,12 @@ const std::vector<SeedRow> kOpenFindings = {
     {2015,
      "rolled back after a recovery killed in its turn, but the service the recovery started is still "
      "start pending, and the next run's stop of it fails (1061)"},
+    {1796837197960978856,
+     "as 2015 without a killed recovery (killafter:13): the service the recovery started is still start "
+     "pending, and the next run's stop of it fails (1061)"},
+    {1796837197960978885,
+     "a read-only target of a blind overwrite that moves it on comes back without its read-only bit "
+     "after a kill right after that entry (killafter:1)"},
 };
 // More seeds that found a fault since mended, or were drawn for coverage: run by ./build.sh chaos.
 const std::vector<SeedRow> kMoreSeeds = {
