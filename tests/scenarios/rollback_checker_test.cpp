@@ -696,6 +696,9 @@ const std::vector<SeedRow> kFixedSeeds = {
     {7030,
      "the undo restored the manifest's letter case (LUMEN.DLL) and a read-only bit was lost, after a "
      "killed recovery"},
+    {1796837197960978885,
+     "a read-only target of a blind overwrite that moved it on came back without its read-only bit after "
+     "a kill right after that entry: the undo of the move cleared the bit of the backup they share"},
     {7033,
      "the colour folder kept the new profile after a recovery killed and done again; a killed one left "
      "Lumen.icm._orxOLD there (2015)"},
@@ -708,9 +711,6 @@ const std::vector<SeedRow> kOpenFindings = {
     {1796837197960978856,
      "as 2015 without a killed recovery (killafter:13): the service the recovery started is still start "
      "pending, and the next run's stop of it fails (1061)"},
-    {1796837197960978885,
-     "a read-only target of a blind overwrite that moves it on comes back without its read-only bit "
-     "after a kill right after that entry (killafter:1)"},
 };
 // More seeds that found a fault since mended, or were drawn for coverage: run by ./build.sh chaos.
 const std::vector<SeedRow> kMoreSeeds = {
