@@ -1,5 +1,6 @@
 #include "mendwell/engine/file_checks.h"
 #include "mendwell/engine/file_operations.h"
+#include "mendwell/engine/file_undo.h"
 #include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
@@ -15,6 +16,11 @@ constexpr std::size_t kColourPathLimit = 129;
 }  // namespace
 
 void installColorProfile(const std::wstring& target, int rollbackMode, bool install) {
+    // The colour folder has undo entries of its own, which put back exactly the profile it held (or
+    // none); installing the product's restored file there would replace that.
+    if (rollbackMode == 1) return;
+    // A blind overwrite that moved its file on has nothing here to install, and would only delete.
+    if (install && !fileExists(target)) return;
     const std::wstring folder = win::colorDirectory();
     const std::wstring name = win::fileNamePart(target);
     if (folder.size() + 1 + name.size() > kColourPathLimit) {
@@ -41,6 +47,7 @@ void installColorProfile(const std::wstring& target, int rollbackMode, bool inst
         logInfo(L"A newer colour profile is already installed at %s; it is kept.", profile);
         return;
     }
+    if (!recordColourProfileUndo(profile, fileMd5Text(target))) return;
     const std::wstring old = profile + L"._orxOLD";
     if (fileExists(profile)) win::copyFile(profile, old, false);
     win::uninstallColorProfile(profile, true);
@@ -49,14 +56,6 @@ void installColorProfile(const std::wstring& target, int rollbackMode, bool inst
         win::installColorProfile(profile);
     }
     win::deleteFile(old);
-}
-
-void uninstallAddedColorProfile(const std::wstring& target, const std::string& bytes) {
-    const std::wstring profile = win::colorDirectory() + L"\\" + win::fileNamePart(target);
-    std::string installed;
-    if (sameTextIgnoringCase(profile, target) || !win::readFile(profile, installed) || installed != bytes) return;
-    win::uninstallColorProfile(profile, true);
-    logInfo(L"The colour profile %s installed by the patch is uninstalled.", profile);
 }
 
 }  // namespace mw

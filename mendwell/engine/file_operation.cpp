@@ -205,6 +205,31 @@ void normalizeSlashes(std::wstring& path) {
     }
 }
 
+std::wstring pathAsOnDisk(const std::wstring& path) {
+    std::size_t at = path.find(L'\\');
+    if (at == std::wstring::npos) return path;
+    std::wstring out = path.substr(0, at);
+    while (at != std::wstring::npos) {
+        const std::size_t next = path.find(L'\\', at + 1);
+        const std::wstring name =
+            path.substr(at + 1, next == std::wstring::npos ? std::wstring::npos : next - at - 1);
+        win::FindFile find;
+        win::FindData found;
+        if (name.empty() || name.find_first_of(L"*?") != std::wstring::npos ||
+            !find.first(out + L"\\" + name, found))
+            return out + path.substr(at);
+        out += L"\\" + found.name;
+        at = next;
+    }
+    return out;
+}
+
+void restoreLetterCase(const std::wstring& path) {
+    const std::wstring onDisk = pathAsOnDisk(path);
+    if (onDisk != path && sameTextIgnoringCase(onDisk, path))
+        win::moveFile(onDisk, path, win::moveflag::writeThrough);
+}
+
 std::unique_ptr<cFileOperation> makeFileOperation(const FileRecord& record) {
     const std::wstring& op = record.operation;
     if (op == L"add") return std::make_unique<cFileOperationAdd>(record);

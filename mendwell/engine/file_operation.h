@@ -104,6 +104,12 @@ bool sameChecksum(const std::wstring& md5, const std::wstring& expected);
 bool sameTextIgnoringCase(const std::wstring& a, const std::wstring& b);
 // Every "/" becomes "\".
 void normalizeSlashes(std::wstring& path);
+// The path with each part that exists spelt as on the disk (names are case-insensitive: an entry may
+// write README.TXT for readme.txt); the parts that do not exist as given.
+std::wstring pathAsOnDisk(const std::wstring& path);
+// After a rollback put a file back at `path`: its name gets that letter case again, when the file it
+// replaced had the same name in another case.
+void restoreLetterCase(const std::wstring& path);
 
 // The entry's operation object; null for an operation name that is not one of the seven.
 std::unique_ptr<cFileOperation> makeFileOperation(const FileRecord& record);

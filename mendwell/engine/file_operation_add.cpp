@@ -91,6 +91,7 @@ int cFileOperationAdd::execute(const FileRecord& record) {
                          (createDirectoryTree(targetPath_) && win::copyFile(sourcePath_, targetPath_, false))
                      ? fileOpDone
                      : fileOpFailed;
+        if (result == fileOpDone && fileExists(sourcePath_)) restoreLetterCase(targetPath_);
     }
     trailingStepsAskingKind(record);
     return result;

@@ -113,6 +113,7 @@ int cFileOperationBlindOverwrite::execute(const FileRecord& record) {
         if (backup) {
             if (fileExists(targetPath_)) clearReadOnly(targetPath_);
             ok = win::copyFile(sourcePath_, targetPath_, false);
+            if (ok) restoreLetterCase(targetPath_);
         } else {
             clearReadOnly(targetPath_);
             ok = win::deleteFile(targetPath_);

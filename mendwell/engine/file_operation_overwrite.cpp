@@ -100,6 +100,7 @@ int cFileOperationOverwrite::execute(const FileRecord& record) {
         if (win::copyFile(sourcePath_, targetPath_, false)) {
             logInfo(L"File overwrite operation success.");
             result = fileOpDone;
+            if (mode == 1) restoreLetterCase(targetPath_);
         } else {
             logError(L"File overwrite operation failed and return error code: %d",
                      static_cast<int>(win::lastError()));

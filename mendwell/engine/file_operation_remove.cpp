@@ -68,13 +68,7 @@ int cFileOperationRemove::execute(const FileRecord& record) {
             deleteStep = true;
         }
     }
-    // Undoing an add of a colour profile: the copy it installed in the colour directory goes with it.
-    std::string profileBytes;
-    int kind = kNoFileKind;
-    const bool profile = deleteStep && rollbackMode() == 1 && fileVersionKind(targetPath_, kind) &&
-                         kind == kColorProfileKind && win::readFile(targetPath_, profileBytes);
     if (deleteStep && win::deleteFile(targetPath_)) {
-        if (profile) uninstallAddedColorProfile(targetPath_, profileBytes);
         result = fileOpDone;
         // Undoing an add, only the folders that run made may go, and its undo entries name them: a
         // folder the product had before (its install folder, say) stays even when it is left empty.

@@ -90,7 +90,8 @@ int cFileOperationRename::execute(const FileRecord& record) {
         normalizeSlashes(renamePath);
         // The old name's folder may have been pruned since. The folders the rename made for the new
         // name have undo entries of their own. A failure is logged, and the rollback goes on.
-        clearReadOnly(sourcePath_);
+        // The backup stays as it is: a blind overwrite's undo of its move shares the object name, and
+        // puts its backup back, read-only bit and all, right after.
         clearReadOnly(destination);
         if (!createDirectoryTree(renamePath) ||
             !win::moveFile(destination, renamePath, win::moveflag::writeThrough))

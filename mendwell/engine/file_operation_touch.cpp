@@ -2,6 +2,8 @@
 #include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
 
+#include <cwchar>
+
 namespace mw {
 
 cFileOperationTouch::cFileOperationTouch(const FileRecord& record) {
@@ -23,6 +25,7 @@ int cFileOperationTouch::validate(const FileRecord&) {
 }
 
 int cFileOperationTouch::execute(const FileRecord& record) {
+    if (rollbackMode() == 1) return undo(record);
     const int validation = validate(record);
     logInfo(L"Touching file: %s", sourcePath_);
     if (validation == validationNothingToDo) return fileOpUnknown;
@@ -37,6 +40,28 @@ int cFileOperationTouch::execute(const FileRecord& record) {
     }
     file.close();
     logInfo(L"File successfully modified");
+    return fileOpDone;
+}
+
+// The touch cleared the read-only bit and moved the last-write time: both go back. Run again (a
+// recovery cut short), it sets the same again.
+int cFileOperationTouch::undo(const FileRecord& record) {
+    normalizeSlashes(sourcePath_);
+    if (!fileExists(sourcePath_)) return fileOpDone;
+    bool ok = true;
+    if (!record.lastWrite.empty()) {
+        const win::FileTime time = std::wcstoull(record.lastWrite.c_str(), nullptr, 10);
+        clearReadOnly(sourcePath_);
+        ok = win::setFileTimes(sourcePath_, nullptr, nullptr, &time);
+    }
+    if (record.readOnly == L"true")
+        ok = win::setFileAttributes(sourcePath_, win::getFileAttributes(sourcePath_) | win::attr::readOnly) &&
+             ok;
+    if (!ok) {
+        logError(L"Unable to give %s back its attributes and time. Returned error code: %d", sourcePath_,
+                 static_cast<int>(win::lastError()));
+        return fileOpFailed;
+    }
     return fileOpDone;
 }
 

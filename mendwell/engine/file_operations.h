@@ -51,12 +51,13 @@ class cFileOperationTouch : public cFileOperation {
     explicit cFileOperationTouch(const FileRecord& record);
     int validate(const FileRecord& record) override;
     int execute(const FileRecord& record) override;
+
+  private:
+    int undo(const FileRecord& record);
 };
 
-// Puts a colour profile into the system's colour directory (install) or takes it out (uninstall).
+// Puts a colour profile into the system's colour directory (install) or takes it out (uninstall);
+// nothing in rollback mode, where the colour directory's own undo entries restore it.
 void installColorProfile(const std::wstring& target, int rollbackMode, bool install);
-// The undo of an add of the profile `target` that held `bytes`: the installed copy goes when it is
-// still that profile (a newer one kept in its place stays).
-void uninstallAddedColorProfile(const std::wstring& target, const std::string& bytes);
 
 }  // namespace mw

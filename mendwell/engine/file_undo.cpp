@@ -7,7 +7,10 @@
 #include "mendwell/engine/undo_record.h"
 #include "mendwell/records/rollback_manifest.h"
 #include "mendwell/base/workfolder.h"
+#include "mendwell/base/patch_state.h"
+#include "mendwell/base/patchlog.h"
 #include "platform/fs/file.h"
+#include "platform/fs/path.h"
 
 namespace mw {
 
@@ -33,7 +36,7 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
         undo = L"add";
     } else if (op == L"patch") {
         undo = L"overwrite";
-    } else if (op == L"overwrite" || op == L"blindoverwrite" || op == L"rename") {
+    } else if (op == L"overwrite" || op == L"blindoverwrite" || op == L"rename" || op == L"touch") {
         undo = op;
     }
     // Newest first, as the other sets: a rollback then undoes two changes of one file in reverse order.
@@ -49,6 +52,10 @@ win::xml::Node appendFileUndo(win::xml::Node fileSet, const FileRecord& record, 
         // A blind overwrite that moved its file on: the file at the new name goes, the old one comes back.
         if (op == L"blindoverwrite" && movesOnAfterOverwrite(record))
             file.appendElement(L"RenamePath", record.renamePath);
+        if (op == L"touch") {
+            if (record.readOnly == L"true") file.appendElement(L"ReadOnly", L"true");
+            if (!record.lastWrite.empty()) file.appendElement(L"LastWrite", record.lastWrite);
+        }
     }
     if ((op == L"add" || undo == L"remove") && !record.afterPatch.empty()) {
         file.appendElement(L"Checksum").appendElement(L"AfterPatch", record.afterPatch);
@@ -73,7 +80,11 @@ void recordFileUndo(const FileRecord& record, const FileEntryState& before) {
     if (RollbackManifestFile* manifest = rollbackManifest()) {
         injectedKillBeforeRecord();
         FileRecord undone = record;
+        if (record.operation == L"touch" && !before.destinationExisted) return;
+        // The file comes back under the name it had, not the entry's spelling of it.
+        if (!before.destinationOnDisk.empty()) undone.destinationPath = before.destinationOnDisk;
         if (before.destinationReadOnly) undone.readOnly = L"true";
+        undone.lastWrite = before.destinationLastWrite;
         // The undo of a file the run put in place takes away only that file: a recovery run twice must
         // not take the product's own one that an earlier pass already put back.
         if (undone.afterPatch.empty() && !before.destinationExisted) {
@@ -99,6 +110,10 @@ FileEntryState probeFileEntry(const FileRecord& record) {
     state.destinationExisted = fileExists(destination);
     state.renamePathExisted = !renamePath.empty() && fileExists(renamePath);
     state.destinationReadOnly = state.destinationExisted && isReadOnly(destination);
+    if (state.destinationExisted) state.destinationOnDisk = pathAsOnDisk(destination);
+    win::FileTimes times;
+    if (record.operation == L"touch" && state.destinationExisted && win::getFileTimes(destination, times))
+        state.destinationLastWrite = std::to_wstring(times.lastWrite);
     // The folders of the path the entry puts a file at (a rename's new name), found by walking up from
     // its folder to the first that exists. A file already there has them all. Never the bare drive: a
     // prefix without "\\" is not a folder a run could make.
@@ -136,9 +151,11 @@ bool fileEntryUntouched(const FileRecord& record, const FileEntryState& before) 
     return saved == current;
 }
 
-void recordPendingFileUndo(const FileRecord& record, const FileEntryState& before) {
+void recordPendingFileUndo(const FileRecord& entryRecord, const FileEntryState& before) {
     RollbackManifestFile* manifest = rollbackManifest();
     if (!manifest) return;
+    FileRecord record = entryRecord;
+    if (!before.destinationOnDisk.empty()) record.destinationPath = before.destinationOnDisk;
     const std::wstring& op = record.operation;
     auto entry = [&](const wchar_t* operation, const std::wstring& destination) {
         win::xml::Node file = manifest->fileSet().prependElement(L"File");
@@ -175,8 +192,50 @@ void recordPendingFileUndo(const FileRecord& record, const FileEntryState& befor
             } else
                 entry(L"remove", record.renamePath);
         }
+    } else if (op == L"touch" && before.destinationExisted) {
+        win::xml::Node undo = entry(L"touch", record.destinationPath);
+        if (before.destinationReadOnly) undo.appendElement(L"ReadOnly", L"true");
+        if (!before.destinationLastWrite.empty())
+            undo.appendElement(L"LastWrite", before.destinationLastWrite);
     }
     if (bringsNewFile(record, before)) recordDirectoryAddUndo(before.missingFolders);
+}
+
+bool recordColourProfileUndo(const std::wstring& profile, const std::wstring& incomingMd5) {
+    RollbackManifestFile* manifest = rollbackManifest();
+    if (!manifest || !manifest->isOpen() || patchGlobals().rollbackMode != 0) return true;
+    const auto entry = [&](const wchar_t* operation, const std::wstring& objectName,
+                           const std::wstring& path) {
+        win::xml::Node file = manifest->fileSet().prependElement(L"File");
+        file.appendElement(L"Operation", operation);
+        file.appendElement(L"ObjectName", objectName);
+        file.appendElement(L"DestinationPath", path);
+        return file;
+    };
+    const std::wstring name = win::fileNamePart(profile);
+    if (!win::pathExists(profile)) {
+        // Only the profile this run puts there goes: a recovery run twice finds it gone or another.
+        win::xml::Node undo = entry(L"remove", name, profile);
+        if (!incomingMd5.empty()) undo.appendElement(L"Checksum").appendElement(L"AfterPatch", incomingMd5);
+        return manifest->journal(undo);
+    }
+    // The first backup is the folder's own profile: a later entry of the run finds it taken.
+    const std::wstring backup = workPath(L"\\BackUp\\colour-folder~" + name);
+    if (!win::pathExists(backup)) {
+        const std::wstring part = backup + L".part";
+        if (win::pathExists(part)) clearReadOnly(part);
+        if (!win::copyFile(profile, part, false) || !win::moveFile(part, backup, 0)) {
+            logError(L"Unable to take the backup of the colour profile %s. Returned error code: %d", profile,
+                     static_cast<int>(win::lastError()));
+            return false;
+        }
+    }
+    const std::wstring onDisk = pathAsOnDisk(profile);
+    bool ok = manifest->journal(entry(L"add", L"colour-folder~" + name, onDisk));
+    // The step copies the profile aside under this name and deletes it again; a kill between leaves it.
+    if (!win::pathExists(profile + L"._orxOLD"))
+        ok = manifest->journal(entry(L"remove", name + L"._orxOLD", onDisk + L"._orxOLD")) && ok;
+    return ok;
 }
 
 }  // namespace mw

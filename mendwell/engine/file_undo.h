@@ -21,6 +21,8 @@ struct FileEntryState {
     bool destinationExisted = false;
     bool renamePathExisted = false;
     bool destinationReadOnly = false;
+    std::wstring destinationOnDisk;     // the destination as spelt on the disk, when it existed
+    std::wstring destinationLastWrite;  // its last-write time, decimal
     std::vector<std::wstring> missingFolders;
 };
 // To the rollback manifest of this run and its journal; nothing when there is none. An entry that
@@ -32,5 +34,10 @@ FileEntryState probeFileEntry(const FileRecord& record);
 bool fileEntryUntouched(const FileRecord& record, const FileEntryState& before);
 // Before the entry acts (inside a WriteAhead): the undo entry that repairs it however far it got.
 void recordPendingFileUndo(const FileRecord& record, const FileEntryState& before);
+// Before the colour step changes the profile at `profile` in the colour folder to one whose MD5 text is
+// `incomingMd5`: the undo entries that put the folder back as it was (its own profile from a backup of
+// its own, or none). False when that backup cannot be taken: the step then leaves the folder alone.
+// Nothing outside a normal run with a rollback manifest.
+bool recordColourProfileUndo(const std::wstring& profile, const std::wstring& incomingMd5);
 
 }  // namespace mw

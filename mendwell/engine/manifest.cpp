@@ -58,6 +58,7 @@ FileEntryRead readFileRecord(const XMLDocumentNode& file, const std::wstring& la
         record.destinationPath = destination.text();
         if (rename) record.renamePath = rename->text();
         record.readOnly = childText(file, L"ReadOnly", L"");
+        record.lastWrite = childText(file, L"LastWrite", L"");
     } else {
         record.destinationPath = localizedPath(destination, language);
         if (record.destinationPath.empty()) {

@@ -25,8 +25,10 @@ struct FileRecord {
     std::wstring touch = L"false";
     std::wstring defaultFileName{};
     std::wstring ascii = L"true";
-    // Undo entries of a rename only: "true" when the file was read-only under its old name.
+    // Undo entries of a rename or touch only: "true" when the file was read-only before the entry.
     std::wstring readOnly{};
+    // Undo entries of a touch only: the last-write time (decimal FILETIME) it had before.
+    std::wstring lastWrite{};
 };
 
 struct DirectoryRecord {

@@ -19,16 +19,21 @@ bool openService(win::ServiceManager& manager, win::Service& service, const std:
     return service.open(manager, name);
 }
 
-bool waitUntilStopped(win::Service& service, win::ServiceStatus& status) {
+// Polls while the service stays in the pending state given (it refuses controls meanwhile), up to the
+// stop wait's limit.
+void waitWhilePending(win::Service& service, win::ServiceStatus& status, win::DWORD pending) {
     const std::uint64_t start = win::tickCount();
     for (;;) {
         const bool answered = service.control(win::svccontrol::interrogate, status);
-        if (answered || status.currentState != win::svcstate::stopPending ||
-            win::lastError() != win::err::serviceCannotAcceptCtrl)
+        if (answered || status.currentState != pending || win::lastError() != win::err::serviceCannotAcceptCtrl)
             break;
         if (win::tickCount() - start >= g_wait.limitMs) break;
         win::sleepMs(g_wait.pauseMs);
     }
+}
+
+bool waitUntilStopped(win::Service& service, win::ServiceStatus& status) {
+    waitWhilePending(service, status, win::svcstate::stopPending);
     return status.currentState == win::svcstate::stopped;
 }
 
@@ -70,6 +75,11 @@ bool stopService(const ServiceRecord& entry) {
     logInfo(L"Querying the status of the service: %s", name);
     win::ServiceStatus status;
     service.control(win::svccontrol::interrogate, status);
+    // A service still starting (e.g. started again by a recovery) refuses the stop: wait for its start.
+    if (status.currentState == win::svcstate::startPending) {
+        logInfo(L"The service %s is still starting; patcher waits for it before stopping it.", name);
+        waitWhilePending(service, status, win::svcstate::startPending);
+    }
     const win::DWORD error = win::lastError();
     if (status.currentState == win::svcstate::stopped || error == win::err::serviceNotActive ||
         error == win::err::serviceDoesNotExist) {

@@ -234,7 +234,7 @@ TEST_F(FileOperationTable, TouchAndUnknownOperations) {
     for (const Row& row : {
              Row{.name = "touch of a missing file", .op = L"touch", .result = 0},
              Row{.name = "touch of a read-only file", .op = L"touch", .target = kOld, .targetReadOnly = true,
-                 .result = 4, .targetAfter = kOld, .undo = L""},
+                 .result = 4, .targetAfter = kOld, .undo = L"touch"},
              Row{.name = "upper case is unknown", .op = L"ADD", .result = 0},
              Row{.name = "mixed case is unknown", .op = L"Overwrite", .target = kOld, .result = 0, .targetAfter = kOld},
          }) {
@@ -254,6 +254,15 @@ TEST_F(EngineTest, TouchSetsOnlyTheLastWriteTime) {
     ASSERT_TRUE(win::getFileTimes(kTarget, after));
     EXPECT_GT(after.lastWrite, before.lastWrite);
     EXPECT_EQ(after.creation, before.creation);
+    // Its undo entry gives back the time and the read-only bit it cleared.
+    record.readOnly = L"true";
+    record.lastWrite = std::to_wstring(before.lastWrite);
+    setRollbackMode(1);
+    EXPECT_EQ(mw::runFileOperation(record), mw::fileOpDone);
+    setRollbackMode(0);
+    ASSERT_TRUE(win::getFileTimes(kTarget, after));
+    EXPECT_EQ(after.lastWrite, before.lastWrite);
+    EXPECT_TRUE(readOnly(kTarget));
 }
 
 TEST_F(EngineTest, RemovePrunesTheFoldersItEmptied) {

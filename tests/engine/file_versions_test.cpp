@@ -3,8 +3,11 @@
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_operations.h"
 #include "mendwell/base/patch_state.h"
+#include "mendwell/engine/patch_controller.h"
+#include "mendwell/records/rollback_manifest.h"
 #include "platform/fs/file.h"
 #include "platform/system/system.h"
+#include "platform/text/text.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace engine_test {
@@ -52,21 +55,62 @@ TEST_F(EngineTest, BlindOverwriteOfAnOlderProfileInstallsItInTheColourDirectory)
     EXPECT_FALSE(win::pathExists(installed + L"._orxOLD"));
 }
 
-// The undo of an add takes the profile it installed out of the colour directory again.
-TEST_F(EngineTest, AnAddedProfileRolledBackLeavesTheColourDirectory) {
-    const std::wstring target = L"C:\\P\\sRGB.icc";
-    const std::wstring installed = win::colorDirectory() + L"\\sRGB.icc";
-    stage(L"5", iccProfile(2025, 'n'));
-    mw::FileRecord add = blind(target);
-    add.operation = L"add";
-    EXPECT_EQ(mw::runFileOperation(add), mw::fileOpDone);
-    EXPECT_EQ(read(installed), iccProfile(2025, 'n'));
-    mw::patchGlobals().rollbackMode = 1;
-    add.operation = L"remove";
-    EXPECT_EQ(mw::runFileOperation(add), mw::fileOpDone);
-    mw::patchGlobals().rollbackMode = 0;
-    EXPECT_FALSE(win::pathExists(target));
-    EXPECT_FALSE(win::pathExists(installed));
+// The colour directory as an add of a profile finds it, and as its rollback (run twice, as by a recovery
+// cut short) must leave it: bytes, read-only bit and the name's letter case.
+TEST_F(EngineTest, TheRollbackOfAnAddedProfileLeavesTheColourDirectoryAsItWas) {
+    struct Row {
+        const wchar_t* installedName;  // "" for none
+        int year;
+        bool readOnly;
+        bool replaced;  // by the add (an older profile not kept read-only)
+    };
+    const Row rows[] = {{L"", 0, false, true},
+                        {L"sRGB.icc", 2020, false, true},
+                        {L"SRGB.ICC", 2020, true, false},
+                        {L"sRGB.icc", 2030, false, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "installed " << win::toUtf8(row.installedName) << " " << row.year);
+        clearFiles();
+        const std::wstring folder = win::colorDirectory();
+        std::filesystem::remove_all(machine_->host(folder));
+        std::filesystem::create_directories(machine_->host(folder));
+        if (*row.installedName)
+            put(folder + L"\\" + row.installedName, iccProfile(row.year, 'i'), row.readOnly);
+        const auto listing = [&] {
+            std::string out;
+            win::FindFile find;
+            win::FindData entry;
+            for (bool more = find.first(folder + L"\\*", entry); more; more = find.next(entry))
+                if (!(entry.attributes & win::attr::directory))
+                    out += win::toUtf8(entry.name) + " " +
+                           std::to_string(entry.attributes & win::attr::readOnly) + " " +
+                           read(folder + L"\\" + entry.name) + "\n";
+            return out;
+        };
+        const std::string before = listing();
+
+        mw::openRollbackManifest(L"C:\\captured\\RollbackManifest.xml");
+        stage(L"5", iccProfile(2025, 'n'));
+        mw::FileRecord add = blind(L"C:\\P\\sRGB.icc");
+        add.operation = L"add";
+        EXPECT_EQ(mw::runFileOperation(add), mw::fileOpDone);
+        EXPECT_EQ(read(folder + L"\\sRGB.icc") == iccProfile(2025, 'n'), row.replaced);
+        std::vector<mw::FileRecord> undo;
+        for (const win::xml::Node& e : mw::rollbackManifest()->fileSet().children()) {
+            mw::FileRecord r;
+            r.operation = e.firstChild(L"Operation").text();
+            r.objectName = e.firstChild(L"ObjectName").text();
+            r.destinationPath = e.firstChild(L"DestinationPath").text();
+            r.afterPatch = e.firstChild(L"Checksum").firstChild(L"AfterPatch").text();
+            undo.push_back(r);
+        }
+        mw::openRollbackManifest(L"");
+        setRollbackMode(1);
+        for (int pass = 0; pass < 2; ++pass)
+            for (const mw::FileRecord& r : undo) EXPECT_EQ(mw::runFileOperation(r), mw::fileOpDone);
+        setRollbackMode(0);
+        EXPECT_EQ(listing(), before);
+    }
 }
 
 TEST_F(EngineTest, ANewerInstalledProfileIsKept) {
@@ -75,9 +119,6 @@ TEST_F(EngineTest, ANewerInstalledProfileIsKept) {
     put(L"C:\\P\\sRGB.icc", iccProfile(2025, 'n'));
     mw::installColorProfile(L"C:\\P\\sRGB.icc", 0, true);
     EXPECT_EQ(read(installed), iccProfile(2030, 'i'));
-    // A rollback always replaces.
-    mw::installColorProfile(L"C:\\P\\sRGB.icc", 1, true);
-    EXPECT_EQ(read(installed), iccProfile(2025, 'n'));
 }
 
 TEST_F(EngineTest, AProfileNameTooLongForTheColourBufferIsRefused) {

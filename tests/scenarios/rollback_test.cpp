@@ -98,7 +98,7 @@ const fs::path& everyKindPatcher() {
 
 class RollbackTest : public ScenarioTest {
   protected:
-    // The product as 9.0 left it: files (one read-only), an empty folder, registry values and a tree.
+    // The product as 9.0 left it: files (some read-only), an empty folder, registry values and a tree.
     void installProduct() {
         registerProduct("9.0");
         const std::wstring dir = kInstallDir;
@@ -110,6 +110,11 @@ class RollbackTest : public ScenarioTest {
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\lonely\\gone.txt", win::attr::readOnly));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\bin\\lumen.dll", win::attr::readOnly));
         ASSERT_TRUE(win::setFileAttributes(dir + L"\\old-name.txt", win::attr::readOnly));
+        // A fixed time: the touch's undo entry keeps it, and the history then reads the same on every
+        // machine.
+        const win::FileTime installed = 133000000000000000ull;
+        ASSERT_TRUE(win::setFileTimes(dir + L"\\touched.txt", nullptr, nullptr, &installed));
+        ASSERT_TRUE(win::setFileAttributes(dir + L"\\touched.txt", win::attr::readOnly));
         ASSERT_TRUE(win::createDirectory(dir + L"\\Empty"));
         win::RegKey key;
         ASSERT_EQ(key.create(win::RegRoot::localMachine, L"SOFTWARE\\Orvex\\Lumen\\9.0\\Plugins\\Inner"), 0);
