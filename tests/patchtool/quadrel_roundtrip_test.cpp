@@ -80,7 +80,13 @@ TEST(QuadrelRoundTrip, DamagedDifferencesAreRefused) {
     for (Request m : {Request::zstd, Request::match}) {
         const std::string diff = make(old, neu, m);
         std::vector<std::string> damaged = {diff.substr(0, diff.size() - 1), diff.substr(0, 40), diff + "x", ""};
-        for (std::size_t at : {std::size_t{3}, std::size_t{70}, diff.size() / 2, diff.size() - 5}) {
+        // Every header byte, then a few in the data (no frame checksum there: the new MD5 catches them).
+        quadrel::MemoryReader reader(bytes(diff));
+        quadrel::Header h;
+        ASSERT_TRUE(quadrel::parseHeader(reader, h));
+        std::vector<std::size_t> positions = {diff.size() / 2, diff.size() - 5};
+        for (std::size_t at = 0; at < h.dataOffset; ++at) positions.push_back(at);
+        for (std::size_t at : positions) {
             std::string flipped = diff;
             flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
             damaged.push_back(flipped);
@@ -89,6 +95,36 @@ TEST(QuadrelRoundTrip, DamagedDifferencesAreRefused) {
             std::string result;
             EXPECT_NE(applyInMemory(d, old, result), quadrel::Outcome::ok) << "size " << d.size();
         }
+    }
+}
+
+// Files of the first format (made by qdiff before the compact header; tests/patchtool/data) still apply,
+// and a small difference's compact header is about half the old one's 125 bytes.
+TEST(QuadrelRoundTrip, FirstFormatFilesStillApplyAndSmallHeadersAreCompact) {
+    std::string old(3000, '\0');
+    for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>((i * 31) ^ (i >> 3));
+    std::string neu = old;
+    neu[100] = 'X';
+    neu[1500] = 'Y';
+    neu.insert(2000, "a block put in by the new version");
+    for (const char* file : {"format1-zstd.qdr", "format1-match.qdr"}) {
+        const std::string diff = testing_support::readHostFile(testing_support::sourceDir() / "tests/patchtool/data" / file);
+        quadrel::MemoryReader reader(bytes(diff));
+        quadrel::Header h;
+        ASSERT_TRUE(quadrel::parseHeader(reader, h)) << file;
+        EXPECT_EQ(h.version, quadrel::kFirstFormatVersion);
+        EXPECT_EQ(h.name, "old.bin");
+        std::string result;
+        EXPECT_EQ(applyInMemory(diff, old, result), quadrel::Outcome::ok) << file;
+        EXPECT_TRUE(result == neu) << file;
+    }
+    for (Request m : {Request::zstd, Request::match}) {
+        const std::string diff = make(old, neu, m);
+        quadrel::MemoryReader reader(bytes(diff));
+        quadrel::Header h;
+        ASSERT_TRUE(quadrel::parseHeader(reader, h));
+        EXPECT_EQ(h.version, quadrel::kFormatVersion);
+        EXPECT_LE(h.dataOffset, 7 + 2 + 2 + 32 + 1 + 5 + 1 + 2 * 2 + 4u) << int(m);  // name "f.bin"
     }
 }
 
