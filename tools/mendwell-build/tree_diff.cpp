@@ -490,7 +490,8 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
                 continue;
             }
             if (old->second.size == e.size && old->second.md5 == e.md5) continue;
-            if (++number, matchesAny(globs, e.rel)) continue;
+            ++number;
+            if (matchesAny(globs, e.rel)) continue;
             jobOf[number] = jobs.size();
             jobs.push_back({old->second.host, e.host, output / "payload" / std::to_string(number),
                             fs::path(e.rel).filename().string()});
