@@ -138,6 +138,8 @@ int streamCount(Method method) {
 std::string encodeHeader(Header& h) {
     std::string out(kMagic, 4);
     put16(out, kFormatVersion);
+    // A single chunk's method is the file's: the reader takes it from there.
+    if (h.chunks.size() == 1) h.method = h.chunks[0].method;
     out.push_back(static_cast<char>(h.method));
     putVarint(out, h.oldSize);
     putVarint(out, h.newSize);
