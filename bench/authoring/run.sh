@@ -82,6 +82,8 @@ peers() {
     [ -f "$new/$rel" ] || md5sum <"$rel" | cut -c1-32
   done) >peer/gone-sums
   local added=()
+  local -A gone=()
+  while read -r rel; do gone[$rel]=$((${gone[$rel]:-0} + 1)); done <peer/gone-sums
   while IFS= read -r -d '' rel; do
     rel=${rel#./}
     if [ -f "$old/$rel" ]; then
@@ -98,8 +100,15 @@ peers() {
       best=$(stat -c %s "${made[@]}" | sort -n | head -1)
       rm -f peer/d.hz1 peer/d.hz2 peer/d.hz3
       PEER_CHANGED=$((PEER_CHANGED + best))
-    elif ! grep -qxF "$(md5sum <"$new/$rel" | cut -c1-32)" peer/gone-sums; then
-      added+=("$rel")
+    else
+      # like diff, each gone file makes one rename: a second new copy of its bytes is added
+      local sum
+      sum=$(md5sum <"$new/$rel" | cut -c1-32)
+      if [ "${gone[$sum]:-0}" -gt 0 ]; then
+        gone[$sum]=$((gone[$sum] - 1))
+      else
+        added+=("$rel")
+      fi
     fi
   done < <(cd "$new" && find . -type f -print0 | LC_ALL=C sort -z)
   if [ ${#added[@]} -gt 0 ]; then
