@@ -15,7 +15,7 @@ PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libexpat1-dev zlib1g-dev
   libboost-regex-dev libxerces-c-dev libsqlite3-dev libzstd-dev libdivsufsort-dev libssl-dev qt6-base-dev
   duktape-dev binutils-mingw-w64-i686 zip unzip clang libclang-rt-14-dev
   poppler-data icc-profiles-free t1-cyrillic xfonts-scalable fonts-wqy-microhei libz-mingw-w64
-  bsdiff xdelta3 zstd time bc)
+  bsdiff xdelta3 zstd time bc g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 
 install_missing() {
   local missing=()

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Difference makers side by side on real pairs: qdiff (both methods) against bsdiff/bspatch,
+# Difference makers side by side on real pairs: qdiff (each method) against bsdiff/bspatch,
 # xdelta3 -9, zstd -19 --long --patch-from and HDiffPatch (hdiffz -m-6 with zstd and with bzip2, hdiffz
 # -s-64). Prints one table row per pair and tool:
 # difference size, make time and peak memory, apply time and peak memory; checks every apply.
@@ -72,7 +72,7 @@ for p in "${pairs[@]}"; do
       "$1" "$(stat -c %s "$2")" "$ms" $((mk / 1024)) "$as" $((ak / 1024))
     rm -f out
   }
-  for m in zstd match; do
+  for m in zstd match exe; do
     measure mk "$bin/qdiff" "$old" "$new" d.qdr --method "$m"
     measure ap "$bin/qdiff" --apply "$old" d.qdr out
     row "qdiff $m" d.qdr "$mk" "$ap"

@@ -1,7 +1,9 @@
 // A silent run of an overwrite manifest over a product of real-looking names, against `cp -r` of the
-// same bytes in the same run, and the patcher's peak memory. Usage:
+// same bytes in the same run, and the patcher's peak memory; then the check alone (-SILENT -CHECK) and a
+// run whose last entry fails, so that it rolls the others back (rollback = that run less the clean
+// one). Usage:
 //   bench_engine BIN_DIR [ENTRIES...]        (default 3000 30000; about 22 KB per file)
-// MW_BENCH_WRAP="strace -f -c -o FILE" runs the patcher under that command.
+// MW_BENCH_WRAP="strace -f -c -o FILE" runs the patcher under that command (the clean run comes last).
 // BIN_DIR holds Mendwell, mendwell-build, machine, tally and orvex_tally.so of a release build.
 #include <spawn.h>
 #include <sys/resource.h>
@@ -10,6 +12,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +35,19 @@ constexpr std::size_t kFileSize = 22 * 1024;
 struct Outcome {
     int status = -1;
     double seconds = 0;
-    long peakKb = 0;
+    long peakKb = 0;      // ru_maxrss: the library and program pages it touched included
+    long peakAnonKb = 0;  // RssAnon sampled from /proc: heap and other private memory
+    double cpuSeconds = 0;  // user and system, what a loaded machine does not stretch
 };
+
+long rssAnonKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("RssAnon:", 0) == 0) return std::atol(line.c_str() + 8);
+    }
+    return 0;
+}
 
 Outcome runProgram(const std::vector<std::string>& args, bool quiet = true) {
     std::vector<char*> argv;
@@ -51,10 +65,16 @@ Outcome runProgram(const std::vector<std::string>& args, bool quiet = true) {
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return out;
     int status = 0;
     rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    // Sampled every 5 ms until the program ends (a wrapper's own memory is what is sampled then).
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+        out.peakAnonKb = std::max(out.peakAnonKb, rssAnonKb(pid));
+        usleep(5000);
+    }
     out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     out.peakKb = usage.ru_maxrss;
+    out.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     posix_spawn_file_actions_destroy(&actions);
     return out;
 }
@@ -109,7 +129,9 @@ void benchOne(const fs::path& bin, int entries) {
     const fs::path machine = root / "machine";
     const fs::path patch = root / "patch";
     setenv("MENDWELL_MACHINE", machine.c_str(), 1);
-    runProgram({(bin / "machine").string(), "create", machine.string()});
+    unsetenv("MENDWELL_FAULT");
+    // Made for tests: the rollback row makes the last entry fail.
+    runProgram({(bin / "machine").string(), "create", machine.string(), "--test"});
     const std::string installDir = "C:\\Program Files\\Orvex\\Lumen TX4";
     runProgram({(bin / "tally").string(), "add", kCode, "--installdir", installDir, "--version", "9.0",
                 "--language", "en_US"});
@@ -175,10 +197,33 @@ void benchOne(const fs::path& bin, int entries) {
     }
     command.push_back(patcher.string());
     command.push_back("-SILENT");
+    auto row = [&](const char* what, const Outcome& o, double against) {
+        std::printf("%-28s %7d %10.2f %10.2f %8.2f %10ld %10ld %8.2f  rc=%d\n", what, entries, o.seconds, against,
+                    o.seconds / against, o.peakKb / 1024, o.peakAnonKb / 1024, o.cpuSeconds, o.status);
+        std::fflush(stdout);
+    };
+    // The check changes nothing; the failed run leaves the product as it was: all three start alike.
+    // MW_BENCH_RUN_ONLY=1 leaves out the check and the rollback (for the long runs).
+    const bool runOnly = std::getenv("MW_BENCH_RUN_ONLY") != nullptr;
+    Outcome check;
+    Outcome failed;
+    if (!runOnly) {
+        command.push_back("-CHECK");
+        check = runProgram(command);
+        command.pop_back();
+        setenv("MENDWELL_FAULT", ("fail:" + std::to_string(entries)).c_str(), 1);
+        failed = runProgram(command);
+        unsetenv("MENDWELL_FAULT");
+    }
     const Outcome run = runProgram(command);
-    std::printf("%-28s %7d %10.2f %10.2f %8.2f %10ld  rc=%d\n", "silent overwrite run", entries, run.seconds,
-                copy.seconds, run.seconds / copy.seconds, run.peakKb / 1024, run.status);
-    std::fflush(stdout);
+    row("silent overwrite run", run, copy.seconds);
+    if (!runOnly) {
+        row("-SILENT -CHECK", check, copy.seconds);
+        Outcome rollback = failed;
+        rollback.seconds = failed.seconds - run.seconds;
+        rollback.cpuSeconds = failed.cpuSeconds - run.cpuSeconds;
+        row("rollback (vs run)", rollback, run.seconds);
+    }
     fs::remove_all(root);
 }
 
@@ -193,7 +238,8 @@ int main(int argc, char** argv) {
     std::vector<int> sizes;
     for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
     if (sizes.empty()) sizes = {3000, 30000};
-    std::printf("%-28s %7s %10s %10s %8s %10s\n", "what", "entries", "run s", "cp -r s", "ratio", "peak MB");
+    std::printf("%-28s %7s %10s %10s %8s %10s %10s %8s\n", "what", "entries", "s", "against s", "ratio",
+                "peak MB", "anon MB", "cpu s");
     for (int n : sizes) benchOne(bin, n);
     return 0;
 }

@@ -11,4 +11,8 @@ void writeHistoryWhenPatched(const PatcherConfigRecord& config);
 // Whether the history entry handed to the last run went in; false until that run writes it.
 bool historyWritten();
 
+// Added to the result of a patched run whose history did not go in: the next run would offer it again.
+inline constexpr const wchar_t* kHistoryNotWrittenWarning =
+    L"Warning: the patch history could not be written; the patch may be offered again.";
+
 }  // namespace mw

@@ -12,7 +12,6 @@
 #include "mendwell/app/startup.h"
 #include "mendwell/app/wizard.h"
 #include "mendwell/base/workfolder.h"
-#include "platform/system/fault_handler.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 #include "platform/ui/dialog.h"
@@ -55,8 +54,7 @@ int silentPatch() {
         controller.startPatchSynchronously(installDir);
         const bool applied = g.patchStatus == statusGood || g.patchStatus == statusRestartNeeded;
         if (applied && !checkOnly() && !historyWritten())
-            win::printToParentConsole(
-                L"\r\nWarning: the patch history could not be written; the patch may be offered again.");
+            win::printToParentConsole(L"\r\n" + std::wstring(kHistoryNotWrittenWarning));
         if (g.block.state == stateCannotPatch) {
             // Refused by the pre-flight before any change: nothing to roll back.
             result = returnValidationRefused;
@@ -160,9 +158,9 @@ int runWizardMode() {
         const std::unique_ptr<win::ui::DialogBackend> backend = win::ui::makeDialogBackend(!script.empty());
         Wizard wizard(controller, installDir, config, *backend);
         wizard.setScript(std::move(script));
-        win::setFaultHandler(endRunAfterFault);
+        armFaultHandler();
         wizard.run();
-        win::setFaultHandler(nullptr);
+        disarmFaultHandler();
     }
     int result = returnWizardOther;
     switch (patchGlobals().block.state) {

@@ -15,6 +15,7 @@
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/resources/resources.h"
+#include "platform/system/fault_handler.h"
 #include "platform/system/mutex.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
@@ -154,23 +155,54 @@ void showNotAdministratorMessage() {
     win::messageBox(text, caption, win::mb::ok | win::mb::iconError);
 }
 
+namespace {
+constexpr const wchar_t* kPatchingEnds = L"patching ends.";
+constexpr const wchar_t* kClosingLine =
+    L"************************************************************************************";
+}  // namespace
+
 void endRun() {
     // The backups go only with the journal: a run not yet patched or rolled back needs them at the next
     // start.
     if (!win::pathExists(workPath(L"\\RollbackManifest.xml.journal"))) cleanBackupFolder();
-    logInfo(L"patching ends.");
-    logInfo(L"************************************************************************************");
+    logInfo(L"%s", kPatchingEnds);
+    logInfo(L"%s", kClosingLine);
     PatchLog::instance().flush();
     PatchLog::instance().close();
 }
 
 void endRunAfterFault(win::DWORD exceptionCode) {
-    logError(L"Returned error code = %s", win::format(L"Exception Code = %u", exceptionCode));
-    logFlush();
-    // What escapes the wizard ends the run with steps 9 and 10 and "another state"; the process cannot
-    // go on after a fault, so it ends here (the single-instance lock goes with it).
-    endRun();
-    std::_Exit(returnWizardOther);
+    // "Returned error code = Exception Code = <code>", built without formatting or allocating.
+    wchar_t message[64] = L"Returned error code = Exception Code = ";
+    std::size_t at = 0;
+    while (message[at] != L'\0') ++at;
+    wchar_t digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<wchar_t>(L'0' + exceptionCode % 10);
+        exceptionCode /= 10;
+    } while (exceptionCode != 0);
+    while (n > 0) message[at++] = digits[--n];
+    message[at] = L'\0';
+
+    // What escapes the wizard ends the run with the closing lines and "another state"; the process
+    // cannot go on after a fault, so it ends here (the single-instance lock goes with it).
+    PatchLog& log = PatchLog::instance();
+    log.writeInFault(logTypeError, message);
+    log.writeInFault(logTypeInfo, kPatchingEnds);
+    log.writeInFault(logTypeInfo, kClosingLine);
+    log.endInFault();
+    win::faultSafeExit(returnWizardOther);
+}
+
+void armFaultHandler() {
+    PatchLog::instance().prepareForFault();
+    win::setFaultHandler(endRunAfterFault);
+}
+
+void disarmFaultHandler() {
+    win::setFaultHandler(nullptr);
+    PatchLog::instance().endFaultPreparation();
 }
 
 int patcherMain(std::wstring commandLine) {

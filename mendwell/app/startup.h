@@ -45,9 +45,13 @@ std::wstring logFilePath(const PatcherConfigRecord& config);
 void cleanBackupFolder();
 // Steps 9 and 10: the backups go, the log ends and closes.
 void endRun();
-// The wizard's fault handler: the ERROR line with the fault's code, then the end of the run with
-// result 2.
+// The wizard's fault handler: the ERROR line with the fault's code, the closing lines, and the end of
+// the process with result 2. It runs inside the fault, so it only writes prepared bytes; the backups
+// stay for the next start, which recovers a half-done run from its journal.
 [[noreturn]] void endRunAfterFault(win::DWORD exceptionCode);
+// Installs endRunAfterFault with the log made ready for it, and removes it again.
+void armFaultHandler();
+void disarmFaultHandler();
 
 // A user text by dictionary key ("$$$/tvr/...") from the dictionary of the user's language; empty when
 // there is none, and callers fall back to their English text.

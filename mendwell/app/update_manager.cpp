@@ -29,9 +29,6 @@ namespace {
 const wchar_t* const kNotAdministrator =
     L"You are not logged in as an administrator. Please log-in as an administrator and try again.";
 
-const wchar_t* const kHistoryNotWritten =
-    L"\r\nWarning: the patch history could not be written; the patch may be offered again.";
-
 constexpr std::size_t kTextBuffer = 1024;
 constexpr std::size_t kMaxPathCharacters = 4097;
 // The longest Windows path, 32 767 UTF-16 units, in UTF-8 bytes: a larger answer is no path at all.
@@ -177,7 +174,7 @@ int patchForUpdateManager(std::wstring installDir) {
             const bool recorded = historyWritten();
             report(0, win::format(localizedText(L"$$$/tvr/info/message/patchSuccessFinish"),
                                   config.productName) +
-                          (recorded ? L"" : kHistoryNotWritten));
+                          (recorded ? std::wstring() : L"\r\n" + std::wstring(kHistoryNotWrittenWarning)));
             if (g.patchStatus == statusGood) {
                 logInfo(L"Updater has successfully updated the application.");
                 result = returnPatched;

@@ -269,7 +269,16 @@ void Wizard::startRollbackLauncher() {
 }
 
 std::intptr_t Wizard::onNotification(const PatchStateBlock& block) {
-    if (page_ == pageFinished) return 0;
+    if (page_ == pageFinished) {
+        // Success is reported before the history is written; the run's last word comes after it.
+        if (!successText_.empty() && block.state == stateSucceeded) {
+            if (!historyWritten())
+                dialog_.setText(idcMainMessage,
+                                successText_ + L"\r\n\r\n" + std::wstring(kHistoryNotWrittenWarning));
+            successText_.clear();
+        }
+        return 0;
+    }
     const bool rollingBack = patchGlobals().rollbackMode == 1;
     if (block.result == statusGood && block.state == statePatching) {
         if (outcome_ == outcomeAsking) return 0;
@@ -300,8 +309,8 @@ std::intptr_t Wizard::onNotification(const PatchStateBlock& block) {
         if (page_ != pageInstalling) return 0;
         dialog_.setProgress(idcProgress, 100);
         dialog_.show(idcProgress, false);
-        showFinal(text(L"$$$/tvr/heading/installationSuccessful"),
-                  withProduct(L"$$$/tvr/info/message/patchSuccessFinish"));
+        successText_ = withProduct(L"$$$/tvr/info/message/patchSuccessFinish");
+        showFinal(text(L"$$$/tvr/heading/installationSuccessful"), successText_);
     } else if (block.result == statusFailed && block.state == stateOperationFailed && !rollingBack) {
         // The patch thread ends on its own after a failure; suspending it here would overwrite the
         // failed state it is about to act on, so the launcher only waits for it.

@@ -81,6 +81,8 @@ class Wizard {
     std::wstring statusKey_;  // the worker's latest status text
     std::thread launcher_;
     bool launcherStarted_ = false;
+    // The success page's text, until the run's last word says whether the history went in.
+    std::wstring successText_;
 };
 
 }  // namespace mw

@@ -93,7 +93,7 @@ bool PatchLog::openFile() {
 
 bool PatchLog::open(const std::wstring& path, bool echo, int format) {
     std::lock_guard guard(lock_);
-    if (file_.isOpen()) close();
+    close();
     if (path.empty()) {
         status_ = -1;
         return false;
@@ -111,12 +111,14 @@ bool PatchLog::open(const std::wstring& path, bool echo, int format) {
     // An existing log is continued: nothing goes at its head again. An empty one (a run that ended
     // before it wrote anything) gets its head now.
     if (size == 0) {
-        writeRaw(L"\xFEFF");
-        if (format_ == logFormatXml) {
-            writeRaw(L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n");
-            writeRaw(L"<LogManifest>\r\n");
-        }
-        writePending();
+        touchBuffer([&] {
+            writeRaw(L"\xFEFF");
+            if (format_ == logFormatXml) {
+                writeRaw(L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n");
+                writeRaw(L"<LogManifest>\r\n");
+            }
+            writePending();
+        });
     }
     opened_ = true;
     echo_ = echo ? 1 : 0;
@@ -201,7 +203,7 @@ bool PatchLog::write(int type, std::wstring_view sender, std::wstring_view messa
         record += message;
         record += L"\r\n";
     }
-    writeRaw(record);
+    touchBuffer([&] { writeRaw(record); });
     return true;
 }
 
@@ -209,10 +211,13 @@ bool PatchLog::flush() {
     std::lock_guard guard(lock_);
     // Only an open log is reopened; a closed one stays closed.
     if (!opened_) return false;
-    writePending();
-    file_.close();
-    const bool reopened = openFile();
-    if (!reopened) file_.close();
+    bool reopened = false;
+    touchBuffer([&] {
+        writePending();
+        file_.close();
+        reopened = openFile();
+        if (!reopened) file_.close();
+    });
     status_ = reopened ? 0 : -1;
     return reopened;
 }
@@ -221,11 +226,168 @@ void PatchLog::close() {
     // Taking the lock costs nothing here and keeps a late writer from cutting the closing tag.
     std::lock_guard guard(lock_);
     if (file_.isOpen()) {
-        if (format_ == logFormatXml) writeRaw(L"</LogManifest>");
-        writePending();
-        file_.close();
+        touchBuffer([&] {
+            if (format_ == logFormatXml) writeRaw(L"</LogManifest>");
+            writePending();
+            file_.close();
+        });
     }
     opened_ = false;
+}
+
+template <class Change>
+void PatchLog::touchBuffer(Change change) {
+    // Only writers under the lock get here, so the exchange meets no other writer: only a fault handler.
+    int idle = bufferIdle;
+    if (!bufferState_.compare_exchange_strong(idle, bufferBusy)) return;
+    change();
+    bufferState_.store(bufferIdle);
+}
+
+bool PatchLog::prepareForFault() {
+    std::lock_guard guard(lock_);
+    const win::FileTime now = win::currentFileTime();
+    localOffset_ = static_cast<long long>(win::fileTimeToLocal(now)) - static_cast<long long>(now);
+    return opened_ && faultFile_.open(path_);
+}
+
+void PatchLog::endFaultPreparation() {
+    std::lock_guard guard(lock_);
+    faultFile_.close();
+}
+
+namespace {
+
+// A record built without allocating: UTF-16LE bytes in a fixed buffer, cut off when it is full.
+class FaultRecord {
+  public:
+    void put(wchar_t c) noexcept {
+        if (c > 0xFFFF) c = L'?';
+        if (size_ + 2 > sizeof bytes_) return;
+        bytes_[size_++] = static_cast<char>(c & 0xFF);
+        bytes_[size_++] = static_cast<char>((c >> 8) & 0xFF);
+    }
+    void put(std::wstring_view text) noexcept {
+        for (wchar_t c : text) put(c);
+    }
+    void put(const wchar_t* text) noexcept {
+        for (; *text; ++text) put(*text);
+    }
+    void number(unsigned long long value, int width) noexcept {
+        wchar_t digits[24];
+        int n = 0;
+        do {
+            digits[n++] = static_cast<wchar_t>(L'0' + value % 10);
+            value /= 10;
+        } while (value != 0 && n < 24);
+        for (int pad = width - n; pad > 0; --pad) put(L'0');
+        while (n > 0) put(digits[--n]);
+    }
+    const char* data() const noexcept { return bytes_; }
+    std::size_t size() const noexcept { return size_; }
+
+  private:
+    char bytes_[2048];
+    std::size_t size_ = 0;
+};
+
+// Days since 1970-01-01 to a civil date, in arithmetic only (the proleptic Gregorian calendar).
+void civilFromDays(long long days, long long& year, unsigned& month, unsigned& day) noexcept {
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned mp = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    month = mp < 10 ? mp + 3 : mp - 9;
+    year = static_cast<long long>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+}  // namespace
+
+void PatchLog::sealForFault() noexcept {
+    if (sealedByFault_) return;
+    // A writer on another thread finishes in a moment; one stuck (or the faulting thread itself, caught
+    // half-way) is waited for only briefly, and its buffered lines are then given up.
+    int idle = bufferIdle;
+    for (int tries = 0; tries < 20 && !bufferState_.compare_exchange_strong(idle, bufferSealed); ++tries) {
+        idle = bufferIdle;
+        win::faultSafeSleepMs(10);
+    }
+    const bool owned = bufferState_.load() == bufferSealed;
+    if (!owned) bufferState_.store(bufferSealed);
+    sealedByFault_ = true;
+    if (owned && !pending_.empty()) faultFile_.append(pending_.data(), pending_.size());
+}
+
+void PatchLog::writeInFault(int type, const wchar_t* message) noexcept {
+    if (!faultFile_.isOpen()) return;
+    sealForFault();
+    if (!admits(type)) return;
+    constexpr unsigned long long kEpochDelta = 116444736000000000ULL;
+    const win::FileTime utc = win::faultSafeTime();
+    const long long seconds = static_cast<long long>((utc - kEpochDelta) / 10000000ULL);
+    const long long localSeconds =
+        (static_cast<long long>(utc) + localOffset_ - static_cast<long long>(kEpochDelta)) / 10000000LL;
+    const long long days = localSeconds >= 0 ? localSeconds / 86400 : (localSeconds - 86399) / 86400;
+    const long long daySeconds = localSeconds - days * 86400;
+    long long year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    civilFromDays(days, year, month, day);
+
+    FaultRecord record;
+    const auto date = [&] {
+        record.number(month, 2);
+        record.put(L'/');
+        record.number(day, 2);
+        record.put(L'/');
+        record.number(static_cast<unsigned long long>(year % 100), 2);
+    };
+    const auto time = [&] {
+        record.number(static_cast<unsigned long long>(daySeconds / 3600), 2);
+        record.put(L':');
+        record.number(static_cast<unsigned long long>(daySeconds / 60 % 60), 2);
+        record.put(L':');
+        record.number(static_cast<unsigned long long>(daySeconds % 60), 2);
+    };
+    if (format_ == logFormatXml) {
+        record.put(L"\t<LogUnit ID=\"");
+        record.number(static_cast<unsigned long long>(seconds), 10);
+        record.number(++counter_, 10);
+        record.put(L"\" Type=\"");
+        record.put(typeName(type));
+        record.put(L"\" Date=\"");
+        date();
+        record.put(L"\" Time=\"");
+        time();
+        record.put(L':');
+        record.number((utc / 10000ULL) % 1000ULL, 3);
+        record.put(L"\" Sender=\"\">\r\n\t\t<message>");
+        record.put(message);
+        record.put(L"</message>\r\n\t</LogUnit>\r\n");
+    } else {
+        ++counter_;
+        date();
+        record.put(L"  ");
+        time();
+        record.put(L"  ");
+        record.put(typeName(type));
+        record.put(L"    ");  // the empty sender between its two separators
+        record.put(message);
+        record.put(L"\r\n");
+    }
+    faultFile_.append(record.data(), record.size());
+}
+
+void PatchLog::endInFault() noexcept {
+    if (!faultFile_.isOpen()) return;
+    sealForFault();
+    if (format_ != logFormatXml) return;
+    FaultRecord record;
+    record.put(L"</LogManifest>");
+    faultFile_.append(record.data(), record.size());
 }
 
 void PatchLog::writeRaw(std::wstring_view text) {

@@ -1,12 +1,14 @@
 // The one process-wide patch log: UTF-16LE with a byte-order mark, text or XML records, a level filter,
 // and one recursive lock so that records of different threads never interleave.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "platform/fs/file.h"
+#include "platform/system/fault_handler.h"
 #include "platform/text/format.h"
 
 namespace mw {
@@ -44,6 +46,16 @@ class PatchLog {
     bool flush();
     void close();
 
+    // The log's last words from a fault handler, where no lock may be taken and nothing allocated:
+    // prepareForFault opens a second handle on the file and notes the local clock's offset beforehand;
+    // writeInFault then writes the lines still buffered (unless a writer is stuck half-way) and one
+    // record built in a fixed buffer; endInFault closes an XML document. Writers that come after the
+    // fault's first record are dropped: the process is ending.
+    bool prepareForFault();
+    void endFaultPreparation();
+    void writeInFault(int type, const wchar_t* message) noexcept;
+    void endInFault() noexcept;
+
     int status() const { return status_; }
     std::uint32_t counter() const { return counter_; }
     int level() const { return level_; }
@@ -55,18 +67,29 @@ class PatchLog {
     void writeRaw(std::wstring_view text);
     bool openFile();  // opens path_ through the machine's files, at its end
     void writePending();
+    // Runs `change` on the buffer and the file unless a fault handler has taken them.
+    template <class Change>
+    void touchBuffer(Change change);
+    void sealForFault() noexcept;
 
     mutable std::recursive_mutex lock_;
-    std::uint32_t counter_ = 0;
+    std::atomic<std::uint32_t> counter_ = 0;
     int status_ = 0;
     std::wstring path_;
     // Through the platform, so the machine's read-only attribute and share modes apply to the log.
     win::File file_;
     std::string pending_;  // lines reach the file at flush and close, or when this grows large
-    int level_ = 0;
+    std::atomic<int> level_ = 0;
     int echo_ = 0;
-    int format_ = logFormatText;
+    std::atomic<int> format_ = logFormatText;
     bool opened_ = false;  // between a successful open and close, even after a failed reopen
+
+    // The buffer and file are idle, busy (a writer under the lock) or sealed (a fault handler owns them).
+    enum BufferState : int { bufferIdle, bufferBusy, bufferSealed };
+    std::atomic<int> bufferState_ = bufferIdle;
+    bool sealedByFault_ = false;  // written only by the fault handler
+    win::FaultSafeFile faultFile_;
+    long long localOffset_ = 0;  // local minus UTC, in FILETIME ticks, when the fault path was prepared
 };
 
 // While one lives on a thread, that thread's records stay out of the log; the ERROR texts are kept.

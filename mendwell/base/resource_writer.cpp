@@ -1,9 +1,19 @@
 #include "mendwell/base/resource_writer.h"
 
+#include <algorithm>
+
 #include "platform/fs/file.h"
 #include "platform/resources/resources.h"
 
 namespace mw {
+
+namespace {
+
+// Written a chunk at a time, each chunk's pages let go once written: a payload of any size then costs
+// one chunk of memory instead of all of it.
+constexpr std::size_t kChunk = 4u << 20;
+
+}  // namespace
 
 int writeResourceToFile(const win::Module& module, std::uint16_t id, std::wstring_view typeName,
                         const std::wstring& outputPath) {
@@ -16,8 +26,11 @@ int writeResourceToFile(const win::Module& module, std::uint16_t id, std::wstrin
                    win::Disposition::createAlways)) {
         return -1;
     }
-    // One write straight from the mapped resource.
-    if (!file.write(data.data(), data.size())) return -1;
+    for (std::size_t at = 0; at < data.size(); at += kChunk) {
+        const std::span<const std::uint8_t> chunk = data.subspan(at, std::min(kChunk, data.size() - at));
+        if (!file.write(chunk.data(), chunk.size())) return -1;
+        win::discardModulePages(chunk);
+    }
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "mendwell/base/workfolder.h"
 
+#include <mutex>
+
 #include "platform/fs/file.h"
 #include "platform/process/process.h"
 #include "platform/system/system.h"
@@ -28,10 +30,16 @@ void setWorkFolderOverride(std::wstring folder) {
 std::wstring workFolder() {
     if (!overrideFolder().empty()) return overrideFolder();
     const std::wstring patcher = patcherFolders();
+    const std::wstring folder = patcher + L"\\Patcher" + std::to_wstring(win::currentProcessId());
+    // Asked for several times per entry: once made, one look tells it is still there.
+    static std::mutex guard;
+    static std::wstring made;
+    std::lock_guard lock(guard);
+    if (made == folder && win::isDirectory(folder)) return folder;
     // Errors are ignored: an existing folder is the usual case.
     win::createDirectory(patcher);
-    const std::wstring folder = patcher + L"\\Patcher" + std::to_wstring(win::currentProcessId());
     win::createDirectory(folder);
+    made = folder;
     return folder;
 }
 

@@ -72,6 +72,18 @@ bool cFileOperation::takeBackup() const {
     return false;
 }
 
+bool cFileOperation::moveToBackup() const {
+    if (!fileExists(backupPath_) && win::moveFile(targetPath_, backupPath_, 0)) {
+        // The backup carries the read-only bit the target had before the entry cleared it.
+        if (originalAttributes_ != win::attr::invalid && (originalAttributes_ & win::attr::readOnly)) {
+            const win::DWORD attributes = win::getFileAttributes(backupPath_);
+            win::setFileAttributes(backupPath_, (attributes & ~win::attr::normal) | win::attr::readOnly);
+        }
+        return true;
+    }
+    return takeBackup();
+}
+
 void cFileOperation::commonTrailingSteps(const FileRecord& record, bool colourStep, int fileKind,
                                          bool install) const {
     if (record.touch == L"true") {
@@ -162,7 +174,7 @@ bool sameChecksum(const std::wstring& md5, const std::wstring& expected) {
 }
 
 bool verifyChecksum(const std::wstring& path, const std::wstring& expected, ChecksumMessages messages) {
-    return verifyChecksum(liveProbe(), path, expected, messages);
+    return verifyChecksum(freshProbe(), path, expected, messages);
 }
 
 bool verifyChecksum(FileProbe& probe, const std::wstring& path, const std::wstring& expected,

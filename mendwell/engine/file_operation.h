@@ -61,6 +61,10 @@ class cFileOperation {
     // Copies the target to the backup without overwriting; on failure logs the two locations and the
     // ERROR line and returns false, and the caller fails before touching the target.
     bool takeBackup() const;
+    // For an entry that replaces the whole target: the target itself becomes the backup, by a rename on
+    // the same volume (no copy), leaving no file at the target; a takeBackup copy where it cannot be
+    // renamed (another volume, or open without delete sharing). The same failure lines as takeBackup.
+    bool moveToBackup() const;
     // Copies `from` to the backup under a temporary name and renames it into place, so that a backup
     // that exists is always complete (a recovery restores it). Fails when the backup exists.
     bool writeBackup(const std::wstring& from) const;

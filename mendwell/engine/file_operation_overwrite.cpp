@@ -84,7 +84,8 @@ int cFileOperationOverwrite::execute(const FileRecord& record) {
     if (mode != 0 && mode != 1) {
         result = fileOpFailed;
     } else if (validation == validationGo) {
-        if (mode == 0 && !takeBackup()) return fileOpFailed;
+        // The new file is written whole: the old one need not stay in place while it is.
+        if (mode == 0 && !moveToBackup()) return fileOpFailed;
         // Gone from here since: an earlier recovery already restored it and a later undo moved it on.
         if (mode == 1 && !fileExists(targetPath_)) {
             logInfo(L"The file %s is no longer there; an earlier rollback already restored it.", targetPath_);

@@ -22,7 +22,9 @@ class FileProbe {
                                  int& firstKind) = 0;
 };
 
-// The machine itself.
+// The machine itself; checksums of files the pre-flight read come from its memo (digest_memo.h).
 FileProbe& liveProbe();
+// The machine itself, every checksum read from the file: for a file the entry has just changed.
+FileProbe& freshProbe();
 
 }  // namespace mw

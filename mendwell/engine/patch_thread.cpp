@@ -2,6 +2,7 @@
 // in a fixed order, with the state changes and notifications the wizard and the mode procedures read.
 #include <exception>
 
+#include "mendwell/engine/digest_memo.h"
 #include "mendwell/engine/fault_injection.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_undo.h"
@@ -204,6 +205,8 @@ class PatchRun {
             if (!rollback_) recordPendingFileUndo(record, before);
             ahead.acting();
             const int result = runFileOperation(record);
+            forgetDigest(record.destinationPath);
+            forgetDigest(record.renamePath);
             if (result == fileOpDone && !rollback_) recordFileUndo(record, before);
             // Settled once its own undo entry is on record; a failed entry that left its files as they
             // were needs no repair by the rollback.
@@ -220,6 +223,8 @@ class PatchRun {
             if (result != fileOpUnknown) countEntry(fileSet, true);
             notifyWizard();
         }
+        // Digests taken before the file set are no use once it has run.
+        forgetDigests();
         if (g.block.state == stateOperationFailed || g.block.state == stateFailedBeforeChange) {
             logFlush();
             return false;
@@ -395,6 +400,7 @@ int PatchController::MyThreadProc(std::wstring installDir) {
     const bool rollback = g.rollbackMode == 1;
     try {
         // 1. A normal run starts with an empty request and its backup folder.
+        forgetDigests();
         if (rollback) undoFailures().clear();
         if (!rollback) {
             resetFaultCount();

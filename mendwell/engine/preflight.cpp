@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "mendwell/engine/digest_memo.h"
 #include "mendwell/engine/file_checks.h"
 #include "mendwell/engine/file_operation.h"
 #include "mendwell/engine/file_operations.h"
@@ -18,7 +19,9 @@
 #include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
 #include "platform/fs/path.h"
+#include "platform/process/process.h"
 #include "platform/registry/registry.h"
+#include "platform/services/services.h"
 #include "platform/system/system.h"
 #include "platform/text/format.h"
 #include "platform/text/text.h"
@@ -82,7 +85,7 @@ class PlanProbe final : public FileProbe {
     }
     std::wstring md5(const std::wstring& path) override {
         Planned* p = find(path);
-        if (!p) return fileMd5Text(path);
+        if (!p) return memoMd5Text(path);
         if (!p->exists || p->directory) return {};
         if (p->md5.empty() && !p->content.empty()) p->md5 = fileMd5Text(p->content);
         return p->md5;
@@ -202,6 +205,7 @@ class Preflight {
         int index = 0;
         for (const XMLDocumentNode* entry : manifest.selectNodes(kServiceSetPath)) {
             const ServiceRecord record = readServiceRecord(*entry);
+            noteServiceProcess(record.serviceName);
             plan(L"service entry " + std::to_wstring(++index) + L" (" + record.serviceName + L")",
                  L"stop the service if it runs, start it again at the end");
         }
@@ -249,8 +253,27 @@ class Preflight {
         return true;
     }
 
+    // The stop pass runs before the files: the process of a service it stops ends and lets go.
+    void noteServiceProcess(const std::wstring& name) {
+        win::ServiceManager manager;
+        win::Service service;
+        if (!manager.open() || !service.open(manager, name)) return;
+        if (const win::DWORD pid = service.processId()) serviceProcesses_.insert(pid);
+    }
+
+    // Held by another process as the stop pass leaves the machine.
+    bool held(const std::wstring& path, win::DWORD access, win::DWORD share) {
+        if (files_.planned(path) || !heldByOther(path, access, share)) return false;
+        if (serviceProcesses_.empty()) return true;
+        const std::vector<win::DWORD> holders = win::processesHoldingFile(path);
+        if (holders.empty()) return true;
+        for (const win::DWORD pid : holders)
+            if (!serviceProcesses_.contains(pid)) return true;
+        return false;
+    }
+
     bool free(const std::wstring& entry, const std::wstring& path, win::DWORD access, win::DWORD share) {
-        if (files_.planned(path) || !heldByOther(path, access, share)) return true;
+        if (!held(path, access, share)) return true;
         finding(entry, L"the file " + path + L" is in use by another process");
         return false;
     }
@@ -375,8 +398,7 @@ class Preflight {
         }
         if (op == L"rename") return judgeRename(record, verdict, why, entryName);
         // touch
-        if (verdict == validationGo && !files_.planned(target) &&
-            heldByOther(target, win::access::read | win::access::write, win::share::none))
+        if (verdict == validationGo && held(target, win::access::read | win::access::write, win::share::none))
             return finding(entryName, L"the file " + target + L" is in use by another process");
         plan(entryName, verdict == validationGo ? L"set the file's time" : L"not present: nothing to do");
     }
@@ -565,6 +587,7 @@ class Preflight {
     const std::wstring language_;
     PlanProbe files_;
     PlannedKeys keys_;
+    std::set<win::DWORD> serviceProcesses_;
     std::set<std::wstring> backups_;
     std::map<wchar_t, std::uint64_t> needed_;
     PreflightReport report_;

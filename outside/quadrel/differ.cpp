@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "outside/quadrel/exe_filter.h"
 #include "outside/quadrel/md5.h"
 
 namespace quadrel {
@@ -51,7 +52,7 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
     // The compact header holds the data sizes, so the data is made first and the file written at the end.
     std::vector<std::string> data;
     report = {};
-    bool sawZstd = false, sawMatch = false;
+    bool sawZstd = false, sawMatch = false, sawExe = false;
     std::uint64_t newStart = 0;
     for (Chunk& c : h.chunks) {
         const Bytes ref = old.subspan(c.refOffset, c.refSize);
@@ -59,8 +60,11 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
         newStart += c.newSize;
         std::string frame;
         std::array<std::string, 3> streams;
-        const bool wantZstd = request != Request::match;
-        const bool wantMatch = request != Request::zstd;
+        const bool wantZstd = request == Request::zstd || request == Request::automatic;
+        const bool wantMatch = request == Request::match || request == Request::automatic;
+        const bool wantExe = request == Request::exe ||
+                             (request == Request::automatic && h.chunks.size() == 1 &&
+                              std::max(old.size(), neu.size()) <= kAutoExeLimit && isRewritable(part));
         if (wantZstd && !makeZstd(ref, part, frame)) {
             error = "zstd failed to make a difference";
             return false;
@@ -69,10 +73,22 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
             error = "the match method failed (out of memory?)";
             return false;
         }
+        std::string exe;
+        std::array<std::uint64_t, 3> exeSizes{};
+        if (wantExe && !makeExe(ref, part, exe, exeSizes)) {
+            error = "the exe method failed (out of memory?)";
+            return false;
+        }
         const std::uint64_t matchSize = streams[0].size() + streams[1].size() + streams[2].size();
         report.zstdBytes += frame.size();
         report.matchBytes += matchSize;
-        if (wantZstd && (!wantMatch || frame.size() <= matchSize)) {
+        report.exeBytes += exe.size();
+        if (wantExe && (!wantZstd || exe.size() < frame.size()) && (!wantMatch || exe.size() < matchSize)) {
+            c.method = Method::exe;
+            c.sizes = exeSizes;
+            data.push_back(std::move(exe));
+            sawExe = true;
+        } else if (wantZstd && (!wantMatch || frame.size() <= matchSize)) {
             c.method = Method::zstd;
             c.sizes = {frame.size(), 0, 0};
             data.push_back(std::move(frame));
@@ -86,7 +102,10 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
             sawMatch = true;
         }
     }
-    h.method = sawZstd && sawMatch ? Method::mixed : (sawMatch ? Method::match : Method::zstd);
+    h.method = int(sawZstd) + int(sawMatch) + int(sawExe) > 1 ? Method::mixed
+               : sawExe                                     ? Method::exe
+               : sawMatch                                   ? Method::match
+                                                            : Method::zstd;
     const std::string header = encodeHeader(h);
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
     file.write(header.data(), static_cast<std::streamsize>(header.size()));

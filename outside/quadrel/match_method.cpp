@@ -219,8 +219,10 @@ Outcome applyMatchChunk(const Chunk& chunk, Bytes old, DiffReader& reader, std::
 }
 
 Outcome applyZstdChunk(const Chunk& chunk, Bytes ref, DiffReader& reader, std::uint64_t offset, NewSink& sink);
+Outcome applyExeChunk(const Chunk& chunk, Bytes ref, DiffReader& reader, std::uint64_t offset, NewSink& sink);
 
 Outcome applyChunk(const Chunk& chunk, Bytes ref, DiffReader& reader, std::uint64_t offset, NewSink& sink) {
+    if (chunk.method == Method::exe) return applyExeChunk(chunk, ref, reader, offset, sink);
     return chunk.method == Method::zstd ? applyZstdChunk(chunk, ref, reader, offset, sink)
                                         : applyMatchChunk(chunk, ref, reader, offset, sink);
 }

@@ -1,6 +1,7 @@
-// The two difference methods: "zstd" (a zstd frame with the old range as its reference prefix) and
-// "match" (approximate matching over a suffix array of the old range, in the manner of bsdiff, with
-// its control, difference and extra streams each a zstd frame).
+// The difference methods: "zstd" (a zstd frame with the old range as its reference prefix), "match"
+// (approximate matching over a suffix array of the old range, in the manner of bsdiff, with its
+// control, difference and extra streams each a zstd frame) and "exe" (either of them over executables
+// whose addresses were rewritten to layout-independent labels, exe_filter.h).
 #pragma once
 #include <array>
 #include <cstddef>
@@ -29,6 +30,8 @@ int zstdWindowLog(std::uint64_t refSize, std::uint64_t newSize);
 // Making; false when the library fails (for example out of memory).
 bool makeZstd(Bytes ref, Bytes neu, std::string& frame);
 bool makeMatch(Bytes ref, Bytes neu, std::array<std::string, 3>& streams);
+// The chunk's data and its three data sizes.
+bool makeExe(Bytes ref, Bytes neu, std::string& data, std::array<std::uint64_t, 3>& sizes);
 
 // Applying one chunk: reads its data from `reader` at `offset`, writes exactly chunk.newSize bytes.
 Outcome applyChunk(const Chunk& chunk, Bytes ref, DiffReader& reader, std::uint64_t offset, NewSink& sink);

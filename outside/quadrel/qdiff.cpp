@@ -1,4 +1,4 @@
-// qdiff OLD NEW OUT.QDR [--name NAME] [--method auto|zstd|match]: makes a difference file.
+// qdiff OLD NEW OUT.QDR [--name NAME] [--method auto|zstd|match|exe]: makes a difference file.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,14 +12,17 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: qdiff OLD NEW OUT.QDR [--name NAME] [--method auto|zstd|match]
+const char* const kHelp = R"(Usage: qdiff OLD NEW OUT.QDR [--name NAME] [--method auto|zstd|match|exe]
        qdiff --apply OLD DIFF.QDR NEW
 
 Makes a difference file that turns OLD into NEW. NAME is the file to patch inside the folder the
 difference is applied in (default: OLD's file name). Methods:
   zstd   NEW compressed with OLD as reference (suits inserted and moved blocks)
   match  approximate matches over a suffix array of OLD (suits native code whose addresses moved)
-  auto   makes both and keeps the smaller (default; per chunk for files above 2 GiB)
+  exe    for ELF and PE executables of x86 and x86-64: their addresses rewritten to labels first,
+         so that code shifted by a few bytes differs little; other files as with zstd or match
+  auto   makes each and keeps the smallest (default; per chunk for files above 2 GiB; exe only for
+         executables of at most 64 MiB, larger ones take too long: ask for exe to have it)
 --chunk-mib N sets the chunk size used above 2 GiB (default 768).
 --apply checks OLD against the difference and writes NEW the way the engine does, on host paths
 (for benchmarks and checks without a machine).
@@ -106,7 +109,8 @@ int main(int argc, char** argv) {
             positional.push_back(a);
         }
     }
-    if (positional.size() != 3 || (method != "auto" && method != "zstd" && method != "match") || chunk == 0) {
+    if (positional.size() != 3 || (method != "auto" && method != "zstd" && method != "match" && method != "exe") ||
+        chunk == 0) {
         std::cerr << kHelp;
         return 2;
     }
@@ -123,6 +127,7 @@ int main(int argc, char** argv) {
     }
     const quadrel::Request request = method == "zstd"    ? quadrel::Request::zstd
                                      : method == "match" ? quadrel::Request::match
+                                     : method == "exe"   ? quadrel::Request::exe
                                                          : quadrel::Request::automatic;
     quadrel::MakeReport report;
     std::string error;
@@ -134,7 +139,8 @@ int main(int argc, char** argv) {
     std::cout << outPath.string() << ": " << report.fileSize << " bytes, method "
               << quadrel::methodName(report.method);
     if (request == quadrel::Request::automatic)
-        std::cout << " (zstd " << report.zstdBytes << ", match " << report.matchBytes << ")";
+        std::cout << " (zstd " << report.zstdBytes << ", match " << report.matchBytes << ", exe " << report.exeBytes
+                  << ")";
     std::cout << "\n";
     return 0;
 }

@@ -120,6 +120,7 @@ const char* methodName(Method method) {
         case Method::zstd: return "zstd";
         case Method::match: return "match";
         case Method::mixed: return "mixed";
+        case Method::exe: return "exe";
     }
     return "?";
 }
@@ -129,6 +130,8 @@ int streamCount(Method method) {
         case Method::zstd: return 1;
         case Method::match: return 3;
         case Method::mixed: return 0;
+        // Those of its inner method; a zstd one leaves the last two empty.
+        case Method::exe: return 3;
     }
     return 0;
 }

@@ -19,7 +19,7 @@ constexpr std::uint32_t kMaxChunks = 1u << 16;
 constexpr std::uint64_t kChunkThreshold = 2ull << 30;
 constexpr std::uint64_t kDefaultChunk = 768ull << 20;
 
-enum class Method : std::uint8_t { zstd = 1, match = 2, mixed = 3 };
+enum class Method : std::uint8_t { zstd = 1, match = 2, mixed = 3, exe = 4 };
 // The data streams a chunk of this method holds (in Chunk::sizes); 0 for no chunk method.
 int streamCount(Method method);
 using Md5 = std::array<std::uint8_t, 16>;
@@ -29,7 +29,8 @@ struct Chunk {
     std::uint64_t refOffset = 0;  // old reference range
     std::uint64_t refSize = 0;
     std::uint64_t newSize = 0;
-    // zstd: sizes[0] is the frame; match: control, difference and extra streams.
+    // zstd: sizes[0] is the frame; match: control, difference and extra streams; exe: as the inner
+    // method's, the first with the inner method and the rewritten size before it.
     std::array<std::uint64_t, 3> sizes{};
     std::uint64_t dataSize() const { return sizes[0] + sizes[1] + sizes[2]; }
 };

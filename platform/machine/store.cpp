@@ -41,7 +41,8 @@ CREATE TABLE services(
     start_error INTEGER NOT NULL DEFAULT 0,
     polls_left INTEGER NOT NULL DEFAULT 0,
     exit_code INTEGER NOT NULL DEFAULT 0,
-    last_arguments BLOB NOT NULL DEFAULT x'');
+    last_arguments BLOB NOT NULL DEFAULT x'',
+    process_id INTEGER NOT NULL DEFAULT 0);
 )sql";
 
 // The two real hives and the keys the aliases point at (HKCR, HKCC). HKEY_USERS\<user> is made when
@@ -163,6 +164,14 @@ bool check(const fs::path& file, std::string& error) {
             return false;
         }
         sqlite3_finalize(stmt);
+    }
+    // Stores made before services had a process get the column; one only readable is used as it is.
+    if (sqlite3_prepare_v2(d.db, "SELECT process_id FROM services LIMIT 1", -1, &stmt, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_finalize(stmt);
+    } else {
+        sqlite3_exec(d.db, "ALTER TABLE services ADD COLUMN process_id INTEGER NOT NULL DEFAULT 0", nullptr,
+                     nullptr, nullptr);
     }
     return true;
 }

@@ -162,6 +162,8 @@ int spawnEndingWithParent(const std::filesystem::path& program, std::vector<char
         int e = 0;
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
         if (options.hideWindow) {
+            // A new session keeps the death signal set above; only the terminal is left behind.
+            if (::setsid() < 0) e = errno;
             const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             if (null >= 0 && null != 0) ::dup2(null, 0);
         }
@@ -198,6 +200,11 @@ bool spawn(const std::filesystem::path& program, const std::vector<std::string>&
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // A program without a window has no console either: in a session of its own it cannot open the
+    // terminal the patcher was started from (/dev/tty) and write past a captured or silent output.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (options.hideWindow) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     if (options.hideWindow) posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (options.captureOutput) {
         posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
@@ -215,8 +222,10 @@ bool spawn(const std::filesystem::path& program, const std::vector<std::string>&
     pid_t child = -1;
     const int rc = options.endWithParent
                        ? spawnEndingWithParent(program, args, envp, hostDirectory, options, pipeFds[1], child)
-                       : ::posix_spawn(&child, program.c_str(), &actions, nullptr, args.data(), envp.data());
+                       : ::posix_spawn(&child, program.c_str(), &actions, &attributes, args.data(),
+                                       envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (options.captureOutput) ::close(pipeFds[1]);
     if (rc != 0) {
         if (options.captureOutput) ::close(pipeFds[0]);

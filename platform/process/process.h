@@ -78,6 +78,9 @@ struct ProcessEntry {
 };
 // TerminateProcess on another process of the machine; false when it is gone or may not be ended.
 bool terminateProcess(DWORD pid);
+// The processes with a handle open on the file, as the Restart Manager lists them (only those whose
+// handles this user may see); empty when nothing holds it or it is not there.
+std::vector<DWORD> processesHoldingFile(std::wstring_view path);
 // Processes readable from /proc (others are skipped, as EnumProcesses skips protected ones) that run on
 // the current machine: those started on it (MENDWELL_MACHINE in their environment), and this process.
 std::vector<ProcessEntry> listProcesses();

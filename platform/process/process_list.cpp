@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -135,6 +136,30 @@ std::vector<ProcessEntry> listProcesses() {
         list.push_back(std::move(entry));
     }
     return list;
+}
+
+std::vector<DWORD> processesHoldingFile(std::wstring_view path) {
+    std::vector<DWORD> holders;
+    fs::path host;
+    struct stat file {};
+    if (!hostPath(path, host) || ::stat(host.c_str(), &file) != 0) return holders;
+    std::error_code ec;
+    for (const auto& dir : fs::directory_iterator("/proc", ec)) {
+        const std::string name = dir.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(),
+                                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            continue;
+        std::error_code fdError;
+        for (const auto& fd : fs::directory_iterator(dir.path() / "fd", fdError)) {
+            struct stat open {};
+            if (::stat(fd.path().c_str(), &open) == 0 && open.st_dev == file.st_dev &&
+                open.st_ino == file.st_ino) {
+                holders.push_back(static_cast<DWORD>(std::stoul(name)));
+                break;
+            }
+        }
+    }
+    return holders;
 }
 
 bool terminateProcess(DWORD pid) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/resources/resources.h"
 #include "platform/win.h"
 
 namespace win::rsrc {
@@ -64,3 +65,18 @@ void MappedFile::close() {
 }
 
 }  // namespace win::rsrc
+
+namespace win {
+
+void discardModulePages(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return;
+    // Only whole pages inside the range: a page shared with bytes before or after it stays.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t last = (begin + bytes.size()) / page * page;
+    // The mapping is private and never written, so dropped pages read back unchanged from the file.
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+}  // namespace win

@@ -67,6 +67,10 @@ class Module {
     std::unique_ptr<State> state_;
 };
 
+// Lets the pages of `bytes`, a part of a module's mapping, go from the process's memory; the next read
+// of them comes from the file again. For data read once, such as a resource written out to a file.
+void discardModulePages(std::span<const std::uint8_t> bytes);
+
 struct VersionInfo {
     std::uint32_t fileVersionMS = 0;
     std::uint32_t fileVersionLS = 0;

@@ -1,5 +1,6 @@
 #include "platform/services/services.h"
 
+#include "platform/process/process.h"
 #include "platform/registry/connection.h"
 #include "platform/text/text.h"
 
@@ -48,14 +49,15 @@ struct Row {
     ServiceRecord record;
     int pollsLeft = 0;
     DWORD exitCode = 0;
+    DWORD endedProcess = 0;  // the process of a service that came to a stop in this call
 };
 
 constexpr const char* kSelect =
     "SELECT name, display, state, refuses_stop, stop_pending_polls, start_pending_polls, start_error,"
-    " polls_left, exit_code, last_arguments FROM services WHERE folded = ?1";
+    " polls_left, exit_code, last_arguments, process_id FROM services WHERE folded = ?1";
 constexpr const char* kSelectAll =
     "SELECT name, display, state, refuses_stop, stop_pending_polls, start_pending_polls, start_error,"
-    " polls_left, exit_code, last_arguments FROM services ORDER BY folded";
+    " polls_left, exit_code, last_arguments, process_id FROM services ORDER BY folded";
 
 Row readRow(const Statement& st) {
     Row row;
@@ -69,6 +71,7 @@ Row readRow(const Statement& st) {
     row.pollsLeft = static_cast<int>(st.integer(7));
     row.exitCode = static_cast<DWORD>(st.integer(8));
     row.record.lastArguments = unpackArguments(st.blob(9));
+    row.record.processId = static_cast<DWORD>(st.integer(10));
     return row;
 }
 
@@ -88,8 +91,8 @@ DWORD load(Session& s, std::wstring_view name, Row& row) {
 bool save(Session& s, const Row& row) {
     Statement st = s.prepare(
         "INSERT OR REPLACE INTO services(folded, name, display, state, refuses_stop, stop_pending_polls,"
-        " start_pending_polls, start_error, polls_left, exit_code, last_arguments)"
-        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+        " start_pending_polls, start_error, polls_left, exit_code, last_arguments, process_id)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
     if (!st.ok()) return false;
     const ServiceRecord& r = row.record;
     st.bind(1, storedb::fold(r.name)).bind(2, toUtf8(r.name)).bind(3, toUtf8(r.displayName));
@@ -98,6 +101,7 @@ bool save(Session& s, const Row& row) {
         .bind(7, std::int64_t{r.behaviour.startPendingPolls});
     st.bind(8, static_cast<std::int64_t>(r.behaviour.startError)).bind(9, std::int64_t{row.pollsLeft});
     st.bind(10, static_cast<std::int64_t>(row.exitCode)).bindBlob(11, packArguments(r.lastArguments));
+    st.bind(12, static_cast<std::int64_t>(r.processId));
     return st.step() == SQLITE_DONE;
 }
 
@@ -147,10 +151,16 @@ bool update(std::wstring_view name, Change change) {
         return false;
     }
     DWORD result = change(row);
+    // A service that has stopped has no process any more.
+    if (row.record.state == svcstate::stopped && row.record.processId != 0) {
+        row.endedProcess = row.record.processId;
+        row.record.processId = 0;
+    }
     if (!save(s, row) || !tx.commit()) {
         setLastError(storedb::kRegistryIoFailed);
         return false;
     }
+    if (row.endedProcess != 0) terminateProcess(row.endedProcess);
     setLastError(result);
     return result == 0;
 }
@@ -278,6 +288,13 @@ bool Service::start(const std::vector<std::wstring>& arguments) {
         }
         return 0;
     });
+}
+
+DWORD Service::processId() {
+    ServiceRecord record;
+    if (!open_ || !getService(name_, record)) return 0;
+    setLastError(0);
+    return record.state == svcstate::stopped ? 0 : record.processId;
 }
 
 std::vector<std::wstring> Service::lastStartArguments() {

@@ -60,6 +60,9 @@ class Service {
     // ControlService: stop (1062 when not running, 1061 when refused), interrogate.
     bool control(DWORD control, ServiceStatus& status);
     bool start(const std::vector<std::wstring>& arguments);  // 1056 when running
+    // QueryServiceStatusEx's process id: the service's process while it is not stopped, else 0. The
+    // process ends when the service comes to a stop.
+    DWORD processId();
     // Arguments of the last start, for tests.
     std::vector<std::wstring> lastStartArguments();
 
@@ -75,6 +78,7 @@ struct ServiceRecord {
     DWORD state = svcstate::stopped;
     ServiceBehaviour behaviour;
     std::vector<std::wstring> lastArguments;
+    DWORD processId = 0;  // the process the service runs in (0: none)
 };
 bool addService(const ServiceRecord& record);  // replaces one of the same name
 bool getService(std::wstring_view name, ServiceRecord& record);

@@ -1,11 +1,18 @@
 #include "platform/system/fault_handler.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <vector>
+
+#include "platform/fs/hostfs.h"
 
 namespace win {
 
@@ -67,6 +74,63 @@ void setFaultHandler(FaultHandler handler) {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     for (int s : kSignals) ::sigaction(s, &action, nullptr);
+}
+
+FaultSafeFile::~FaultSafeFile() {
+    close();
+}
+
+bool FaultSafeFile::open(std::wstring_view path) {
+    close();
+    hostfs::Target target;
+    if (!hostfs::resolve(path, target)) return false;
+    if (!target.exists) return hostfs::fail(hostfs::missingError(target.host));
+    const int fd = ::open(target.host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return hostfs::fail(errno, target.host);
+    fd_ = fd;
+    return true;
+}
+
+void FaultSafeFile::close() {
+    const int fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
+}
+
+bool FaultSafeFile::isOpen() const noexcept {
+    return fd_.load() >= 0;
+}
+
+bool FaultSafeFile::append(const void* data, std::size_t size) const noexcept {
+    const int fd = fd_.load();
+    if (fd < 0) return false;
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, at, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        at += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+FileTime faultSafeTime() noexcept {
+    // clock_gettime is async-signal-safe; the conversion is arithmetic only.
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return hostfs::fromTimespec(ts);
+}
+
+void faultSafeSleepMs(DWORD milliseconds) noexcept {
+    struct timespec ts {};
+    ts.tv_sec = milliseconds / 1000;
+    ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void faultSafeExit(int code) noexcept {
+    ::_exit(code);
 }
 
 }  // namespace win

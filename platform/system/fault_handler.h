@@ -2,6 +2,10 @@
 // division by zero, a bad memory page) handed to the program with their Windows exception codes, on the
 // thread that faulted, as a vectored exception handler would see them.
 #pragma once
+#include <atomic>
+#include <cstddef>
+#include <string_view>
+
 #include "platform/win.h"
 
 namespace win {
@@ -20,5 +24,32 @@ constexpr DWORD floatInvalidOperation = 0xC0000090;
 using FaultHandler = void (*)(DWORD exceptionCode);
 // Installs `handler` for the whole process (nullptr removes it).
 void setFaultHandler(FaultHandler handler);
+
+// What a handler may call: a fault can strike while its own thread or another holds any lock or is
+// inside the allocator, so the handler neither locks, allocates nor uses buffered streams.
+
+// A file kept open for appending from a handler. It takes no share-mode marks, so it sits beside the
+// file's ordinary handle; it is written only as the process ends.
+class FaultSafeFile {
+  public:
+    FaultSafeFile() = default;
+    ~FaultSafeFile();
+    FaultSafeFile(const FaultSafeFile&) = delete;
+    FaultSafeFile& operator=(const FaultSafeFile&) = delete;
+    bool open(std::wstring_view path);  // an existing file; false with the last error
+    void close();
+    bool isOpen() const noexcept;
+    // Safe in a handler: the bytes go at the file's end, whatever else writes it.
+    bool append(const void* data, std::size_t size) const noexcept;
+
+  private:
+    std::atomic<int> fd_{-1};
+};
+
+// Safe in a handler: the clock (as currentFileTime), a short sleep, and the end of the process with
+// `code` (nothing else runs, nothing is flushed).
+FileTime faultSafeTime() noexcept;
+void faultSafeSleepMs(DWORD milliseconds) noexcept;
+[[noreturn]] void faultSafeExit(int code) noexcept;
 
 }  // namespace win

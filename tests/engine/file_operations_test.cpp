@@ -296,6 +296,29 @@ TEST_F(EngineTest, OverwriteOfAFileHeldOpenWithoutWriteSharingFails) {
     EXPECT_TRUE(logged(L"ERROR", L"File overwrite operation failed and return error code: 32"));
 }
 
+// The target becomes the backup by a rename, or by a copy where a handle without delete sharing keeps it
+// from moving; either way the backup is the old file with its read-only bit.
+TEST_F(EngineTest, OverwriteBacksUpByRenameOrElseByCopy) {
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held open without delete sharing" : "not open");
+        clearFiles();
+        stage(L"3", kStaged);
+        put(kTarget, kOld, true);
+        win::File holder;
+        if (held) {
+            ASSERT_TRUE(holder.open(kTarget, win::access::read, win::share::read | win::share::write,
+                                    win::Disposition::openExisting));
+        }
+        mw::FileRecord record{.operation = L"overwrite", .objectName = L"3", .destinationPath = kTarget};
+        EXPECT_EQ(mw::runFileOperation(record), mw::fileOpDone);
+        holder.close();
+        EXPECT_EQ(read(kTarget), kStaged);
+        EXPECT_FALSE(readOnly(kTarget));
+        EXPECT_EQ(read(backup(L"3")), kOld);
+        EXPECT_TRUE(readOnly(backup(L"3")));
+    }
+}
+
 TEST_F(EngineTest, TrailingTouchRunsAfterTheOperation) {
     stage(L"4", kStaged);
     mw::FileRecord record{

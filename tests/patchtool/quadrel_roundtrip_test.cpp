@@ -42,7 +42,7 @@ TEST(QuadrelRoundTrip, EveryPairWithEveryMethod) {
         {"unchanged", code, code},
     };
     for (const Row& r : rows) {
-        for (Request m : {Request::zstd, Request::match, Request::automatic}) {
+        for (Request m : {Request::zstd, Request::match, Request::exe, Request::automatic}) {
             std::string result;
             EXPECT_EQ(applyInMemory(make(r.old, r.neu, m), r.old, result), quadrel::Outcome::ok)
                 << r.what << " method " << int(m);
@@ -77,7 +77,7 @@ TEST(QuadrelRoundTrip, AutoKeepsTheSmallerAndChunksApplyInOrder) {
 TEST(QuadrelRoundTrip, DamagedDifferencesAreRefused) {
     const std::string old = randomBytes(100000, 8);
     const std::string neu = edited(old, 9);
-    for (Request m : {Request::zstd, Request::match}) {
+    for (Request m : {Request::zstd, Request::match, Request::exe}) {
         const std::string diff = make(old, neu, m);
         std::vector<std::string> damaged = {diff.substr(0, diff.size() - 1), diff.substr(0, 40), diff + "x", ""};
         // Every header byte, then a few in the data (no frame checksum there: the new MD5 catches them).
@@ -107,18 +107,34 @@ TEST(QuadrelRoundTrip, FirstFormatFilesStillApplyAndSmallHeadersAreCompact) {
     neu[100] = 'X';
     neu[1500] = 'Y';
     neu.insert(2000, "a block put in by the new version");
-    for (const char* file : {"format1-zstd.qdr", "format1-match.qdr"}) {
-        const std::string diff = testing_support::readHostFile(testing_support::sourceDir() / "tests/patchtool/data" / file);
+    // The "exe" one (qdiff at 525f857, --method exe): a small ELF image with 16 code bytes made NOPs.
+    const std::string elf =
+        testing_support::readHostFile(testing_support::sourceDir() / "tests/fuzz/corpus/exe_filter/elf64-small");
+    std::string elfNew = elf;
+    elfNew.replace(0x300, 16, 16, '\x90');
+    const struct {
+        const char* file;
+        quadrel::Method method;
+        const std::string &old, &neu;
+    } rows[] = {
+        {"format1-zstd.qdr", quadrel::Method::zstd, old, neu},
+        {"format1-match.qdr", quadrel::Method::match, old, neu},
+        {"format1-exe.qdr", quadrel::Method::exe, elf, elfNew},
+    };
+    for (const auto& row : rows) {
+        const std::string diff =
+            testing_support::readHostFile(testing_support::sourceDir() / "tests/patchtool/data" / row.file);
         quadrel::MemoryReader reader(bytes(diff));
         quadrel::Header h;
-        ASSERT_TRUE(quadrel::parseHeader(reader, h)) << file;
+        ASSERT_TRUE(quadrel::parseHeader(reader, h)) << row.file;
         EXPECT_EQ(h.version, quadrel::kFirstFormatVersion);
+        EXPECT_EQ(h.method, row.method) << row.file;
         EXPECT_EQ(h.name, "old.bin");
         std::string result;
-        EXPECT_EQ(applyInMemory(diff, old, result), quadrel::Outcome::ok) << file;
-        EXPECT_TRUE(result == neu) << file;
+        EXPECT_EQ(applyInMemory(diff, row.old, result), quadrel::Outcome::ok) << row.file;
+        EXPECT_TRUE(result == row.neu) << row.file;
     }
-    for (Request m : {Request::zstd, Request::match}) {
+    for (Request m : {Request::zstd, Request::match, Request::exe}) {
         const std::string diff = make(old, neu, m);
         quadrel::MemoryReader reader(bytes(diff));
         quadrel::Header h;

@@ -1,4 +1,4 @@
-// Real pairs: two versions of a shared library and of a program from Debian packages, fetched with
+// Real pairs: two versions of two shared libraries and of a program from Debian packages, fetched with
 // apt-get download into the build folder (never into the source tree). Without network or apt the
 // test is skipped and says so: a skipped run has not checked these pairs.
 #include <gtest/gtest.h>
@@ -44,6 +44,7 @@ TEST(RealPairs, LibraryAndProgramFromTwoPackageVersions) {
         const char* member;
     } rows[] = {
         {"libssl3", "usr/lib/x86_64-linux-gnu/libssl.so.3"},
+        {"libssl3", "usr/lib/x86_64-linux-gnu/libcrypto.so.3"},
         {"openssl", "usr/bin/openssl"},
     };
     int checked = 0;
@@ -53,7 +54,8 @@ TEST(RealPairs, LibraryAndProgramFromTwoPackageVersions) {
         const std::string old = testing_support::readHostFile(files[0]);
         const std::string neu = testing_support::readHostFile(files[1]);
         ASSERT_NE(old, neu) << row.package;
-        for (auto method : {quadrel::Request::zstd, quadrel::Request::match}) {
+        std::uint64_t sizes[3] = {};
+        for (auto method : {quadrel::Request::zstd, quadrel::Request::match, quadrel::Request::exe}) {
             testing_support::TempDir dir;
             quadrel::MakeReport report;
             std::string error;
@@ -62,11 +64,15 @@ TEST(RealPairs, LibraryAndProgramFromTwoPackageVersions) {
             EXPECT_EQ(applyInMemory(testing_support::readHostFile(dir.path() / "d"), old, result), quadrel::Outcome::ok);
             EXPECT_TRUE(result == neu) << row.package << " method " << int(method);
             EXPECT_LT(report.fileSize, neu.size() / 4) << row.package << " method " << int(method);
+            sizes[static_cast<int>(method) - 1] = report.fileSize;
         }
+        // Addresses rewritten to labels: at most 0.8 of the better plain method.
+        EXPECT_LE(sizes[2] * 10, std::min(sizes[0], sizes[1]) * 8)
+            << row.member << ": exe " << sizes[2] << ", zstd " << sizes[0] << ", match " << sizes[1];
         ++checked;
     }
     if (checked == 0) GTEST_SKIP() << "no two package versions could be downloaded here: real pairs NOT checked";
-    EXPECT_EQ(checked, 2) << "only some real pairs could be downloaded";
+    EXPECT_EQ(checked, 3) << "only some real pairs could be downloaded";
 }
 
 }  // namespace

@@ -108,23 +108,48 @@ const fs::path& patcher(const std::string& config) {
     return b.assemble(config, config, b.folder.path() / "bin");
 }
 
-const fs::path& patcherFor(const PatchFolder& patch) {
-    BuiltPatchers& b = built();
+namespace {
+std::string keyOf(const PatchFolder& patch) {
     std::string key = "folder\n" + patch.config + "\n" + patch.manifest;
     for (const auto& [name, bytes] : patch.payload) key += "\n" + name + "=" + bytes;
-    return b.assemble(key, patch.config, b.folder.path() / "bin", patch.manifest, patch.payload);
+    return key;
+}
+}  // namespace
+
+const fs::path& patcherFor(const PatchFolder& patch) {
+    BuiltPatchers& b = built();
+    return b.assemble(keyOf(patch), patch.config, b.folder.path() / "bin", patch.manifest, patch.payload);
 }
 
 const fs::path& patcherWithResultLibrary(const fs::path& resultLibrary, const std::string& config) {
+    return patcherWithResultLibrary(
+        resultLibrary,
+        PatchFolder{config, kManifest, {{"1", "Lumen TX4 9.0.3\r\n"}, {"2", std::string(4096, 'L')}}});
+}
+
+const fs::path& patcherWithResultLibrary(const fs::path& resultLibrary, const PatchFolder& patch) {
     BuiltPatchers& b = built();
-    const std::string key = resultLibrary.string() + "\n" + config;
+    const std::string key = resultLibrary.string() + "\n" + keyOf(patch);
     if (b.byConfig.count(key) == 0) {
         // One bin folder per library, named after the patcher it is for.
         const fs::path bin = b.folder.path() / ("bin" + std::to_string(b.byConfig.size()));
         BuiltPatchers::makeBin(bin, resultLibrary);
-        return b.assemble(key, config, bin);
+        return b.assemble(key, patch.config, bin, patch.manifest, patch.payload);
     }
     return b.byConfig.at(key);
+}
+
+PatchFolder historyFolderTakenLate() {
+    PatchFolder p;
+    p.manifest =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Manifest><FileSet>"
+        "<File><Operation>add</Operation><ObjectName>1</ObjectName>"
+        "<DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"readme.txt\"/></File>"
+        "<File><Operation>add</Operation><ObjectName>2</ObjectName>"
+        "<DestinationPath dir=\"[OrvexCommon]\\\" defName=\"Installers\"/></File>"
+        "</FileSet></Manifest>";
+    p.payload = {{"1", "Lumen TX4 9.0.3\r\n"}, {"2", "not a folder"}};
+    return p;
 }
 
 ScenarioTest::ScenarioTest(const win::MachineProfile& profile)

@@ -34,6 +34,11 @@ const std::filesystem::path& patcherFor(const PatchFolder& patch);
 // The same patcher also carrying `resultLibrary` as its Verdicta library (QUDLIB).
 const std::filesystem::path& patcherWithResultLibrary(const std::filesystem::path& resultLibrary,
                                                       const std::string& config = configXml());
+const std::filesystem::path& patcherWithResultLibrary(const std::filesystem::path& resultLibrary,
+                                                      const PatchFolder& patch);
+// A patch that passes every check and then, as its last entry, puts a file where the history's folder
+// goes (Common Files\Orvex\Installers): the history cannot be written once the product is patched.
+PatchFolder historyFolderTakenLate();
 
 struct PatcherRun {
     int exitCode = -1;

@@ -1,11 +1,16 @@
 // Silent runs against running applications of the product and the manifest's services.
+#include "platform/fs/file.h"
 #include "platform/services/services.h"
+#include "platform/text/text.h"
 #include "tests/scenarios/patcher_fixture.h"
 
 namespace scenarios {
 namespace {
 
-using ServicesAppsTest = ScenarioTest;
+class ServicesAppsTest : public ScenarioTest {
+  protected:
+    void replaceTheFileOfARunningService(bool alsoHeldElsewhere);
+};
 
 const std::wstring kReadme = std::wstring(kInstallDir) + L"\\readme.txt";
 
@@ -109,6 +114,78 @@ TEST_F(ServicesAppsTest, RollbackStartsTheServiceTheRunStopped) {
     PatcherRun r = run({"-SILENT"}, patcherFor(patch), {{"MENDWELL_FAULT", "fail:2"}});
     EXPECT_EQ(r.exitCode, 9) << r.output;
     EXPECT_TRUE(contains(logText(), "Successfully stopped the service: LumenSync")) << logText();
+    EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running) << logText();
+    EXPECT_FALSE(machine_->exists(kReadme));
+}
+
+// The service's own file, held by its process: judged as the stop pass leaves the machine, it is free
+// once the service's process has ended with the stop; a second holder that is no service of the run
+// still refuses the patch before any change.
+void ServicesAppsTest::replaceTheFileOfARunningService(bool alsoHeldElsewhere) {
+    registerProduct("9.0");
+    const std::wstring dll = std::wstring(kInstallDir) + L"\\LumenSync.dll";
+    machine_->writeFile(dll, "9.0 sync");
+    const auto machineTool = testing_support::binDir() / "machine";
+    const auto host = testing_support::runProgram(
+        machineTool, {"process", "start", win::toUtf8(std::wstring(kInstallDir) + L"\\LumenSyncHost.exe"),
+                      "--hold", win::toUtf8(dll), "--seconds", "120"});
+    ASSERT_EQ(host.exitCode, 0) << host.output;
+    const std::string pid = host.output.substr(0, host.output.find('\n'));
+    const auto added = testing_support::runProgram(
+        machineTool, {"service", "add", "LumenSync", "--state", "running", "--process", pid});
+    ASSERT_EQ(added.exitCode, 0) << added.output;
+    win::File other;
+    if (alsoHeldElsewhere) {
+        ASSERT_TRUE(other.open(dll, win::access::read, win::share::read, win::Disposition::openExisting));
+    }
+
+    PatchFolder patch;
+    patch.manifest = withService("LumenSync", "");
+    const std::size_t files = patch.manifest.find("</FileSet>");
+    patch.manifest.insert(files,
+                          "<File><Operation>overwrite</Operation><ObjectName>2</ObjectName>"
+                          "<DestinationPath dir=\"[INSTALLDIR]\\\" defName=\"LumenSync.dll\"/></File>");
+    patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}, {"2", "9.0.3 sync"}};
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    other.close();
+    testing_support::runProgram(machineTool, {"process", "stop", pid});
+    const std::string log = logText();
+    if (alsoHeldElsewhere) {
+        EXPECT_EQ(r.exitCode, 6) << r.output << log;
+        EXPECT_TRUE(contains(log, "LumenSync.dll is in use by another process")) << log;
+        EXPECT_EQ(machine_->readFile(dll), "9.0 sync");
+        EXPECT_FALSE(machine_->exists(kReadme));
+    } else {
+        EXPECT_EQ(r.exitCode, 0) << r.output << log;
+        EXPECT_EQ(machine_->readFile(dll), "9.0.3 sync");
+        EXPECT_TRUE(machine_->exists(kReadme));
+    }
+    EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running) << log;
+}
+
+TEST_F(ServicesAppsTest, AFileHeldOnlyByAServiceTheRunStopsIsReplaced) {
+    replaceTheFileOfARunningService(false);
+}
+
+TEST_F(ServicesAppsTest, AFileHeldByAServiceAndAnotherProgramIsRefused) {
+    replaceTheFileOfARunningService(true);
+}
+
+// A service still stopping when the stop wait runs out fails the run; the rollback starts it again all
+// the same, since this run asked it to stop.
+TEST_F(ServicesAppsTest, ASlowStopFailsTheRunAndTheRollbackStartsTheServiceAgain) {
+    registerProduct("9.0");
+    const auto added = testing_support::runProgram(
+        testing_support::binDir() / "machine",
+        {"service", "add", "LumenSync", "--state", "running", "--stop-pending", "350"});
+    ASSERT_EQ(added.exitCode, 0) << added.output;
+    PatchFolder patch;
+    patch.manifest = withService("LumenSync", "");
+    patch.payload = {{"1", "Lumen TX4 9.0.3\r\n"}};
+    PatcherRun r = run({"-SILENT"}, patcherFor(patch));
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    EXPECT_TRUE(contains(logText(), "The service LumenSync did not stop within 30000 milliseconds"))
+        << logText();
     EXPECT_EQ(stateOf(L"LumenSync"), win::svcstate::running) << logText();
     EXPECT_FALSE(machine_->exists(kReadme));
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "mendwell/records/patch_history.h"
 #include "platform/fs/file.h"
 #include "platform/system/file_security.h"
 #include "platform/system/system.h"
@@ -71,14 +72,18 @@ class UpdateManagerTest : public ScenarioTest {
     }
 
     // qud-run with the patcher carrying the library the build made; no install path when `reported`
-    // is null.
+    // is null. The patcher is built from `patch` when one is given, else from `config`.
     PatcherRun runFromUpdateManager(const char* reported = kReportedDir,
                                     const std::string& config = configXml(),
-                                    std::map<std::string, std::string> environment = {}) {
+                                    std::map<std::string, std::string> environment = {},
+                                    const PatchFolder* patch = nullptr) {
         std::vector<std::string> args{"--report", win::toUtf8(kResultFile)};
         if (reported) args.insert(args.end(), {"--install-path", reported});
         args.push_back("--");
-        args.push_back(patcherWithResultLibrary(testing_support::binDir() / "Verdicta.so", config).string());
+        const fs::path library = testing_support::binDir() / "Verdicta.so";
+        args.push_back(
+            (patch ? patcherWithResultLibrary(library, *patch) : patcherWithResultLibrary(library, config))
+                .string());
         environment["QT_QPA_PLATFORM"] = "offscreen";
         auto r = testing_support::runProgram(testing_support::binDir() / "qud-run", args, environment);
         return {r.exitCode, r.output};
@@ -244,6 +249,33 @@ TEST_F(UpdateManagerTest, FailingPatchIsRolledBackAndReported) {
     // Brought back: the added file is gone again, the held one untouched.
     EXPECT_FALSE(machine_->exists(std::wstring(kInstallDir) + L"\\readme.txt"));
     EXPECT_EQ(machine_->readFile(dll), "old library");
+}
+
+// A history that can no longer be written once the product is patched: the patch stands, with an
+// ERROR line and a warning in the result text, silent and from the update manager alike.
+TEST_F(UpdateManagerTest, AHistoryThatCannotBeWrittenLateIsAWarningInTheResult) {
+    const PatchFolder patch = historyFolderTakenLate();
+    const std::string warning =
+        "Warning: the patch history could not be written; the patch may be offered again.";
+    for (const bool silent : {true, false}) {
+        SCOPED_TRACE(silent ? "silent" : "update manager");
+        machine_ = std::make_unique<testing_support::TestMachine>();
+        fs::create_directories(machine_->host(L"C:\\QUD"));
+        registerProduct("9.0");
+        const PatcherRun r = silent ? run({"-SILENT"}, patcherFor(patch))
+                                    : runFromUpdateManager(kReportedDir, configXml(), {}, &patch);
+        EXPECT_EQ(r.exitCode, 0) << r.output << logText();
+        const std::string history = win::toUtf8(mw::PatchHistoryFile::pathFor(win::fromUtf8(kProductCode)));
+        EXPECT_TRUE(contains(logText(),
+                             record("ERROR", "The patch history file " + history + " could not be written.")))
+            << logText();
+        if (silent)
+            EXPECT_TRUE(contains(r.output, "\r\n" + warning + "\r\nPatcher is successful.")) << r.output;
+        else
+            expectResult(r, 0,
+                         "Lumen TX4 has been updated with the patch. Click Finish to exit.\r\n" + warning);
+        EXPECT_EQ(machine_->readFile(std::wstring(kInstallDir) + L"\\readme.txt"), "Lumen TX4 9.0.3\r\n");
+    }
 }
 
 // A patcher killed half-way leaves a run the next one rolls back first; the update manager's result

@@ -91,9 +91,24 @@ TEST_F(WizardTest, PatchRunsFromWelcomeToSuccessAndRecordsHistory) {
           "text -1 <Lumen TX4 has been updated with the patch. Click Finish to exit.>", "text 1 <Finish>",
           "end 1"})
         EXPECT_NE(w.find(line), std::string::npos) << line << "\n" << w.all;
+    EXPECT_EQ(w.find("Warning: the patch history"), std::string::npos) << w.all;
     EXPECT_TRUE(contains(logText(), "Updater has successfully updated the application.")) << logText();
     EXPECT_TRUE(machine_->exists(product(L"f8.txt")));
     EXPECT_TRUE(machine_->exists(mw::PatchHistoryFile::pathFor(win::fromUtf8(kProductCode))));
+}
+
+// A history that cannot be written once the product is patched: the final page says so below its text.
+TEST_F(WizardTest, AHistoryThatCannotBeWrittenLateIsShownOnTheFinalPage) {
+    registerProduct("9.0");
+    WizardRun w =
+        runWizard("click 1\nawait text -1 Warning\nshot {shots}/5-success-no-history.png\nclick 1\n",
+                  patcherFor(historyFolderTakenLate()));
+    EXPECT_EQ(w.exitCode, 0) << w.all << logText();
+    EXPECT_NE(w.find("text -1 <Lumen TX4 has been updated with the patch. Click Finish to exit.\\r\\n\\r\\n"
+                     "Warning: the patch history could not be written; the patch may be offered again.>"),
+              std::string::npos)
+        << w.all;
+    EXPECT_TRUE(contains(logText(), "could not be written.")) << logText();
 }
 
 TEST_F(WizardTest, CancelOnTheWelcomePageAsksAndNoKeepsThePage) {

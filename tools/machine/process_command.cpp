@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fs/file.h"
 #include "platform/fs/path.h"
 #include "platform/process/process.h"
 #include "platform/resources/resources.h"
@@ -30,11 +31,13 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const wchar_t* kProcessHelp =
-    L"usage: machine process start WINPATH [--module NAME]... [--description TEXT] [--seconds N]\n"
+    L"usage: machine process start WINPATH [--module NAME]... [--hold FILE]... [--description TEXT]\n"
+    L"                               [--seconds N]\n"
     L"       machine process stop PID\n"
     L"       machine process list\n"
     L"start   runs a program whose executable is WINPATH (the file is written there, replacing any),\n"
     L"        holding each module NAME (a file made beside it) as a loaded module; prints its process id.\n"
+    L"        --hold keeps the file FILE (a Windows path) open, letting others read it but not change it.\n"
     L"        --description gives the program a version resource with that FileDescription (US English).\n"
     L"        The program ends by itself after N seconds (default 600).\n"
     L"stop    ends a program started so.\n"
@@ -84,6 +87,7 @@ int start(const Args& args) {
     if (args.size() < 2) return usage(L"process start needs WINPATH");
     const std::wstring program = args[1];
     std::vector<std::wstring> modules;
+    std::vector<std::wstring> held;
     std::wstring description;
     std::wstring seconds = L"600";
     for (std::size_t i = 2; i < args.size(); ++i) {
@@ -92,6 +96,8 @@ int start(const Args& args) {
         unsigned long long n = 0;
         if (args[i - 1] == L"--module")
             modules.push_back(value);
+        else if (args[i - 1] == L"--hold")
+            held.push_back(value);
         else if (args[i - 1] == L"--description")
             description = value;
         else if (args[i - 1] == L"--seconds" && parseCount(value, n))
@@ -117,6 +123,11 @@ int start(const Args& args) {
         }
         argv.push_back("--module");
         argv.push_back(file.string());
+    }
+
+    for (const std::wstring& file : held) {
+        argv.push_back("--hold");
+        argv.push_back(win::toUtf8(file));
     }
 
     int ready[2];
@@ -196,11 +207,13 @@ int processCommand(const Args& args) {
 
 int holdCommand(const Args& args) {
     std::vector<fs::path> modules;
+    std::vector<std::wstring> held;
     int readyFd = -1;
     unsigned long long seconds = 600;
     for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
         unsigned long long n = 0;
         if (args[i] == L"--module") modules.push_back(win::toUtf8(args[i + 1]));
+        if (args[i] == L"--hold") held.push_back(args[i + 1]);
         if (args[i] == L"--seconds" && parseCount(args[i + 1], n)) seconds = n;
         if (args[i] == L"--ready-fd" && parseCount(args[i + 1], n)) readyFd = static_cast<int>(n);
     }
@@ -212,6 +225,12 @@ int holdCommand(const Args& args) {
                    0) == MAP_FAILED)
             return kFailure;
         ::close(fd);
+    }
+    // Held through the machine's files, so its share modes keep other processes from changing them.
+    std::vector<win::File> handles(held.size());
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        if (!handles[i].open(held[i], win::access::read, win::share::read, win::Disposition::openExisting))
+            return kFailure;
     }
     if (readyFd >= 0) {
         const char ok = '1';

@@ -16,7 +16,8 @@ constexpr const wchar_t* kServiceHelp =
     L"  --refuse-stop         a stop request is refused (1061); --accept-stop undoes it\n"
     L"  --stop-pending N      after a stop, N status polls see stop pending, then stopped\n"
     L"  --start-pending N     after a start, N status polls see start pending, then running\n"
-    L"  --start-error N       a start fails with error N (0: starts)";
+    L"  --start-error N       a start fails with error N (0: starts)\n"
+    L"  --process PID         the process the service runs in; it is ended when the service stops";
 
 int usage(const std::wstring& why) {
     fail(L"ERROR: " + why + L"\n" + kServiceHelp);
@@ -77,6 +78,12 @@ bool applyOptions(const Args& args, win::ServiceRecord& record, std::wstring& wh
             }
             (a == L"--stop-pending" ? record.behaviour.stopPendingPolls
                                     : record.behaviour.startPendingPolls) = static_cast<int>(n);
+        } else if (a == L"--process") {
+            if (!parseCount(v, n) || n > 0xFFFFFFFFull) {
+                why = L"--process takes a process id";
+                return false;
+            }
+            record.processId = static_cast<win::DWORD>(n);
         } else if (a == L"--start-error") {
             if (!parseCount(v, n) || n > 0xFFFFFFFFull) {
                 why = L"--start-error takes an error number";
@@ -104,6 +111,7 @@ void show(const win::ServiceRecord& r) {
         add(L"start pending " + std::to_wstring(r.behaviour.startPendingPolls) + L" polls");
     }
     if (r.behaviour.startError) add(L"start fails with " + std::to_wstring(r.behaviour.startError));
+    if (r.processId) out(L"        PID                : " + std::to_wstring(r.processId));
     out(L"        BEHAVIOUR          : " + (behaviour.empty() ? std::wstring(L"normal") : behaviour));
     std::wstring arguments;
     for (const auto& a : r.lastArguments) arguments += (arguments.empty() ? L"\"" : L" \"") + a + L"\"";

@@ -143,6 +143,28 @@ TEST(ChildProcess, AChildEndsWithItsParentAndAnyProcessCanBeEnded) {
     EXPECT_FALSE(win::terminateProcess(sleeper.pid()));
 }
 
+// A windowless child, however started, has a session of its own and so no terminal to write to.
+TEST(ChildProcess, AWindowlessChildHasNoTerminal) {
+    TestMachine machine;
+    probe::install(machine, L"C:\\probe.exe");
+    for (const bool endWithParent : {false, true}) {
+        for (const bool hideWindow : {true, false}) {
+            win::ChildOptions options = captured();
+            options.endWithParent = endWithParent;
+            options.hideWindow = hideWindow;
+            win::ChildProcess child;
+            ASSERT_TRUE(child.start(L"C:\\probe.exe session", options)) << win::lastError();
+            ASSERT_TRUE(child.wait(20000));
+            const std::string& out = child.output();
+            SCOPED_TRACE(out);
+            if (hideWindow)
+                EXPECT_EQ(out, "own\nno terminal\n") << "endWithParent " << endWithParent;
+            else
+                EXPECT_TRUE(out.starts_with("inherited\n")) << "endWithParent " << endWithParent;
+        }
+    }
+}
+
 TEST(ChildProcess, ChildStartsInTheGivenDirectoryOnTheSameMachine) {
     TestMachine machine;
     probe::install(machine, L"C:\\probe.exe");

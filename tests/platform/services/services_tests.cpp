@@ -1,7 +1,13 @@
 #include "platform/services/services.h"
 
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "platform/machine/machine.h"
 #include "tests/support/testmachine.h"
 
 namespace {
@@ -57,6 +63,53 @@ TEST(Services, NamesAreCaseInsensitive) {
     EXPECT_EQ(r.name, L"OrvexUpdate");
     ASSERT_TRUE(win::addService(record(L"orvexUPDATE", svcstate::stopped)));  // replaces
     EXPECT_EQ(win::listServices().size(), 1u);
+}
+
+// The service's process ends when the service comes to a stop, also on a store made before services
+// had a process.
+TEST(Services, AStoppedServiceEndsItsProcess) {
+    TestMachine machine;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((machine.root() / "store.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE services DROP COLUMN process_id", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    std::string error;
+    ASSERT_TRUE(win::Machine::select(machine.root(), error)) << error;
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    // A failed assertion must not leave the child holding the test's output open.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{child};
+    ServiceRecord r = record(L"OrvexSync", svcstate::running, {.stopPendingPolls = 1});
+    r.processId = static_cast<win::DWORD>(child);
+    ASSERT_TRUE(win::addService(r)) << win::lastError();
+    Opened o;
+    openService(o, L"OrvexSync");
+    EXPECT_EQ(o.service.processId(), static_cast<win::DWORD>(child));
+    ServiceStatus status;
+    ASSERT_TRUE(o.service.control(svccontrol::stop, status));
+    EXPECT_EQ(::kill(child, 0), 0);  // still stopping: its process runs
+    ASSERT_TRUE(o.service.queryStatus(status));
+    ASSERT_TRUE(o.service.queryStatus(status));
+    EXPECT_EQ(status.currentState, svcstate::stopped);
+    EXPECT_EQ(o.service.processId(), 0u);
+    int exit = 0;
+    ASSERT_EQ(::waitpid(child, &exit, 0), child);
+    reaper.pid = 0;
+    EXPECT_TRUE(WIFSIGNALED(exit));
 }
 
 TEST(Services, StopAndStartWithoutDelay) {
