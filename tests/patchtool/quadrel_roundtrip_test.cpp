@@ -63,14 +63,16 @@ TEST(QuadrelRoundTrip, AutoKeepsTheSmallerAndChunksApplyInOrder) {
 
     // Chunked as above 2 GiB, with small chunks: a grown and a shrunk file.
     for (const std::string& n : {neu + randomBytes(100000, 7), neu.substr(0, 150000)}) {
-        const std::string diff = make(old, n, Request::automatic, 64 * 1024, 1);
-        quadrel::MemoryReader reader(bytes(diff));
-        quadrel::Header h;
-        ASSERT_TRUE(quadrel::parseHeader(reader, h));
-        EXPECT_GT(h.chunks.size(), 2u);
-        std::string result;
-        EXPECT_EQ(applyInMemory(diff, old, result), quadrel::Outcome::ok);
-        EXPECT_TRUE(result == n);
+        for (Request m : {Request::automatic, Request::exe}) {
+            const std::string diff = make(old, n, m, 64 * 1024, 1);
+            quadrel::MemoryReader reader(bytes(diff));
+            quadrel::Header h;
+            ASSERT_TRUE(quadrel::parseHeader(reader, h));
+            EXPECT_GT(h.chunks.size(), 2u);
+            std::string result;
+            EXPECT_EQ(applyInMemory(diff, old, result), quadrel::Outcome::ok) << int(m);
+            EXPECT_TRUE(result == n) << int(m);
+        }
     }
 }
 
