@@ -2,9 +2,10 @@
 # Patch authoring on real trees: `mendwell-build diff` turns two product trees into a patch, the patch is
 # assembled and `mendwell-build verify` applies it (and a run failing on its last entry) on fresh machines.
 # Prints the time and peak memory of diff against `zip -r` of the new tree, and the payload against the
-# best per-file choice of bsdiff, xdelta3 -9 and zstd -19 --patch-from plus a zip of the added files.
+# best per-file choice of bsdiff, xdelta3 -9, zstd -19 --patch-from and HDiffPatch (hdiffz -m-6 with zstd
+# and with bzip2, hdiffz -s-64) plus a zip of the added files.
 #   bench/authoring/run.sh [BIN]     BIN: release bin folder (default build/release/bin)
-#   ONLY=corpus|debian               one of the two runs
+#   ONLY=corpus|small|debian         one of the three runs
 #   PACKAGES_PAIR="libssl3 openssl"  the packages of the Debian run (two versions of each)
 # Everything is made in build/bench-authoring (packages come from apt-get download, never into the tree).
 set -euo pipefail
@@ -18,6 +19,10 @@ for tool in bsdiff xdelta3 zstd zip; do
   command -v "$tool" >/dev/null || { echo "missing $tool (./build.sh installs it)" >&2; exit 2; }
 done
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time (./build.sh installs it)" >&2; exit 2; }
+# HDiffPatch from the released source beside the project, built once into build/peers (benchmarks only).
+hdiff="$root/build/peers/hdiffz"
+[ -x "$hdiff" ] || "$root/../shared/peers/build-hdiffpatch.sh" "$root/build/peers" >/dev/null 2>&1 ||
+  { echo "note: HDiffPatch could not be built; its choices are left out" >&2; hdiff=""; }
 
 # The newest two versions of a package, fetched and unpacked into debs/PKG-VERSION (symbolic links
 # dropped: a patch carries files). Prints "OLD NEW".
@@ -65,8 +70,8 @@ measure() {
   printf -v "$out" '%s %s' "$wall" "$kib"
 }
 
-# The peers' payload: for each file in both trees with other bytes, the smallest of bsdiff, xdelta3 -9
-# and zstd -19 --patch-from; plus a zip -9 of the files only in the new tree. Renamed files cost
+# The peers' payload: for each file in both trees with other bytes, the smallest of bsdiff, xdelta3 -9,
+# zstd -19 --patch-from and the three hdiffz settings; plus a zip -9 of the files only in the new tree. Renamed files cost
 # nothing either way (diff finds them by content). Sets PEER_CHANGED, PEER_ADDED.
 peers() {
   local old=$1 new=$2 rel best size
@@ -77,6 +82,8 @@ peers() {
     [ -f "$new/$rel" ] || md5sum <"$rel" | cut -c1-32
   done) >peer/gone-sums
   local added=()
+  local -A gone=()
+  while read -r rel; do gone[$rel]=$((${gone[$rel]:-0} + 1)); done <peer/gone-sums
   while IFS= read -r -d '' rel; do
     rel=${rel#./}
     if [ -f "$old/$rel" ]; then
@@ -84,10 +91,24 @@ peers() {
       bsdiff "$old/$rel" "$new/$rel" peer/d.bs
       xdelta3 -9 -D -f -e -s "$old/$rel" "$new/$rel" peer/d.xd3 2>/dev/null  # -D: gzip files as they are
       zstd -q -f -19 --long=31 --patch-from="$old/$rel" "$new/$rel" -o peer/d.zst 2>/dev/null
-      best=$(stat -c %s peer/d.bs peer/d.xd3 peer/d.zst | sort -n | head -1)
+      local made=(peer/d.bs peer/d.xd3 peer/d.zst)
+      if [ -n "$hdiff" ]; then
+        "$hdiff" -f -m-6 -c-zstd-21-24 "$old/$rel" "$new/$rel" peer/d.hz1 >/dev/null 2>&1 && made+=(peer/d.hz1)
+        "$hdiff" -f -m-6 -c-bzip2-9 "$old/$rel" "$new/$rel" peer/d.hz2 >/dev/null 2>&1 && made+=(peer/d.hz2)
+        "$hdiff" -f -s-64 -c-zstd-21-24 "$old/$rel" "$new/$rel" peer/d.hz3 >/dev/null 2>&1 && made+=(peer/d.hz3)
+      fi
+      best=$(stat -c %s "${made[@]}" | sort -n | head -1)
+      rm -f peer/d.hz1 peer/d.hz2 peer/d.hz3
       PEER_CHANGED=$((PEER_CHANGED + best))
-    elif ! grep -qxF "$(md5sum <"$new/$rel" | cut -c1-32)" peer/gone-sums; then
-      added+=("$rel")
+    else
+      # like diff, each gone file makes one rename: a second new copy of its bytes is added
+      local sum
+      sum=$(md5sum <"$new/$rel" | cut -c1-32)
+      if [ "${gone[$sum]:-0}" -gt 0 ]; then
+        gone[$sum]=$((gone[$sum] - 1))
+      else
+        added+=("$rel")
+      fi
     fi
   done < <(cd "$new" && find . -type f -print0 | LC_ALL=C sort -z)
   if [ ${#added[@]} -gt 0 ]; then
@@ -177,7 +198,41 @@ corpus() {
   done
 }
 
+# Many small binary files, most changed by a few bytes (what a data set gets in a point release): 500
+# files of 1 to 24 KB cut from the older libcrypto; in the new tree four in five get one to three edits of
+# one to four bytes each, the fifth stays as it was.
+small_files() {
+  local pair o
+  pair=$(unpack_two libssl3) || return 1
+  read -r o _ <<<"$pair"
+  rm -rf small && mkdir -p small/old small/new
+  python3 - "$o/usr/lib/x86_64-linux-gnu/libcrypto.so.3" small <<'PY'
+import os, random, sys
+data = open(sys.argv[1], 'rb').read()
+rng = random.Random(26)
+for i in range(500):
+    size = rng.randint(1024, 24 * 1024)
+    at = rng.randrange(0, len(data) - size)
+    old = bytes(data[at:at + size])
+    new = bytearray(old)
+    if i % 5:
+        for _ in range(rng.randint(1, 3)):
+            n = rng.randint(1, 4)
+            p = rng.randrange(0, size - n)
+            new[p:p + n] = bytes(rng.randrange(256) for _ in range(n))
+    name = f"data/set{i // 100}/record{i:04d}.bin"
+    for side, content in (("old", old), ("new", bytes(new))):
+        path = os.path.join(sys.argv[2], side, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+PY
+}
+
 : >log.txt
+if [ "${ONLY:-small}" = small ]; then
+  small_files && run small small/old small/new
+fi
 if [ "${ONLY:-corpus}" = corpus ]; then
   corpus
   run corpus corpus/old corpus/new

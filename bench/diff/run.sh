@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Difference makers side by side on real pairs: qdiff (each method) against bsdiff/bspatch,
-# xdelta3 -9, zstd -19 --long --patch-from and HDiffPatch. Prints one table row per pair and tool:
+# xdelta3 -9, zstd -19 --long --patch-from and HDiffPatch (hdiffz -m-6 with zstd and with bzip2, hdiffz
+# -s-64). Prints one table row per pair and tool:
 # difference size, make time and peak memory, apply time and peak memory; checks every apply.
 #   bench/diff/run.sh [BIN]        BIN: folder with qdiff (default build/release/bin)
 #   LARGE=1 bench/diff/run.sh      also the ~100 MB pair (libLLVM 14 and 15; slow)
@@ -15,17 +16,14 @@ cd "$work"
 for tool in bsdiff xdelta3; do
   command -v "$tool" >/dev/null || apt-get install -y -qq "$tool" >/dev/null
 done
-hdiff=""
-if command -v hdiffz >/dev/null; then
-  hdiff="$(command -v hdiffz)"; hpatch="$(command -v hpatchz)"
-elif [ -x HDiffPatch/hdiffz ]; then
-  hdiff="$work/HDiffPatch/hdiffz"; hpatch="$work/HDiffPatch/hpatchz"
-elif git clone -q --depth 1 https://github.com/sisong/HDiffPatch >/dev/null 2>&1 &&
-     make -s -C HDiffPatch LZMA=0 ZSTD=0 MD5=0 -j2 >/dev/null 2>&1; then
-  hdiff="$work/HDiffPatch/hdiffz"; hpatch="$work/HDiffPatch/hpatchz"
-else
-  echo "note: HDiffPatch could not be fetched or built here; its rows are skipped" >&2
+# HDiffPatch from the released source beside the project, built once into build/peers (benchmarks only).
+peers="$root/build/peers"
+if [ ! -x "$peers/hdiffz" ]; then
+  "$root/../shared/peers/build-hdiffpatch.sh" "$peers" >/dev/null 2>&1 ||
+    echo "note: HDiffPatch could not be built (../shared/peers/build-hdiffpatch.sh); its rows are skipped" >&2
 fi
+hdiff="" hpatch=""
+[ -x "$peers/hdiffz" ] && hdiff="$peers/hdiffz" hpatch="$peers/hpatchz"
 
 # fetch PACKAGE VERSION MEMBER OUT
 fetch() {
@@ -86,7 +84,12 @@ for p in "${pairs[@]}"; do
   measure ap zstd -q -f -d --long=31 --patch-from="$old" d.zst -o out
   row "zstd -19 --patch-from" d.zst "$mk" "$ap"
   if [ -n "$hdiff" ]; then
-    measure mk "$hdiff" -f -s "$old" "$new" d.hdz; measure ap "$hpatch" -f "$old" d.hdz out; row "hdiffz -s" d.hdz "$mk" "$ap"
+    for opts in "-m-6 -c-zstd-21-24" "-m-6 -c-bzip2-9" "-s-64 -c-zstd-21-24"; do
+      # shellcheck disable=SC2086
+      measure mk "$hdiff" -f $opts "$old" "$new" d.hdz
+      measure ap "$hpatch" -f "$old" d.hdz out
+      row "hdiffz $opts" d.hdz "$mk" "$ap"
+    done
   fi
   rm -f d.qdr d.bsdiff d.xd3 d.zst d.hdz
 done

@@ -49,27 +49,22 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
     h.newMd5 = md5Of(neu);
     h.name = name;
     h.chunks = planChunks(old.size(), neu.size(), chunkSize, threshold);
-    // The header's size does not depend on the chunk sizes: reserve it, write the data, then the header.
-    const std::string placeholder = encodeHeader(h);
-    std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = "cannot write " + out.string();
-        return false;
-    }
-    file.write(placeholder.data(), static_cast<std::streamsize>(placeholder.size()));
+    // The compact header holds the data sizes, so the data is made first and the file written at the end.
+    std::vector<std::string> data;
     report = {};
     bool sawZstd = false, sawMatch = false, sawExe = false;
+    std::uint64_t newStart = 0;
     for (Chunk& c : h.chunks) {
         const Bytes ref = old.subspan(c.refOffset, c.refSize);
-        std::uint64_t newStart = 0;
-        for (const Chunk* p = h.chunks.data(); p != &c; ++p) newStart += p->newSize;
         const Bytes part = neu.subspan(newStart, c.newSize);
+        newStart += c.newSize;
         std::string frame;
         std::array<std::string, 3> streams;
         const bool wantZstd = request == Request::zstd || request == Request::automatic;
         const bool wantMatch = request == Request::match || request == Request::automatic;
         const bool wantExe = request == Request::exe ||
-                             (request == Request::automatic && h.chunks.size() == 1 && isRewritable(part));
+                             (request == Request::automatic && h.chunks.size() == 1 &&
+                              std::max(old.size(), neu.size()) <= kAutoExeLimit && isRewritable(part));
         if (wantZstd && !makeZstd(ref, part, frame)) {
             error = "zstd failed to make a difference";
             return false;
@@ -91,18 +86,18 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
         if (wantExe && (!wantZstd || exe.size() < frame.size()) && (!wantMatch || exe.size() < matchSize)) {
             c.method = Method::exe;
             c.sizes = exeSizes;
-            file.write(exe.data(), static_cast<std::streamsize>(exe.size()));
+            data.push_back(std::move(exe));
             sawExe = true;
         } else if (wantZstd && (!wantMatch || frame.size() <= matchSize)) {
             c.method = Method::zstd;
             c.sizes = {frame.size(), 0, 0};
-            file.write(frame.data(), static_cast<std::streamsize>(frame.size()));
+            data.push_back(std::move(frame));
             sawZstd = true;
         } else {
             c.method = Method::match;
             for (int s = 0; s < 3; ++s) {
                 c.sizes[s] = streams[s].size();
-                file.write(streams[s].data(), static_cast<std::streamsize>(streams[s].size()));
+                data.push_back(std::move(streams[s]));
             }
             sawMatch = true;
         }
@@ -112,10 +107,13 @@ bool makeDifference(Bytes old, Bytes neu, const std::string& name, Request reque
                : sawMatch                                   ? Method::match
                                                             : Method::zstd;
     const std::string header = encodeHeader(h);
-    file.seekp(0);
+    std::ofstream file(out, std::ios::binary | std::ios::trunc);
     file.write(header.data(), static_cast<std::streamsize>(header.size()));
-    file.seekp(0, std::ios::end);
-    report.fileSize = static_cast<std::uint64_t>(file.tellp());
+    report.fileSize = header.size();
+    for (const std::string& d : data) {
+        file.write(d.data(), static_cast<std::streamsize>(d.size()));
+        report.fileSize += d.size();
+    }
     report.method = h.method;
     file.close();
     if (!file) {

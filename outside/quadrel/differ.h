@@ -9,8 +9,13 @@
 
 namespace quadrel {
 
-// automatic: the smallest of the three methods ("exe" only for an executable made of one chunk).
+// automatic: the smallest of the three methods ("exe" only for an executable made of one chunk and
+// no larger than kAutoExeLimit).
 enum class Request { automatic, zstd, match, exe };
+
+// Rewriting and differencing both images takes about half an hour on a 110 MB pair; "automatic" leaves
+// larger images to the other methods, an explicit "exe" request still makes it.
+constexpr std::uint64_t kAutoExeLimit = 64ull << 20;
 
 // New ranges and their old reference ranges. Below kChunkThreshold one chunk covers both files;
 // above it the new file is cut into `chunkSize` pieces, each referring to the old range at the same

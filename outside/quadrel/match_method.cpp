@@ -61,9 +61,10 @@ void putVarint(std::string& out, std::uint64_t v) {
 bool compress(const std::string& raw, std::string& out) {
     ZSTD_CCtx* cctx = ZSTD_createCCtx();
     if (cctx == nullptr) return false;
+    // No frame checksum: the new file's MD5 in the header checks the whole result.
     bool ok = !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, 19)) &&
               !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, kStreamWindowLog)) &&
-              !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1));
+              !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 0));
     if (ok) {
         out.resize(ZSTD_compressBound(raw.size()));
         const std::size_t n = ZSTD_compress2(cctx, out.data(), out.size(), raw.data(), raw.size());

@@ -22,7 +22,7 @@ difference is applied in (default: OLD's file name). Methods:
   exe    for ELF and PE executables of x86 and x86-64: their addresses rewritten to labels first,
          so that code shifted by a few bytes differs little; other files as with zstd or match
   auto   makes each and keeps the smallest (default; per chunk for files above 2 GiB; exe only for
-         executables below that)
+         executables of at most 64 MiB, larger ones take too long: ask for exe to have it)
 --chunk-mib N sets the chunk size used above 2 GiB (default 768).
 --apply checks OLD against the difference and writes NEW the way the engine does, on host paths
 (for benchmarks and checks without a machine).

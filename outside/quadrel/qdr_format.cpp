@@ -10,8 +10,7 @@ namespace quadrel {
 namespace {
 
 constexpr char kMagic[4] = {'Q', 'D', 'R', '\x1a'};
-constexpr std::size_t kFixedSize = 62;  // up to the name
-constexpr std::size_t kChunkRecord = 49;
+constexpr std::size_t kMaxVarint = 10;
 
 void put16(std::string& out, std::uint16_t v) {
     for (int i = 0; i < 2; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
@@ -19,17 +18,46 @@ void put16(std::string& out, std::uint16_t v) {
 void put32(std::string& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
 }
-void put64(std::string& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+void putVarint(std::string& out, std::uint64_t v) {
+    while (v >= 0x80) {
+        out.push_back(static_cast<char>((v & 0x7f) | 0x80));
+        v >>= 7;
+    }
+    out.push_back(static_cast<char>(v));
 }
-std::uint64_t get(const std::uint8_t* p, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-bool validMethod(std::uint8_t m, bool allowMixed) {
-    return m == 1 || m == 2 || m == 4 || (allowMixed && m == 3);
-}
+
+// The compact header's bytes in order, with their CRC.
+class HeaderCursor {
+  public:
+    explicit HeaderCursor(DiffReader& reader) : stream_(reader, 0, reader.size()) {}
+    bool bytes(void* out, std::size_t count) {
+        std::size_t got = 0;
+        auto* p = static_cast<std::uint8_t*>(out);
+        if (!stream_.read(p, count, got) || got != count) return false;
+        crc_ = crc32(crc_, p, static_cast<uInt>(count));
+        consumed_ += count;
+        return true;
+    }
+    // Shortest form only: the same header has one encoding.
+    bool varint(std::uint64_t& v) {
+        v = 0;
+        for (std::size_t i = 0; i < kMaxVarint; ++i) {
+            std::uint8_t b = 0;
+            if (!bytes(&b, 1)) return false;
+            if (i == kMaxVarint - 1 && b > 1) return false;
+            v |= static_cast<std::uint64_t>(b & 0x7f) << (7 * i);
+            if ((b & 0x80) == 0) return b != 0 || i == 0;
+        }
+        return false;
+    }
+    std::uint32_t crc() const { return static_cast<std::uint32_t>(crc_); }
+    std::uint64_t consumed() const { return consumed_; }
+
+  private:
+    RangeStream stream_;
+    uLong crc_ = crc32(0, nullptr, 0);
+    std::uint64_t consumed_ = 0;
+};
 
 }  // namespace
 
@@ -97,24 +125,42 @@ const char* methodName(Method method) {
     return "?";
 }
 
+int streamCount(Method method) {
+    switch (method) {
+        case Method::zstd: return 1;
+        case Method::match: return 3;
+        case Method::mixed: return 0;
+        // Those of its inner method; a zstd one leaves the last two empty.
+        case Method::exe: return 3;
+    }
+    return 0;
+}
+
+// Compact layout: magic, version, method, then varints. A single chunk covers both whole files, so only
+// its stream sizes are written; the file's last stream is whatever follows the others.
 std::string encodeHeader(Header& h) {
     std::string out(kMagic, 4);
     put16(out, kFormatVersion);
+    // A single chunk's method is the file's: the reader takes it from there.
+    if (h.chunks.size() == 1) h.method = h.chunks[0].method;
     out.push_back(static_cast<char>(h.method));
-    out.push_back(0);
-    put64(out, h.oldSize);
+    putVarint(out, h.oldSize);
+    putVarint(out, h.newSize);
     out.append(reinterpret_cast<const char*>(h.oldMd5.data()), 16);
-    put64(out, h.newSize);
     out.append(reinterpret_cast<const char*>(h.newMd5.data()), 16);
-    put16(out, static_cast<std::uint16_t>(h.name.size()));
-    put32(out, static_cast<std::uint32_t>(h.chunks.size()));
+    putVarint(out, h.name.size());
     out += h.name;
-    for (const Chunk& c : h.chunks) {
-        out.push_back(static_cast<char>(c.method));
-        put64(out, c.refOffset);
-        put64(out, c.refSize);
-        put64(out, c.newSize);
-        for (std::uint64_t s : c.sizes) put64(out, s);
+    putVarint(out, h.chunks.size());
+    for (std::size_t i = 0; i < h.chunks.size(); ++i) {
+        const Chunk& c = h.chunks[i];
+        if (h.chunks.size() > 1) {
+            out.push_back(static_cast<char>(c.method));
+            putVarint(out, c.refOffset);
+            putVarint(out, c.refSize);
+            putVarint(out, c.newSize);
+        }
+        const int streams = streamCount(c.method) - (i + 1 == h.chunks.size() ? 1 : 0);
+        for (int s = 0; s < streams; ++s) putVarint(out, c.sizes[static_cast<std::size_t>(s)]);
     }
     put32(out, static_cast<std::uint32_t>(
                    crc32(0, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()))));
@@ -123,55 +169,79 @@ std::string encodeHeader(Header& h) {
 }
 
 bool parseHeader(DiffReader& reader, Header& h) {
-    const std::uint64_t fileSize = reader.size();
-    std::uint8_t fixed[kFixedSize];
-    if (fileSize < kFixedSize + 4 || !reader.readAt(0, fixed, kFixedSize)) return false;
-    if (std::memcmp(fixed, kMagic, 4) != 0 || get(fixed + 4, 2) != kFormatVersion) return false;
-    if (!validMethod(fixed[6], true) || fixed[7] != 0) return false;
-    h.method = static_cast<Method>(fixed[6]);
-    h.oldSize = get(fixed + 8, 8);
-    std::memcpy(h.oldMd5.data(), fixed + 16, 16);
-    h.newSize = get(fixed + 32, 8);
-    std::memcpy(h.newMd5.data(), fixed + 40, 16);
-    const std::size_t nameSize = static_cast<std::size_t>(get(fixed + 56, 2));
-    const std::uint64_t chunkCount = get(fixed + 58, 4);
-    if (nameSize == 0 || nameSize > kMaxNameBytes || chunkCount == 0 || chunkCount > kMaxChunks) return false;
-    const std::uint64_t headerSize = kFixedSize + nameSize + chunkCount * kChunkRecord + 4;
-    if (headerSize > fileSize) return false;
+    std::uint8_t start[7];
+    if (!reader.readAt(0, start, sizeof start) || std::memcmp(start, kMagic, 4) != 0) return false;
+    const unsigned version = start[4] | (start[5] << 8);
+    if (version == kFirstFormatVersion) return parseFirstFormat(reader, h);
+    if (version != kFormatVersion) return false;
 
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(headerSize));
-    if (!reader.readAt(0, bytes.data(), bytes.size())) return false;
-    const std::uint32_t crc = static_cast<std::uint32_t>(
-        crc32(0, bytes.data(), static_cast<uInt>(bytes.size() - 4)));
-    if (crc != get(bytes.data() + bytes.size() - 4, 4)) return false;
+    HeaderCursor in(reader);
+    std::uint8_t skip[7];
+    std::uint64_t nameSize = 0, chunkCount = 0;
+    if (!in.bytes(skip, sizeof skip) || !in.varint(h.oldSize) || !in.varint(h.newSize) ||
+        !in.bytes(h.oldMd5.data(), 16) || !in.bytes(h.newMd5.data(), 16) || !in.varint(nameSize) ||
+        nameSize == 0 || nameSize > kMaxNameBytes)
+        return false;
+    h.version = kFormatVersion;
+    h.method = static_cast<Method>(start[6]);
+    h.name.resize(static_cast<std::size_t>(nameSize));
+    if (!in.bytes(h.name.data(), h.name.size()) || !in.varint(chunkCount) || chunkCount == 0 ||
+        chunkCount > kMaxChunks)
+        return false;
+    // One chunk has the file's method; several say "mixed" only when they differ.
+    if (chunkCount == 1 ? streamCount(h.method) == 0 : h.method != Method::mixed && streamCount(h.method) == 0)
+        return false;
+    h.chunks.assign(static_cast<std::size_t>(chunkCount), Chunk{});
+    std::uint64_t explicitData = 0;
+    for (std::size_t i = 0; i < h.chunks.size(); ++i) {
+        Chunk& c = h.chunks[i];
+        if (chunkCount == 1) {
+            c = {h.method, 0, h.oldSize, h.newSize, {}};
+        } else {
+            std::uint8_t method = 0;
+            if (!in.bytes(&method, 1) || !in.varint(c.refOffset) || !in.varint(c.refSize) ||
+                !in.varint(c.newSize))
+                return false;
+            c.method = static_cast<Method>(method);
+            if (streamCount(c.method) == 0) return false;
+        }
+        const int streams = streamCount(c.method) - (i + 1 == h.chunks.size() ? 1 : 0);
+        for (int s = 0; s < streams; ++s) {
+            std::uint64_t& size = c.sizes[static_cast<std::size_t>(s)];
+            if (!in.varint(size) || size > reader.size() - explicitData) return false;
+            explicitData += size;
+        }
+    }
+    const std::uint32_t crc = in.crc();
+    std::uint8_t stored[4];
+    if (!in.bytes(stored, 4) ||
+        crc != (stored[0] | (stored[1] << 8) | (stored[2] << 16) | (static_cast<std::uint32_t>(stored[3]) << 24)))
+        return false;
+    const std::uint64_t headerSize = in.consumed();
+    if (explicitData > reader.size() - headerSize) return false;
+    Chunk& last = h.chunks.back();
+    last.sizes[static_cast<std::size_t>(streamCount(last.method) - 1)] = reader.size() - headerSize - explicitData;
+    return checkParsedHeader(h, headerSize, reader.size());
+}
 
-    h.name.assign(reinterpret_cast<const char*>(bytes.data() + kFixedSize), nameSize);
+bool checkParsedHeader(Header& h, std::uint64_t headerSize, std::uint64_t fileSize) {
     if (!isSafeName(h.name)) return false;
-    h.chunks.clear();
     std::uint64_t newTotal = 0;
     std::uint64_t dataTotal = 0;
-    const std::uint8_t* p = bytes.data() + kFixedSize + nameSize;
-    for (std::uint64_t i = 0; i < chunkCount; ++i, p += kChunkRecord) {
-        Chunk c;
-        if (!validMethod(p[0], false)) return false;
-        c.method = static_cast<Method>(p[0]);
-        c.refOffset = get(p + 1, 8);
-        c.refSize = get(p + 9, 8);
-        c.newSize = get(p + 17, 8);
-        for (int s = 0; s < 3; ++s) c.sizes[s] = get(p + 25 + 8 * s, 8);
+    for (const Chunk& c : h.chunks) {
+        const int streams = streamCount(c.method);
+        if (streams == 0) return false;
         // Every size is bounded by the file it describes, so the sums below cannot wrap.
         if (c.refOffset > h.oldSize || c.refSize > h.oldSize - c.refOffset) return false;
         if (c.newSize > h.newSize - newTotal) return false;
-        for (std::uint64_t s : c.sizes) {
-            if (s > fileSize) return false;
+        for (std::size_t s = 0; s < c.sizes.size(); ++s) {
+            if (c.sizes[s] > fileSize || (static_cast<int>(s) >= streams && c.sizes[s] != 0)) return false;
         }
-        if (c.method == Method::zstd && (c.sizes[1] != 0 || c.sizes[2] != 0)) return false;
         newTotal += c.newSize;
         dataTotal += c.dataSize();
         if (dataTotal > fileSize) return false;
-        h.chunks.push_back(c);
     }
-    if (newTotal != h.newSize || headerSize + dataTotal != fileSize) return false;
+    if (newTotal != h.newSize || headerSize > fileSize || headerSize + dataTotal != fileSize) return false;
     h.dataOffset = headerSize;
     return true;
 }

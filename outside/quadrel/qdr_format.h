@@ -10,7 +10,9 @@
 
 namespace quadrel {
 
-constexpr std::uint16_t kFormatVersion = 1;
+// Version 2 is the compact header every new file gets; version 1 files stay readable.
+constexpr std::uint16_t kFormatVersion = 2;
+constexpr std::uint16_t kFirstFormatVersion = 1;
 constexpr std::size_t kMaxNameBytes = 1024;
 constexpr std::uint32_t kMaxChunks = 1u << 16;
 // Files above this are split into chunks; each chunk is a new range with its own old reference range.
@@ -18,6 +20,8 @@ constexpr std::uint64_t kChunkThreshold = 2ull << 30;
 constexpr std::uint64_t kDefaultChunk = 768ull << 20;
 
 enum class Method : std::uint8_t { zstd = 1, match = 2, mixed = 3, exe = 4 };
+// The data streams a chunk of this method holds (in Chunk::sizes); 0 for no chunk method.
+int streamCount(Method method);
 using Md5 = std::array<std::uint8_t, 16>;
 
 struct Chunk {
@@ -40,6 +44,7 @@ struct Header {
     std::string name;  // UTF-8 file name inside the folder
     std::vector<Chunk> chunks;
     std::uint64_t dataOffset = 0;  // where the first chunk's data starts (set by encode/parse)
+    std::uint16_t version = kFormatVersion;  // set by parse
 };
 
 // Reads byte ranges of a difference file.
@@ -79,11 +84,17 @@ class RangeStream {
     std::size_t used_ = 0;
 };
 
-// Header bytes (including the trailing CRC); sets header.dataOffset.
+// Header bytes in the current version (including the trailing CRC), made once every chunk's data sizes
+// are known; sets header.dataOffset.
 std::string encodeHeader(Header& header);
 // Checks everything the header claims that can be checked without the old file: magic, version,
-// name, chunk table against the file size, CRC. False for anything else.
+// name, chunk table against the file size, CRC. False for anything else. Reads both versions.
 bool parseHeader(DiffReader& reader, Header& header);
+
+// Used by parseHeader: the version 1 layout, and the checks both layouts share once the chunk table is
+// read (name, ranges, sizes adding up to the file).
+bool parseFirstFormat(DiffReader& reader, Header& header);
+bool checkParsedHeader(Header& header, std::uint64_t headerSize, std::uint64_t fileSize);
 // A plain file name: no separators, drive, device-like or dot-only name, no control characters.
 bool isSafeName(const std::string& utf8Name);
 

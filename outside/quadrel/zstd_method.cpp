@@ -22,9 +22,10 @@ int zstdWindowLog(std::uint64_t refSize, std::uint64_t newSize) {
 bool makeZstd(Bytes ref, Bytes neu, std::string& frame) {
     ZSTD_CCtx* cctx = ZSTD_createCCtx();
     if (cctx == nullptr) return false;
+    // No frame checksum: the new file's MD5 in the header checks the whole result.
     bool ok = !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, 19)) &&
               !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1)) &&
-              !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1)) &&
+              !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 0)) &&
               !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_nbWorkers, 0)) &&
               !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog,
                                                    zstdWindowLog(ref.size(), neu.size()))) &&

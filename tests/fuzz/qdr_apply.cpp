@@ -1,6 +1,7 @@
 // Applying a .QDR to a fixed old file through the engine's entry, on a machine of its own. An input that
-// starts with the magic is the whole difference file; any other input becomes one chunk's data behind a
-// well-formed header (first byte: method and stream split), so the decoders get damaged data too.
+// starts with the magic is the whole difference file (either header version); any other input becomes
+// the data behind a well-formed compact header (first byte: method, stream split and whether the new file
+// is cut into two chunks), so the decoders get damaged data too.
 // Must hold: the run ends; the folder afterwards holds the old file (unchanged unless the result is 0)
 // and the difference, nothing else; nothing appears elsewhere on the drive.
 #include <cstdint>
@@ -56,20 +57,33 @@ std::string wrap(const std::uint8_t* data, std::size_t size) {
     h.oldMd5 = quadrel::md5Of({reinterpret_cast<const std::uint8_t*>(old.data()), old.size()});
     h.newSize = 4096 + (size > 1 ? data[1] : 0) * 16;
     h.name = "old.bin";
-    quadrel::Chunk c;
-    c.refSize = old.size();
-    c.newSize = h.newSize;
     const std::size_t body = size > 2 ? size - 2 : 0;
+    const bool twoChunks = size > 0 && (data[0] & 0x80);
+    // Two chunks: a "zstd" one for the first half of the new file and of the data, referring to the
+    // old file's first half; the other refers to its last three quarters.
+    quadrel::Chunk first;
+    first.refSize = old.size() / 2;
+    first.newSize = h.newSize / 2;
+    first.sizes = {body / 2, 0, 0};
+    quadrel::Chunk c;
+    const std::size_t rest = twoChunks ? body - body / 2 : body;
+    c.refOffset = twoChunks ? old.size() / 4 : 0;
+    c.refSize = old.size() - c.refOffset;
+    c.newSize = twoChunks ? h.newSize - first.newSize : h.newSize;
     if (size > 0 && (data[0] & 1)) {
         c.method = quadrel::Method::match;
-        const std::size_t a = body * ((data[0] >> 1) & 7) / 8, b = body * ((data[0] >> 4) & 7) / 8;
-        const std::size_t first = std::min(a, b), second = std::max(a, b);
-        c.sizes = {first, second - first, body - second};
+        const std::size_t a = rest * ((data[0] >> 1) & 7) / 8, b = rest * ((data[0] >> 4) & 7) / 8;
+        const std::size_t lo = std::min(a, b), hi = std::max(a, b);
+        c.sizes = {lo, hi - lo, rest - hi};
     } else {
-        c.sizes = {body, 0, 0};
+        c.sizes = {rest, 0, 0};
     }
     h.method = c.method;
     h.chunks = {c};
+    if (twoChunks) {
+        h.chunks.insert(h.chunks.begin(), first);
+        if (c.method != quadrel::Method::zstd) h.method = quadrel::Method::mixed;
+    }
     std::string file = quadrel::encodeHeader(h);
     if (body > 0) file.append(reinterpret_cast<const char*>(data + 2), body);
     return file;

@@ -1,5 +1,7 @@
 // mendwell-build: the patch author's tool. `assemble PATCHDIR -o OUT` makes a patcher program;
 // `inspect FILE...` shows what the patcher sees of files.
+#include <unistd.h>
+
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -21,6 +23,7 @@ const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--b
                            [--sign KEY.pem [--signer NAME]]
        mendwell-build diff --old DIR --new DIR --config config.xml -o PATCHDIR
                            [--install-token TOKEN] [--extras FILE] [--rules FILE] [--bin DIR]
+                           [--jobs N]
        mendwell-build inspect FILE...
        mendwell-build keygen NAME
        mendwell-build verify PATCHER --old DIR --new DIR [--install-dir WINPATH] [--keep] [--bin DIR]
@@ -28,10 +31,12 @@ const char* const kHelp = R"(Usage: mendwell-build assemble PATCHDIR -o OUT [--b
 
 diff: compares an old and a new product tree and writes a patch folder for assemble. A file only in the
 new tree is added, one only in the old tree removed, one that moved renamed; a changed file is patched
-with a difference made by qdiff when that is at least 2% smaller than the deflated file, else
-overwritten. Folders only in the new tree are added. Services, registry values and the Add/Remove entry
-come from the extras file (default: patch-extras.xml beside config.xml); a rule file names files to
-blind-overwrite ("blindoverwrite GLOB" per line). Paths start with the install token ("[INSTALLDIR]").
+with a difference made by qdiff when that costs fewer bytes in the payload archive than the file
+itself, else overwritten; differences are made N at a time (default: one per core), with their count
+shown when the output is a terminal. Folders only in the new tree are added. Services, registry values
+and the Add/Remove entry come from the extras file (default: patch-extras.xml beside config.xml); a rule
+file names files to blind-overwrite ("blindoverwrite GLOB" per line). Paths start with the install token
+("[INSTALLDIR]").
 
 verify: runs PATCHER -SILENT on a fresh machine whose product holds the old tree and checks that the
 install folder then equals the new tree byte for byte; then, on another fresh machine, makes the run fail
@@ -116,6 +121,7 @@ int parseOptions(const std::vector<std::string>& args, const std::map<std::strin
 
 int runDiff(const std::vector<std::string>& args) {
     mwbuild::DiffRequest request;
+    bool badJobs = false;
     request.binDir = win::moduleHostPath().parent_path();
     const int parsed = parseOptions(
         args,
@@ -126,6 +132,13 @@ int runDiff(const std::vector<std::string>& args) {
          {"--extras", [&](const std::string& v) { request.extras = v; }},
          {"--rules", [&](const std::string& v) { request.rules = v; }},
          {"--bin", [&](const std::string& v) { request.binDir = v; }},
+         {"--jobs",
+          [&](const std::string& v) {
+              request.jobs = v.size() > 0 && v.size() < 4 && v.find_first_not_of("0123456789") == std::string::npos
+                                 ? static_cast<unsigned>(std::stoul(v))
+                                 : 0;
+              badJobs = request.jobs == 0;
+          }},
          {"--install-token",
           [&](const std::string& v) { request.installToken = std::wstring(v.begin(), v.end()); }}},
         {}, nullptr);
@@ -135,6 +148,11 @@ int runDiff(const std::vector<std::string>& args) {
         std::cerr << "mendwell-build: diff needs --old, --new, --config and -o (try --help)\n";
         return 2;
     }
+    if (badJobs) {
+        std::cerr << "mendwell-build: --jobs needs a number from 1 to 999\n";
+        return 2;
+    }
+    request.progress = isatty(STDOUT_FILENO) != 0;
     mwbuild::DiffSummary summary;
     return mwbuild::diffTrees(request, std::cout, std::cerr, summary) ? 0 : 1;
 }

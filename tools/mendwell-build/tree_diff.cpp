@@ -1,12 +1,8 @@
 #include "tools/mendwell-build/tree_diff.h"
 
-#include <fcntl.h>
 #include <fnmatch.h>
 #include <openssl/evp.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,9 +15,8 @@
 #include "mendwell/files/versioners.h"
 #include "platform/text/text.h"
 #include "platform/xmldom/xmldom.h"
+#include "tools/mendwell-build/difference_jobs.h"
 #include "tools/mendwell-build/host_view.h"
-
-extern char** environ;
 
 namespace mwbuild {
 namespace fs = std::filesystem;
@@ -31,11 +26,6 @@ namespace {
 // Longest path below the install folder we accept: Windows refuses file paths of 260 characters or more,
 // and the install folder itself needs room ("C:\Program Files\Orvex\Lumen TX4\" is 34).
 constexpr std::size_t kMaxRelativePath = 200;
-// A difference is used only when it is at least this much smaller than the new file deflated as the
-// payload archive carries it: a patch entry costs the user a run of the patch tool, so a difference of
-// about the same size is not worth it; a bigger margin gave away payload on compressed files (a gzip
-// changelog patches to 92% of its size).
-constexpr double kPatchMargin = 0.98;
 
 struct Entry {
     std::string rel;  // '/'-separated, as found on disk
@@ -188,54 +178,6 @@ class Walker {
     bool& ok_;
     std::size_t count_ = 0;
 };
-
-// The size of the file deflated at the payload archive's level, read a chunk at a time; 0 when it cannot
-// be read.
-std::uintmax_t deflatedSize(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    z_stream z{};
-    if (!in || deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return 0;
-    std::vector<char> input(1 << 16);
-    std::vector<Bytef> output(1 << 16);
-    std::uintmax_t total = 0;
-    int flush = Z_NO_FLUSH;
-    do {
-        in.read(input.data(), static_cast<std::streamsize>(input.size()));
-        z.next_in = reinterpret_cast<Bytef*>(input.data());
-        z.avail_in = static_cast<uInt>(in.gcount());
-        flush = in ? Z_NO_FLUSH : Z_FINISH;
-        do {
-            z.next_out = output.data();
-            z.avail_out = static_cast<uInt>(output.size());
-            deflate(&z, flush);
-            total += output.size() - z.avail_out;
-        } while (z.avail_out == 0);
-    } while (flush != Z_FINISH);
-    deflateEnd(&z);
-    return in.bad() ? 0 : total;
-}
-
-// qdiff OLD NEW OUT --name NAME, run from the bin folder; false when it could not make the difference.
-bool runQdiff(const fs::path& qdiff, const fs::path& oldFile, const fs::path& newFile, const fs::path& out,
-              const std::string& name) {
-    std::vector<std::string> args = {qdiff.string(), oldFile.string(), newFile.string(),
-                                     out.string(),   "--name",         name};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 std::string xmlEscape(const std::string& text) {
     std::string out;
@@ -534,6 +476,28 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
         removes.push_back(key);
         ++summary.removed;
     }
+    // The differences first, all at once: the entry numbers the loop below gives, for every changed file
+    // that no rule overwrites.
+    std::vector<DifferenceJob> jobs;
+    std::map<int, std::size_t> jobOf;  // entry number -> job
+    if (canPatch) {
+        int number = object;
+        for (const auto& [key, e] : newTree.files) {
+            if (renamedTo.count(key)) continue;
+            const auto old = oldTree.files.find(key);
+            if (old == oldTree.files.end()) {
+                ++number;
+                continue;
+            }
+            if (old->second.size == e.size && old->second.md5 == e.md5) continue;
+            ++number;
+            if (matchesAny(globs, e.rel)) continue;
+            jobOf[number] = jobs.size();
+            jobs.push_back({old->second.host, e.host, output / "payload" / std::to_string(number),
+                            fs::path(e.rel).filename().string()});
+        }
+        runDifferenceJobs(qdiff, jobs, request.jobs, request.progress, out);
+    }
     std::size_t done = 0;
     HostView view;  // a scratch machine, made only when a rule matches
     for (const auto& [key, e] : newTree.files) {
@@ -568,19 +532,10 @@ bool diffTrees(const DiffRequest& request, std::ostream& out, std::ostream& err,
             ++summary.blind;
             continue;
         }
-        bool patched = false;
-        if (canPatch) {
-            const fs::path qdr = output / "payload" / std::to_string(number);
-            if (runQdiff(qdiff, old->second.host, e.host, qdr, fs::path(e.rel).filename().string()) &&
-                static_cast<double>(fs::file_size(qdr, ec)) <
-                    kPatchMargin * static_cast<double>(deflatedSize(e.host))) {
-                patched = true;
-                summary.payloadBytes += fs::file_size(qdr, ec);
-            } else {
-                fs::remove(qdr, ec);
-            }
-        }
+        const auto job = jobOf.find(number);
+        const bool patched = job != jobOf.end() && jobs[job->second].patched;
         if (patched) {
+            summary.payloadBytes += jobs[job->second].size;
             manifest.file({"patch", number, e.rel, "", old->second.md5, e.md5});
             ++summary.patched;
         } else {

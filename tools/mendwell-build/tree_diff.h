@@ -18,6 +18,8 @@ struct DiffRequest {
     std::filesystem::path rules;   // optional rule file (blindoverwrite GLOB per line)
     std::filesystem::path binDir;  // where qdiff is
     std::wstring installToken = L"[INSTALLDIR]";
+    unsigned jobs = 0;      // differences made at once; 0: one per core
+    bool progress = false;  // count the differences made on the output (for a terminal)
 };
 
 // Counts of what the manifest does, for the summary line and the tests.
