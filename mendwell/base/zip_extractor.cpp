@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "mendwell/base/zip_entry_writer.h"
+
 #include "mendwell/base/patchlog.h"
 #include "mendwell/base/zip_win_io.h"
 #include "platform/fs/file.h"
@@ -15,7 +17,6 @@ namespace mw {
 
 namespace {
 
-constexpr std::size_t kChunk = 20480;
 constexpr std::size_t kMaxEntryName = 260;
 constexpr uLong kUtf8NameFlag = 1u << 11;
 
@@ -43,16 +44,6 @@ bool isContainedName(const std::wstring& name) {
         start = end + 1;
     }
     return true;
-}
-
-// Second line of defence: the resolved target really lies inside the resolved destination.
-bool isInside(const std::wstring& destination, const std::wstring& target) {
-    std::wstring dest;
-    std::wstring full;
-    if (!win::fullPath(destination, dest) || !win::fullPath(target, full)) return false;
-    while (!dest.empty() && dest.back() == L'\\') dest.pop_back();
-    dest += L'\\';
-    return full.size() > dest.size() && win::iequals(std::wstring_view(full).substr(0, dest.size()), dest);
 }
 
 // Only an end-of-central-directory record (and its comment): no entries, no central directory.
@@ -136,7 +127,6 @@ int TVRZipExtractor::extractAll(const char* destination, bool flatten) {
 
 int TVRZipExtractor::extractAll(const std::wstring& folder, bool flatten) {
     filesWritten_ = 0;
-    lastFolder_.clear();
     if (!isOpen()) return 0;
     if (folder.empty() || !createFolderPath(folder)) return 0;
     if (emptyArchive_) return 1;
@@ -145,15 +135,47 @@ int TVRZipExtractor::extractAll(const std::wstring& folder, bool flatten) {
     // A patch without files carries an archive without entries: nothing to unpack, which is success.
     if (global.number_entry == 0) return 1;
     if (unzGoToFirstFile(static_cast<unzFile>(archive_)) != UNZ_OK) return 0;
+    ZipEntryWriter writer(folder);
+    bool good = true;
     for (;;) {
-        if (!extractCurrent(folder, flatten)) return 0;
+        if (!extractCurrent(writer, folder, flatten)) {
+            good = false;
+            break;
+        }
         const int next = unzGoToNextFile(static_cast<unzFile>(archive_));
-        if (next == UNZ_END_OF_LIST_OF_FILE) return 1;
-        if (next != UNZ_OK) return 0;
+        if (next == UNZ_END_OF_LIST_OF_FILE) break;
+        if (next != UNZ_OK) {
+            good = false;
+            break;
+        }
     }
+    const ZipEntryWriter::Failure failure = writer.finish();
+    filesWritten_ = writer.filesWritten();
+    const std::wstring& name = writer.failedName();
+    switch (failure) {
+        case ZipEntryWriter::Failure::none:
+            return good ? 1 : 0;
+        case ZipEntryWriter::Failure::outside:
+            logError(L"Zip entry \"%s\" would be written outside the destination folder; it is refused.", name);
+            break;
+        case ZipEntryWriter::Failure::noFolder:
+            logError(L"Zip entry \"%s\" could not be written: its folder cannot be created.", name);
+            break;
+        case ZipEntryWriter::Failure::cannotCreate:
+        case ZipEntryWriter::Failure::writeFailed:
+            logError(L"Zip entry \"%s\" could not be written (error %u).", name, writer.failedError());
+            break;
+        case ZipEntryWriter::Failure::damaged:
+            logError(L"Zip entry \"%s\" is damaged: its data does not match its checksum.", name);
+            break;
+        case ZipEntryWriter::Failure::unreadable:
+            logError(L"Zip entry \"%s\" cannot be read from the archive.", name);
+            break;
+    }
+    return 0;
 }
 
-bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatten) {
+bool TVRZipExtractor::extractCurrent(ZipEntryWriter& writer, const std::wstring& destination, bool flatten) {
     auto* zip = static_cast<unzFile>(archive_);
     unz_file_info64 info{};
     char rawName[kMaxEntryName] = {};
@@ -185,76 +207,33 @@ bool TVRZipExtractor::extractCurrent(const std::wstring& destination, bool flatt
     std::wstring target = destination;
     if (target.back() != L'\\') target += L'\\';
     target += flatten ? name.substr(name.find_last_of(L'\\') + 1) : name;
-    if (!isInside(destination, target)) {
-        logError(L"Zip entry \"%s\" would be written outside the destination folder; it is refused.", name);
-        return false;
-    }
-    // Entries of one folder usually follow each other: the folder is checked once for all of them.
-    const std::wstring parent = target.substr(0, target.find_last_of(L'\\'));
-    if (parent != lastFolder_) {
-        if (!createFolderPath(parent)) {
-            logError(L"Zip entry \"%s\" could not be written: its folder cannot be created.", name);
-            return false;
-        }
-        lastFolder_ = parent;
-    }
-
-    win::File file;
-    if (!file.open(target, win::access::write, win::share::read, win::Disposition::createAlways)) {
-        logError(L"Zip entry \"%s\" could not be written (error %u).", name, win::lastError());
-        return false;
-    }
+    // The writer checks the target, makes its folder and creates the file while the entry is inflated.
+    writer.begin(name, std::move(target), static_cast<std::uint32_t>(info.dosDate));
     if (unzOpenCurrentFile(zip) != UNZ_OK) {
-        logError(L"Zip entry \"%s\" cannot be read from the archive.", name);
-        file.close();
-        win::deleteFile(target);
+        writer.end(ZipEntryWriter::Failure::unreadable);
         return false;
     }
-
-    std::vector<char> buffer(kChunk);
     std::uint64_t total = 0;
     bool damaged = false;
-    bool writeFailed = false;
-    for (;;) {
+    while (!writer.failed()) {
+        std::vector<char> buffer = writer.take();
         const int n = unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()));
+        buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        writer.write(std::move(buffer));
         if (n == 0) break;
         if (n < 0) {
             damaged = true;
             break;
         }
-        if (!file.write(buffer.data(), static_cast<std::size_t>(n))) {
-            writeFailed = true;
-            break;
-        }
         total += static_cast<std::uint64_t>(n);
     }
-    const win::DWORD writeError = win::lastError();
-    if (!damaged && !writeFailed) {
-        // Set through the handle: the file's name need not be looked up again.
-        win::FileTime local = 0;
-        const auto dosDate = static_cast<std::uint16_t>(info.dosDate >> 16);
-        const auto dosTime = static_cast<std::uint16_t>(info.dosDate & 0xFFFF);
-        if (win::dosDateTimeToFileTime(dosDate, dosTime, local)) {
-            const win::FileTime utc = win::localToFileTime(local);
-            file.setTimes(&utc, nullptr, &utc);
-        }
-    }
-    file.close();
     const int closed = unzCloseCurrentFile(zip);
+    if (writer.failed()) return false;
     // minizip checks the CRC only when all the declared data was read, so the size is checked too.
-    if (!writeFailed && (closed != UNZ_OK || total != info.uncompressed_size)) damaged = true;
-    if (damaged) {
-        logError(L"Zip entry \"%s\" is damaged: its data does not match its checksum.", name);
-    } else if (writeFailed) {
-        logError(L"Zip entry \"%s\" could not be written (error %u).", name, writeError);
-    }
-    if (damaged || writeFailed) {
-        // Never leave damaged or partial data where the patch would take it from.
-        win::deleteFile(target);
-        return false;
-    }
-    ++filesWritten_;
-    return true;
+    if (closed != UNZ_OK || total != info.uncompressed_size) damaged = true;
+    // Never leave damaged data where the patch would take it from: the writer removes the file.
+    writer.end(damaged ? ZipEntryWriter::Failure::damaged : ZipEntryWriter::Failure::none);
+    return !damaged;
 }
 
 }  // namespace mw

@@ -8,6 +8,8 @@
 
 namespace mw {
 
+class ZipEntryWriter;
+
 constexpr std::size_t kAnsiPathBuffer = 1024;
 
 // `path` in the ANSI code page into a fixed buffer, always terminated; empty when it does not fit.
@@ -34,12 +36,11 @@ class TVRZipExtractor {
     std::size_t filesWritten() const { return filesWritten_; }
 
   private:
-    bool extractCurrent(const std::wstring& destination, bool flatten);
+    bool extractCurrent(ZipEntryWriter& writer, const std::wstring& destination, bool flatten);
 
     void* archive_ = nullptr;    // unzFile
     bool emptyArchive_ = false;  // open, holding no entries
     std::wstring defaultFolder_;
-    std::wstring lastFolder_;  // the folder the previous entry was written to
     std::size_t filesWritten_ = 0;
 };
 

@@ -100,15 +100,16 @@ TEST_F(ZipExtractorTest, DestinationThatIsAFileFails) {
     EXPECT_EQ(extract({{"1", "one"}}, L"C:\\w\\file\\below"), 0);
     EXPECT_EQ(machine.readFile(L"C:\\w\\file"), "x");
     // A file where a subfolder is needed, on the disk or earlier in the archive, fails the entry with its
-    // ERROR line.
+    // ERROR line, and nothing after it is written.
     machine.writeFile(L"C:\\w\\S\\sub", "x");
-    for (const std::vector<ZipItem>& items :
-         {std::vector<ZipItem>{{"sub/1", "one"}}, {{"t/f", "file"}, {"t/f/1", "one"}}}) {
+    for (const std::vector<ZipItem>& items : {std::vector<ZipItem>{{"sub/1", "one"}, {"later", "2"}},
+                                              {{"t/f", "file"}, {"t/f/1", "one"}, {"later", "2"}}}) {
         shell_test::CapturedLog log(machine);
         EXPECT_EQ(extract(items, L"C:\\w\\S"), 0);
         const auto errors = shell_test::messagesOf(log.lines(), L"ERROR");
-        ASSERT_EQ(errors.size(), 1u) << items.back().name;
+        ASSERT_EQ(errors.size(), 1u) << items[1].name;
         EXPECT_NE(errors[0].find(L"\\1\""), std::wstring::npos) << win::toUtf8(errors[0]);
+        EXPECT_FALSE(machine.exists(L"C:\\w\\S\\later"));
     }
 }
 
@@ -160,7 +161,7 @@ TEST_F(ZipExtractorTest, UnsafeNamesAreRefusedAndNothingLeavesTheDestination) {
 
 TEST_F(ZipExtractorTest, DamagedDataFailsAndIsNotLeftBehind) {
     const std::string payload = "PAYLOAD-" + std::string(4000, 'q') + "-END";
-    std::string zip = shell_test::makeZip({{"ok.txt", "fine"}, {"bad.bin", payload, true}});
+    std::string zip = shell_test::makeZip({{"ok.txt", "fine"}, {"bad.bin", payload, true}, {"after.txt", "no"}});
     const std::size_t at = zip.find("PAYLOAD-");
     ASSERT_NE(at, std::string::npos);
     zip[at + 100] = 'X';
@@ -173,6 +174,7 @@ TEST_F(ZipExtractorTest, DamagedDataFailsAndIsNotLeftBehind) {
     EXPECT_EQ(extractor.extractAll(nullptr, false), 0);  // into C:\w\a
     EXPECT_TRUE(machine.exists(L"C:\\w\\a\\ok.txt"));
     EXPECT_FALSE(machine.exists(L"C:\\w\\a\\bad.bin"));
+    EXPECT_FALSE(machine.exists(L"C:\\w\\a\\after.txt"));  // nothing after the damaged entry
     const auto errors = shell_test::messagesOf(log.lines(), L"ERROR");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find(L"bad.bin"), std::wstring::npos);
