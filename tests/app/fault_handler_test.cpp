@@ -50,7 +50,9 @@ constexpr const wchar_t* kLog = L"C:\\Logs\\Lumen 9.1.log";
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     if (through) ::_exit(92);
 
-    *reinterpret_cast<volatile int*>(std::uintptr_t{16}) = 1;
+    // Through a volatile pointer, so an optimising build cannot see (and refuse) the bad address.
+    volatile int* volatile bad = reinterpret_cast<volatile int*>(std::uintptr_t{16});
+    *bad = 1;
     ::_exit(93);
 }
 
