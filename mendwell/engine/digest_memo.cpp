@@ -49,10 +49,7 @@ std::uint64_t keyOf(const std::wstring& path) {
 }
 
 bool stampOf(const std::wstring& path, Stamp& stamp) {
-    win::FileTimes times;
-    if (!win::getFileSize(path, stamp.size) || !win::getFileTimes(path, times)) return false;
-    stamp.lastWrite = times.lastWrite;
-    return true;
+    return win::getSizeAndLastWrite(path, stamp.size, stamp.lastWrite);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "mendwell/base/patchlog.h"
 #include "mendwell/base/workfolder.h"
 #include "platform/fs/file.h"
+#include "platform/fs/path.h"
 
 namespace mw {
 
@@ -206,6 +207,9 @@ void normalizeSlashes(std::wstring& path) {
 }
 
 std::wstring pathAsOnDisk(const std::wstring& path) {
+    // A full path is answered by one lookup; listing each folder costs ten host calls a name.
+    std::wstring onDisk;
+    if (win::pathInDiskCase(path, onDisk)) return onDisk;
     std::size_t at = path.find(L'\\');
     if (at == std::wstring::npos) return path;
     std::wstring out = path.substr(0, at);

@@ -11,9 +11,28 @@ namespace mw::versioning {
 
 namespace {
 
+thread_local KeptHead* t_kept = nullptr;
+
+}  // namespace
+
+KeptHead::KeptHead(const std::wstring& path, std::string head)
+    : path(path), head(std::move(head)), outer_(t_kept) {
+    t_kept = this;
+}
+
+KeptHead::~KeptHead() {
+    t_kept = outer_;
+}
+
+namespace {
+
 // Up to `limit` leading bytes of the file (all of it when shorter). False when it cannot be opened or
 // read.
 bool readHead(const std::wstring& path, std::size_t limit, std::string& head) {
+    if (t_kept && limit <= kHeadBytes && t_kept->path == path) {
+        head.assign(t_kept->head, 0, limit);
+        return true;
+    }
     head.assign(limit, '\0');
     win::File file;
     std::size_t got = 0;

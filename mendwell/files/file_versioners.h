@@ -1,9 +1,31 @@
 // The eight file versioners, tried in the order versioners.cpp registers them. Each reads a bounded head
 // of the file and keeps no state.
 #pragma once
+#include <cstddef>
+#include <string>
+
 #include "mendwell/files/versioners.h"
 
 namespace mw::versioning {
+
+// The most any versioner reads of a file.
+constexpr std::size_t kHeadBytes = 8192;
+
+// While one lives on this thread, the versioners take the head of `path` from it instead of opening
+// the file each: the file is read once for all of them.
+class KeptHead {
+  public:
+    KeptHead(const std::wstring& path, std::string head);
+    ~KeptHead();
+    KeptHead(const KeptHead&) = delete;
+    KeptHead& operator=(const KeptHead&) = delete;
+
+    const std::wstring path;
+    const std::string head;
+
+  private:
+    KeptHead* outer_;
+};
 
 // PostScript character maps: "begincmap" and "/CMapVersion a.b[.c[.d]] def".
 class CMapVersioner : public VersionerABC {

@@ -41,11 +41,16 @@ int getFileVersion(const char* utf8Path, FileVersion* version, int* kind) {
     try {
         const std::wstring path = win::fromUtf8(utf8Path);
         if (path.empty()) return versionCannotOpen;
+        std::string head(kHeadBytes, '\0');
         {
             win::File probe;
+            std::size_t got = 0;
             if (!probe.open(path, win::access::read, win::share::none, win::Disposition::openExisting))
                 return versionCannotOpen;
+            if (!probe.read(head.data(), head.size(), got)) got = 0;
+            head.resize(got);
         }
+        const KeptHead kept(path, std::move(head));
         for (VersionerFactory factory : versionerList()) {
             std::unique_ptr<VersionerABC> versioner = factory();
             FileVersion read;

@@ -61,6 +61,8 @@ bool getFileTimes(std::wstring_view path, FileTimes& times);
 bool setFileTimes(std::wstring_view path, const FileTime* creation, const FileTime* lastAccess,
                   const FileTime* lastWrite);
 bool getFileSize(std::wstring_view path, std::uint64_t& size);
+// Size and last-write time from one look at the file (what tells a changed file from the same one).
+bool getSizeAndLastWrite(std::wstring_view path, std::uint64_t& size, FileTime& lastWrite);
 FileTime currentFileTime();
 // Local time <-> FILETIME, as FileTimeToLocalFileTime / LocalFileTimeToFileTime.
 FileTime localToFileTime(FileTime local);

@@ -303,4 +303,13 @@ bool getFileSize(std::wstring_view path, std::uint64_t& size) {
     return true;
 }
 
+bool getSizeAndLastWrite(std::wstring_view path, std::uint64_t& size, FileTime& lastWrite) {
+    hostfs::Target t;
+    if (!hostfs::resolve(path, t)) return false;
+    if (!t.exists) return hostfs::fail(hostfs::missingError(t.host));
+    size = t.isDirectory() ? 0 : static_cast<std::uint64_t>(t.st.st_size);
+    lastWrite = hostfs::fromTimespec(t.st.st_mtim);
+    return true;
+}
+
 }  // namespace win

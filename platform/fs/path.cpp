@@ -312,6 +312,18 @@ bool hostPath(std::wstring_view path, fs::path& out) {
     return fullPath(path, full) && hostOfFull(full, out);
 }
 
+bool pathInDiskCase(std::wstring_view path, std::wstring& out) {
+    std::wstring full;
+    if (!fullPath(path, full) || full.size() != path.size() || !iequals(full, path)) return false;
+    fs::path host;
+    if (!hostOfFull(full, host)) return false;
+    const std::wstring named = windowsPath(host);
+    if (named.size() != full.size() || !iequals(named, full)) return false;
+    out.assign(path.substr(0, 3));  // the drive as written
+    out.append(named, 3);
+    return true;
+}
+
 std::wstring windowsPath(const fs::path& host) {
     const Machine& machine = Machine::current();
     if (!machine.ok()) return {};

@@ -28,6 +28,10 @@ bool isReservedDeviceName(std::wstring_view name);
 // kept as written. Never leaves the drive folder. False with the last error of fullPath.
 bool hostPath(std::wstring_view path, std::filesystem::path& out);
 
+// A full path ("C:\...", as written) with each existing name spelt as it is on disk and the rest
+// kept; false when the path is not already in full form. One lookup when the case already matches.
+bool pathInDiskCase(std::wstring_view path, std::wstring& out);
+
 // Windows path ("C:\...") of a host path inside one of the machine's drive folders; empty otherwise.
 std::wstring windowsPath(const std::filesystem::path& host);
 

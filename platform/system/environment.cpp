@@ -47,12 +47,40 @@ struct Default {
     std::wstring (*value)();
 };
 
+// The temp folder made for the machine, so that asking again costs no host call. Dropped when the
+// environment is set or another machine is selected.
+struct MadeTemp {
+    std::mutex mutex;
+    std::uint64_t generation = ~0ULL;
+    std::wstring folder;
+};
+
+MadeTemp& madeTemp() {
+    static MadeTemp made;
+    return made;
+}
+
+void forgetMadeTemp() {
+    MadeTemp& made = madeTemp();
+    std::lock_guard lock(made.mutex);
+    made.folder.clear();
+}
+
 std::wstring tempFolder() {
     std::wstring temp = folder(csidl::localAppData) + L"\\Temp";
+    MadeTemp& made = madeTemp();
+    std::lock_guard lock(made.mutex);
+    const std::uint64_t generation = Machine::generation();
+    if (made.generation == generation && made.folder == temp) return temp;
     // Windows always has the user's temp folder; programs create theirs inside it.
     std::filesystem::path host;
     std::error_code ec;
-    if (hostPath(temp, host)) std::filesystem::create_directories(host, ec);
+    if (!hostPath(temp, host)) return temp;
+    std::filesystem::create_directories(host, ec);
+    if (!ec) {
+        made.generation = generation;
+        made.folder = temp;
+    }
     return temp;
 }
 
@@ -112,6 +140,7 @@ std::optional<std::wstring> getEnv(std::wstring_view name) {
 
 bool setEnv(std::wstring_view name, std::wstring_view value) {
     if (!validName(name)) return false;
+    forgetMadeTemp();
     std::lock_guard lock(environmentMutex());
     std::string hostName, old;
     if (!findHost(name, hostName, old)) hostName = toUtf8(name);
@@ -120,6 +149,7 @@ bool setEnv(std::wstring_view name, std::wstring_view value) {
 
 bool unsetEnv(std::wstring_view name) {
     if (!validName(name)) return false;
+    forgetMadeTemp();
     std::lock_guard lock(environmentMutex());
     std::string hostName, old;
     while (findHost(name, hostName, old)) ::unsetenv(hostName.c_str());

@@ -114,6 +114,10 @@ TEST(GetFileVersion, EachVersionerOnItsKindOfFile) {
          kindICU,
          {1000 * 'n' + 100 * 2 + 10 * 'D' + 4, 91, 0, 0}},
         {L"C:\\f\\empty.txt", "", 3, kindNone, {}},
+        // Each versioner sees only its own length of the head, however much was read for all.
+        {L"C:\\f\\late.jsx", std::string(1100, ' ') + "// @@@BUILDINFO@@@ v12.3.4.5\n", 3, kindNone, {}},
+        {L"C:\\f\\late.txt", "begincmap\n" + std::string(5000, ' ') + "/CMapVersion 2.1 def\n", 0, kindCMap,
+         {2, 1, 0, 0}},
     };
     for (const VersionRow& row : rows) {
         SCOPED_TRACE(win::toUtf8(row.path));

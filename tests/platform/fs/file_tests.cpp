@@ -164,6 +164,12 @@ TEST(FileHandle, DispositionsReadWriteAndTimes) {
     std::uint64_t size = 0;
     ASSERT_TRUE(win::getFileSize(L"C:\\w.bin", size));
     EXPECT_EQ(size, 3u);
+    // The stamp a changed file is told by: the same size and time as the separate calls give.
+    win::FileTime lastWrite = 0;
+    ASSERT_TRUE(win::getSizeAndLastWrite(L"C:\\N.bin", size, lastWrite));
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(lastWrite, when);
+    EXPECT_FAILS_WITH(win::getSizeAndLastWrite(L"C:\\none.bin", size, lastWrite), win::err::fileNotFound);
 }
 
 TEST(FindFile, PatternsDotsAndEnd) {

@@ -76,6 +76,25 @@ TEST(HostPath, MapsCaseInsensitivelyAndNeverLeavesTheDrive) {
     EXPECT_EQ(host, machine.root() / "drive_c/etc/passwd");
     EXPECT_EQ(win::windowsPath(machine.root() / "drive_c/Program Files/Orvex"), L"C:\\Program Files\\Orvex");
     EXPECT_EQ(win::windowsPath("/etc/passwd"), L"");
+    // Existing names as on disk, the drive and missing names as written; only full paths are answered.
+    const struct {
+        const wchar_t* path;
+        const wchar_t* onDisk;  // null: not answered
+    } rows[] = {
+        {L"c:\\PROGRAM FILES\\orvex\\patch.EXE", L"c:\\Program Files\\Orvex\\Patch.exe"},
+        {L"C:\\Program Files\\Orvex\\Patch.exe", L"C:\\Program Files\\Orvex\\Patch.exe"},
+        {L"C:\\program files\\New\\File.TXT", L"C:\\Program Files\\New\\File.TXT"},
+        {L"C:\\program files\\orvex\\..\\Orvex\\patch.exe", nullptr},
+        {L"C:/program files/orvex/patch.exe", nullptr},
+        {L"Program Files\\Orvex", nullptr},
+    };
+    for (const auto& row : rows) {
+        std::wstring onDisk;
+        EXPECT_EQ(win::pathInDiskCase(row.path, onDisk), row.onDisk != nullptr) << row.path;
+        if (row.onDisk) {
+            EXPECT_EQ(onDisk, row.onDisk);
+        }
+    }
     // A drive without a folder, and names Windows does not allow.
     EXPECT_FALSE(win::hostPath(L"Q:\\x", host));
     EXPECT_EQ(win::lastError(), win::err::pathNotFound);
