@@ -100,6 +100,12 @@ fs::path machineOf(const fs::path& procDir) {
     return normalFolder(folder);
 }
 
+// /proc's entries for processes are their ids: digits only.
+bool isProcessFolder(const std::string& name) {
+    return !name.empty() &&
+           std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
 }  // namespace
 
 std::vector<ProcessEntry> listProcesses() {
@@ -110,9 +116,7 @@ std::vector<ProcessEntry> listProcesses() {
     std::error_code ec;
     for (const auto& dir : fs::directory_iterator("/proc", ec)) {
         const std::string name = dir.path().filename().string();
-        if (name.empty() || !std::all_of(name.begin(), name.end(),
-                                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-            continue;
+        if (!isProcessFolder(name)) continue;
         ProcessEntry entry;
         entry.pid = static_cast<DWORD>(std::stoul(name));
         // This process is on the machine it chose last, whatever environment it started with.
@@ -146,9 +150,7 @@ std::vector<DWORD> processesHoldingFile(std::wstring_view path) {
     std::error_code ec;
     for (const auto& dir : fs::directory_iterator("/proc", ec)) {
         const std::string name = dir.path().filename().string();
-        if (name.empty() || !std::all_of(name.begin(), name.end(),
-                                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-            continue;
+        if (!isProcessFolder(name)) continue;
         std::error_code fdError;
         for (const auto& fd : fs::directory_iterator(dir.path() / "fd", fdError)) {
             struct stat open {};
