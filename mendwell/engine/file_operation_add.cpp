@@ -5,6 +5,18 @@
 
 namespace mw {
 
+namespace {
+
+// Both files there with the same size and checksum.
+bool sameBytes(const std::wstring& a, const std::wstring& b) {
+    std::uint64_t sizeA = 0, sizeB = 0;
+    if (!win::getFileSize(a, sizeA) || !win::getFileSize(b, sizeB) || sizeA != sizeB) return false;
+    const std::wstring md5 = fileMd5Text(a);
+    return !md5.empty() && md5 == fileMd5Text(b);
+}
+
+}  // namespace
+
 cFileOperationAdd::cFileOperationAdd(const FileRecord& record) {
     setStagedPaths(record);
 }
@@ -87,10 +99,17 @@ int cFileOperationAdd::execute(const FileRecord& record) {
             trailingStepsAskingKind(record);
             return fileOpFailed;
         }
-        result = !fileExists(sourcePath_) ||
-                         (createDirectoryTree(targetPath_) && win::copyFile(sourcePath_, targetPath_, false))
-                     ? fileOpDone
-                     : fileOpFailed;
+        if (sameBytes(sourcePath_, targetPath_)) {
+            // Its copy never happened (it failed, or the file is held): only the attributes go back, which
+            // a program holding the file does not prevent.
+            result = win::setFileAttributes(targetPath_, win::getFileAttributes(sourcePath_)) ? fileOpDone
+                                                                                              : fileOpFailed;
+        } else {
+            result = !fileExists(sourcePath_) ||
+                             (createDirectoryTree(targetPath_) && win::copyFile(sourcePath_, targetPath_, false))
+                         ? fileOpDone
+                         : fileOpFailed;
+        }
         if (result == fileOpDone && fileExists(sourcePath_)) restoreLetterCase(targetPath_);
     }
     trailingStepsAskingKind(record);

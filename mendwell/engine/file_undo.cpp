@@ -137,6 +137,8 @@ bool fileEntryUntouched(const FileRecord& record, const FileEntryState& before) 
         return now.destinationExisted == before.destinationExisted &&
                now.renamePathExisted == before.renamePathExisted;
     if (!before.destinationExisted) return !now.destinationExisted;
+    // A read-only bit cleared for a copy that then failed is a change the backup must undo.
+    if (now.destinationExisted && now.destinationReadOnly != before.destinationReadOnly) return false;
     if (op == L"add" || op == L"touch") return true;
     // The operations take their backup before they write: without one the file was not written; with
     // one, the file is as it was when it still reads the same. A file that cannot be read could not

@@ -711,6 +711,10 @@ const std::vector<SeedRow> kFixedSeeds = {
 };
 // Seeds whose fault is not mended yet: run by ./build.sh chaos, kept out of the test run.
 const std::vector<SeedRow> kOpenFindings = {
+    {1796840639287924721,
+     "a read-only file this process holds passes the pre-flight, the overwrite's copy then fails (32); the "
+     "killed run's recovery finishes the patch once the file is free, where the checker expects the old "
+     "product"},
 };
 // More seeds that found a fault since mended, or were drawn for coverage: run by ./build.sh chaos.
 const std::vector<SeedRow> kMoreSeeds = {
